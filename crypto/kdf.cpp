@@ -1,0 +1,30 @@
+#include "crypto/kdf.h"
+
+#include <cstring>
+
+namespace vdx {
+namespace {
+
+void buildKeyBlock(uint8_t block[16], uint8_t constant, const uint8_t identNumber[4], uint32_t counter) {
+    block[0] = constant;
+    for (int i = 0; i < 4; ++i) block[1 + i] = static_cast<uint8_t>(counter >> (8 * i));
+    std::memcpy(block + 5, identNumber, 4);
+    std::memset(block + 9, 0x07, 7);
+}
+
+}  // namespace
+
+void buildEncKeyBlock(uint8_t block[16], const uint8_t identNumber[4], uint32_t counter) {
+    buildKeyBlock(block, 0x00, identNumber, counter);
+}
+
+void buildMacKeyBlock(uint8_t block[16], const uint8_t identNumber[4], uint32_t counter) {
+    buildKeyBlock(block, 0x01, identNumber, counter);
+}
+
+void secureWipe(void* data, unsigned size) {
+    volatile uint8_t* p = static_cast<volatile uint8_t*>(data);
+    while (size-- > 0) *p++ = 0;
+}
+
+}  // namespace vdx

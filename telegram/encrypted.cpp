@@ -1,0 +1,108 @@
+// OMS security mode 7 telegram (EN 13757-4 ELL, EN 13757-7 AFL, OMS KDF-A).
+#include <cstring>
+
+#include "crypto/aes128.h"
+#include "crypto/cbc.h"
+#include "crypto/cmac.h"
+#include "crypto/kdf.h"
+#include "telegram/frames.h"
+
+namespace vdx {
+namespace {
+
+//  0    1      3   4   5   6    7   8     9      11   12    16   24  25  29  31   32    33   34  35     37   38
+//  cmd  len    C   CI  CC  ACC  CI  AFLL  FCL    MCL  MC    MAC  CI  ID  M   ver  type  ACC  ST  CF     CFE  payload (80, CBC)
+//  44   73 00  44  8C  24       90  0F    00 2C  25               72                          50 07  10
+enum Offset {
+    kC = 3,
+    kEllCi = 4,
+    kCommControl = 5,
+    kEllAccess = 6,
+    kAflCi = 7,
+    kAflLength = 8,
+    kFragControl = 9,
+    kMsgControl = 11,
+    kMsgCounter = 12,
+    kMac = 16,
+    kTplCi = 24,
+    kId = 25,
+    kMan = 29,
+    kVer = 31,
+    kType = 32,
+    kTplAccess = 33,
+    kStatus = 34,
+    kCf = 35,
+    kCfExt = 37,
+    kPayload = 38,
+};
+
+constexpr int kMacInputSize = 5 + (kEncryptedTelegramSize - kTplCi);  // 99
+
+void fillHeader(const MeterRecord& meter, uint32_t counter, uint8_t* frame) {
+    frame[0] = 0x44;
+    frame[1] = 0x73;  // N = 115
+    frame[2] = 0x00;
+    frame[kC] = 0x44;            // SND_NR
+    frame[kEllCi] = 0x8C;        // ELL, short form
+    frame[kCommControl] = 0x24;  // synchronous + accessibility
+    frame[kEllAccess] = meter.accessNumber;
+    frame[kAflCi] = 0x90;
+    frame[kAflLength] = 0x0F;
+    frame[kFragControl] = 0x00;  // FCL 0x2C00: MCL, MCR and MAC present, fragment 0, last
+    frame[kFragControl + 1] = 0x2C;
+    frame[kMsgControl] = 0x25;  // message counter present, AES-CMAC-128 truncated to 8 bytes
+    for (int i = 0; i < 4; ++i) frame[kMsgCounter + i] = static_cast<uint8_t>(counter >> (8 * i));
+    std::memset(frame + kMac, 0xFF, 8);
+    frame[kTplCi] = 0x72;
+    std::memcpy(frame + kId, meter.identNumber, 4);
+    std::memcpy(frame + kMan, meter.manufacturer, 2);
+    frame[kVer] = meter.version;
+    frame[kType] = meter.deviceType;
+    frame[kTplAccess] = meter.accessNumber;
+    frame[kStatus] = 0x00;
+    frame[kCf] = 0x50;  // CF 0x0750: mode 7, 5 encrypted blocks
+    frame[kCf + 1] = 0x07;
+    frame[kCfExt] = 0x10;  // KDF-A, key number 0
+}
+
+}  // namespace
+
+void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint8_t frame[kEncryptedTelegramSize]) {
+    const uint32_t counter = meter.messageCounter;
+    uint8_t schedule[kAesScheduleSize];
+    uint8_t block[16];
+    uint8_t kenc[16], kmac[16];
+
+    // derive Kenc and Kmac from K; the schedule's first 16 bytes are K
+    aesExpandKey(meterKey, schedule);
+    buildEncKeyBlock(block, meter.identNumber, counter);
+    cmacCompute(schedule, block, 16, kenc);
+    buildMacKeyBlock(block, meter.identNumber, counter);
+    cmacCompute(schedule, block, 16, kmac);
+
+    aesExpandKey(kenc, schedule);
+    cbcReset();  // zero IV for every telegram
+    fillHeader(meter, counter, frame);
+    std::memcpy(frame + kPayload, applicationPayload, kPayloadSize);
+    cbcEncrypt(frame + kPayload, kPayloadSize, schedule);
+
+    // MAC over MCL + MC and everything from the TPL CI-field to the end
+    uint8_t macInput[kMacInputSize];
+    std::memcpy(macInput, frame + kMsgControl, 5);
+    std::memcpy(macInput + 5, frame + kTplCi, kEncryptedTelegramSize - kTplCi);
+    uint8_t tag[16];
+    aesExpandKey(kmac, schedule);
+    cmacCompute(schedule, macInput, kMacInputSize, tag);
+    std::memcpy(frame + kMac, tag, 8);
+
+    meter.messageCounter = counter + 1u;
+    meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
+
+    secureWipe(schedule, sizeof schedule);
+    secureWipe(block, sizeof block);
+    secureWipe(kenc, sizeof kenc);
+    secureWipe(kmac, sizeof kmac);
+    secureWipe(tag, sizeof tag);
+}
+
+}  // namespace vdx

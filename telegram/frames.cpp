@@ -1,0 +1,62 @@
+#include "telegram/frames.h"
+
+#include <cstring>
+
+namespace vdx {
+
+// Offset  Bytes                      Record
+//  0      2F 2F                      fill bytes (decryption check)
+//  2      46 6D 00 00 0A C9 24 00    date/time type I, storage 1: 2022-04-09 10:00:00
+// 10      4C 13 26 01 00 00          volume (l), storage 1: 00000126
+// 16      4C 93 3A 35 07 00 00       volume (l), VIFE 3A, storage 1: 00000735
+// 23      06 6D 10 00 CA C9 24 00    date/time type I: 2022-04-09 10:00:16
+// 31      0C 13 26 01 00 00          volume (l): 00000126
+// 37      0C 93 3A 35 07 00 00       volume (l), VIFE 3A: 00000735
+// 44      04 FD 97 1D 99 91 41 00    error flags
+// 52      0A FD 74 00 00             remaining battery lifetime (days): 0000
+// 57      01 FD 1F 00
+// 61      01 FD 1A 00                digital output: 0
+// 65      0C 78 18 17 01 88          fabrication number: 88011718
+// 71      2F x 9                     fill to the end of block 5
+const uint8_t applicationPayload[kPayloadSize] = {
+    0x2F, 0x2F, 0x46, 0x6D, 0x00, 0x00, 0x0A, 0xC9, 0x24, 0x00, 0x4C, 0x13, 0x26, 0x01, 0x00, 0x00,
+    0x4C, 0x93, 0x3A, 0x35, 0x07, 0x00, 0x00, 0x06, 0x6D, 0x10, 0x00, 0xCA, 0xC9, 0x24, 0x00, 0x0C,
+    0x13, 0x26, 0x01, 0x00, 0x00, 0x0C, 0x93, 0x3A, 0x35, 0x07, 0x00, 0x00, 0x04, 0xFD, 0x97, 0x1D,
+    0x99, 0x91, 0x41, 0x00, 0x0A, 0xFD, 0x74, 0x00, 0x00, 0x01, 0xFD, 0x1F, 0x00, 0x01, 0xFD, 0x1A,
+    0x00, 0x0C, 0x78, 0x18, 0x17, 0x01, 0x88, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F};
+
+// Address frame
+//  0    1    3     5      9    10
+//  cmd  len  M     ID     ver  type
+//  01   08 00
+void buildAddressFrame(const MeterRecord& meter, uint8_t frame[kAddressFrameSize]) {
+    frame[0] = 0x01;
+    frame[1] = 0x08;
+    frame[2] = 0x00;
+    std::memcpy(frame + 3, meter.manufacturer, kAddressSize);
+}
+
+// Plain telegram
+//  0    1      3   4   5    9   11   12    13   14   15     17
+//  cmd  len    C   CI  ID   M   ver  type  ACC  ST   CF     payload (80, clear)
+//  44   5E 00  44  72                               00 00
+void buildPlainTelegram(MeterRecord& meter, uint8_t frame[kPlainTelegramSize]) {
+    enum { kC = 3, kCi = 4, kId = 5, kMan = 9, kVer = 11, kType = 12, kAcc = 13, kStatus = 14, kCf = 15, kPayload = 17 };
+    frame[0] = 0x44;
+    frame[1] = 0x5E;
+    frame[2] = 0x00;
+    frame[kC] = 0x44;   // SND_NR
+    frame[kCi] = 0x72;  // long transport header
+    std::memcpy(frame + kId, meter.identNumber, 4);
+    std::memcpy(frame + kMan, meter.manufacturer, 2);
+    frame[kVer] = meter.version;
+    frame[kType] = meter.deviceType;
+    frame[kAcc] = meter.accessNumber;
+    frame[kStatus] = 0x00;
+    frame[kCf] = 0x00;  // configuration field 0x0000: no encryption
+    frame[kCf + 1] = 0x00;
+    std::memcpy(frame + kPayload, applicationPayload, kPayloadSize);
+    meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
+}
+
+}  // namespace vdx

@@ -1,0 +1,34 @@
+// Stick frames: command byte, payload length N (16-bit, low byte first), N
+// payload bytes. The telegram frames carry no L-field, no link-layer address
+// and no CRC: the stick adds them, using the address frame sent just before.
+#pragma once
+
+#include <cstdint>
+
+#include "telegram/meter.h"
+
+namespace vdx {
+
+constexpr int kAddressFrameSize = 11;
+constexpr int kPlainTelegramSize = 97;
+constexpr int kEncryptedTelegramSize = 118;
+constexpr int kPayloadSize = 80;
+
+// The fixed block of EN 13757-3 data records every telegram carries.
+extern const uint8_t applicationPayload[kPayloadSize];
+
+// Command 0x01 with the meter's eight address bytes. Changes nothing.
+void buildAddressFrame(const MeterRecord& meter, uint8_t frame[kAddressFrameSize]);
+
+// Plain SND_NR telegram (CI 0x72, no encryption); then accessNumber += 1.
+void buildPlainTelegram(MeterRecord& meter, uint8_t frame[kPlainTelegramSize]);
+
+// OMS security mode 7 telegram (ELL, AFL with message counter and 8-byte
+// AES-CMAC, payload AES-128-CBC under derived keys); then messageCounter += 1
+// and accessNumber += 1. The per-telegram key material is wiped before return.
+void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint8_t frame[kEncryptedTelegramSize]);
+
+// Byte count N + 3 of a complete stick frame.
+inline unsigned stickFrameSize(const uint8_t* frame) { return 3u + frame[1] + 256u * frame[2]; }
+
+}  // namespace vdx

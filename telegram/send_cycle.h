@@ -1,0 +1,31 @@
+// Start, Stop and one tick of the five-second send cycle, independent of the
+// window that hosts the timer and of the transport behind the frame writer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "telegram/meter.h"
+
+namespace vdx {
+
+// Writes one complete stick frame; 1 on success, 0 on failure. The cycle does
+// not look at the result.
+using FrameWriter = std::function<int(const uint8_t* frame)>;
+// Shows `text` in the count field of meter `meter`.
+using CountDisplay = std::function<void(int meter, const char* text)>;
+
+// Start: every meter's sendCount, accessNumber and messageCounter to 0 and its
+// count shown as "0"; then currentMeter = 0 and sending on.
+void startSending(const CountDisplay& show);
+
+// Stop: sending off; counters and currentMeter stay.
+void stopSending();
+
+// Steps 1 to 7 of a send tick: with sending on, sends the current meter's
+// address frame and its plain or encrypted telegram (meterKeys[currentMeter]),
+// shows its new count and moves to the next meter. With sending off it does
+// nothing. The caller re-arms its timer.
+void sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show);
+
+}  // namespace vdx

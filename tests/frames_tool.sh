@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# verdanox-frames as a process: frame count and sizes, options and exits.
+set -u
+tool=$1 config=$2
+fail=0
+check() { if [ "$2" != "$3" ]; then echo "FAIL: $1: got [$2], want [$3]"; fail=1; fi; }
+
+out=$("$tool" --config "$config" --ticks 12)
+check "exit" $? 0
+check "line count for 12 ticks" "$(printf '%s\n' "$out" | wc -l)" 24
+check "frame lengths" "$(printf '%s\n' "$out" | awk '{print length($0)/2}' | sort -n | uniq -c | awk '{print $1"x"$2}' | tr '\n' ' ')" "12x11 12x118 "
+check "upper-case hex only" "$(printf '%s\n' "$out" | grep -c '[^0-9A-F]')" 0
+check "tick 11 serves meter 0 again" "$(printf '%s\n' "$out" | sed -n 21p)" "$(printf '%s\n' "$out" | sed -n 1p)"
+
+plain=$("$tool" --config "$config" --ticks 3 --plain | awk '{print length($0)/2}' | tr '\n' ' ')
+check "plain sizes" "$plain" "11 97 11 97 11 97 "
+
+# the default is VDXconfig.txt in the current directory, and 10 ticks
+dir=$(mktemp -d)
+cp "$config" "$dir/VDXconfig.txt"
+check "default config and ticks" "$(cd "$dir" && "$tool" | md5sum)" "$("$tool" --config "$config" --ticks 10 | md5sum)"
+rm "$dir/VDXconfig.txt"
+err=$(cd "$dir" && "$tool" --ticks 1 2>&1 >/dev/null)
+check "missing default config is silent" "$err" ""
+check "missing config: zero address" "$(cd "$dir" && "$tool" --ticks 1 | head -1)" "0108000000000000000000"
+rmdir "$dir"
+
+"$tool" --help | grep -q '^usage: verdanox-frames'; check "--help" $? 0
+"$tool" --ticks 0 --config "$config" >/dev/null; check "--ticks 0" $? 0
+for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config"; do
+  err=$("$tool" $bad 2>&1 >/dev/null); rc=$?
+  check "exit for '$bad'" $rc 2
+  printf '%s\n' "$err" | grep -q '^usage:' || { echo "FAIL: no usage line for '$bad'"; fail=1; }
+done
+err=$("$tool" --config /nonexistent/VDX.txt 2>&1 >/dev/null); rc=$?
+check "unreadable --config" $rc 1
+printf '%s\n' "$err" | grep -q '/nonexistent/VDX.txt' || { echo "FAIL: error does not name the file"; fail=1; }
+
+[ $fail -eq 0 ] && echo "frames tool: all checks passed"
+exit $fail

@@ -1,0 +1,145 @@
+// The configuration file: hexadecimal conversion and the line rules of a
+// file read as the Windows C runtime reads text.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/config.h"
+#include "tests/hex.h"
+
+using testhex::str;
+using namespace vdx;
+
+namespace {
+
+class ConfigFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetConfig();
+        char tmpl[] = "/tmp/vdxcfg.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        std::remove(path().c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string path() const { return dir_ + "/VDXconfig.txt"; }
+    void write(const std::string& content) {
+        FILE* f = std::fopen(path().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+    }
+    std::string dir_;
+};
+
+}  // namespace
+
+TEST(HexToBytes, DigitsPairsAndBadCharacters) {
+    uint8_t out[8];
+    std::memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(hexToBytes("0A1b", out, 8), 2);
+    EXPECT_EQ(str(out, 3), "0A1BEE");
+    EXPECT_EQ(hexToBytes("ABC", out, 8), 1);
+    EXPECT_EQ(str(out, 2), "AB1B");
+    EXPECT_EQ(hexToBytes("G1", out, 8), 1);
+    EXPECT_EQ(out[0], 0x01);
+    EXPECT_EQ(hexToBytes("", out, 8), 0);
+    EXPECT_EQ(out[0], 0x01);
+    EXPECT_EQ(hexToBytes("zz-+ F f", out, 8), 4);
+    EXPECT_EQ(str(out, 4), "00000F0F");
+}
+
+TEST(HexToBytes, NeverWritesPastTheDestination) {
+    uint8_t out[10];
+    std::memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(hexToBytes("0102030405060708090A0B0C", out, 8), 8);
+    EXPECT_EQ(str(out, 10), "0102030405060708EEEE");
+    EXPECT_EQ(hexToBytes(std::string(255, 'F').c_str(), out, 0), 0);
+    EXPECT_EQ(out[0], 0x01);
+}
+
+TEST_F(ConfigFile, AddressesKeysAndBlankLines) {
+    write("0102030405060708\n\nZZ\n0102030405060708FFFF\n\n\n\n\n\n\n"
+          "000102030405060708090A0B0C0D0E0F\n"
+          "\n"
+          "ffeeddccbbaa99887766554433221100\n");
+    ASSERT_TRUE(readConfigFileFrom(path().c_str()));
+    loadKeyTable();
+    EXPECT_STREQ(configLines[0], "0102030405060708");
+    EXPECT_STREQ(configLines[1], "") << "blank lines are kept in place";
+    EXPECT_STREQ(configLines[2], "ZZ");
+    EXPECT_STREQ(configLines[3], "0102030405060708FFFF");
+    EXPECT_EQ(str(keyTable[0], 16), "000102030405060708090A0B0C0D0E0F");
+    EXPECT_EQ(str(keyTable[1], 16), std::string(32, '0'));
+    EXPECT_EQ(str(keyTable[2], 16), "FFEEDDCCBBAA99887766554433221100");
+    EXPECT_STREQ(configLines[13], "");
+    EXPECT_EQ(str(keyTable[9], 16), std::string(32, '0'));
+}
+
+TEST_F(ConfigFile, LastLineWithoutLineFeedLosesItsLastCharacter) {
+    std::string content(10, '\n');
+    content += "000102030405060708090A0B0C0D0E0F";  // key of meter 0, no final LF
+    write(content);
+    ASSERT_TRUE(readConfigFileFrom(path().c_str()));
+    loadKeyTable();
+    EXPECT_STREQ(configLines[10], "000102030405060708090A0B0C0D0E0");
+    EXPECT_EQ(str(keyTable[0], 16), "000102030405060708090A0B0C0D0E00") << "16th byte stays 0";
+}
+
+TEST_F(ConfigFile, LongLinesAreReadIn255CharacterPieces) {
+    const std::string a254(254, 'A');
+    // 255 characters: 254 of them, then an empty line; the next line moves down
+    write(a254 + "B\nnext\n" + std::string(600, 'C') + "\nlast\n");
+    ASSERT_TRUE(readConfigFileFrom(path().c_str()));
+    EXPECT_EQ(std::string(configLines[0]), a254);
+    EXPECT_STREQ(configLines[1], "");
+    EXPECT_STREQ(configLines[2], "next");
+    EXPECT_EQ(std::string(configLines[3]), std::string(254, 'C'));
+    EXPECT_EQ(std::string(configLines[4]), std::string(254, 'C'));
+    EXPECT_EQ(std::string(configLines[5]), std::string(90, 'C')) << "600 = 254 + 1, 254 + 1, then 90 and the line feed";
+    EXPECT_STREQ(configLines[6], "last");
+}
+
+TEST_F(ConfigFile, WindowsTextModeLineEnds) {
+    // CR LF arrives as LF; a lone CR stays; Ctrl+Z ends the file
+    write("0102030405060708\r\nAB\rCD\r\n\r\nEF\x1A" "0102\n");
+    ASSERT_TRUE(readConfigFileFrom(path().c_str()));
+    EXPECT_STREQ(configLines[0], "0102030405060708");
+    EXPECT_STREQ(configLines[1], "AB\rCD");
+    EXPECT_STREQ(configLines[2], "");
+    EXPECT_STREQ(configLines[3], "E") << "the last line before Ctrl+Z has no line feed";
+    EXPECT_STREQ(configLines[4], "");
+}
+
+TEST_F(ConfigFile, NulBytesAndMoreThanTwentyLines) {
+    std::string content("\0abc\n", 5);
+    for (int i = 1; i < 25; ++i) content += "L" + std::to_string(i) + "\n";
+    write(content);
+    ASSERT_TRUE(readConfigFileFrom(path().c_str()));
+    EXPECT_STREQ(configLines[0], "") << "a line starting with NUL is empty, nothing before it is touched";
+    EXPECT_STREQ(configLines[19], "L19");
+}
+
+TEST_F(ConfigFile, MissingFileAndDefaultName) {
+    std::memset(configLines, 'x', sizeof configLines);
+    EXPECT_FALSE(readConfigFileFrom((dir_ + "/absent.txt").c_str()));
+    for (const auto& line : configLines) EXPECT_STREQ(line, "");
+
+    write("1234\n");
+    char old[4096];
+    ASSERT_NE(getcwd(old, sizeof old), nullptr);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    readConfigFile();
+    EXPECT_STREQ(configLines[0], "1234");
+    std::remove(path().c_str());
+    readConfigFile();
+    loadKeyTable();
+    ASSERT_EQ(chdir(old), 0);
+    EXPECT_STREQ(configLines[0], "");
+    EXPECT_EQ(str(keyTable[0], 16), std::string(32, '0'));
+}

@@ -1,0 +1,245 @@
+// Stick frames, plain and mode-7 telegrams, and the send cycle: golden bytes,
+// an OpenSSL round trip of the encrypted telegram, and the counters' rules.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "telegram/frames.h"
+#include "telegram/send_cycle.h"
+#include "tests/hex.h"
+#include "tools/oracle/openssl_aes.h"
+
+using testhex::bytes;
+using testhex::norm;
+using testhex::str;
+using namespace vdx;
+
+namespace {
+
+const char kPayload[] =
+    "2F2F466D00000AC924004C13260100004C933A35070000066D1000CAC924000C13260100000C933A3507000004FD971D99914100"
+    "0AFD74000001FD1F0001FD1A000C7818170188 2F2F2F2F2F2F2F2F2F";
+
+MeterRecord exampleMeter() {
+    MeterRecord m{};
+    const uint8_t address[8] = {0x12, 0x34, 0x78, 0x56, 0x34, 0x12, 0x01, 0x03};
+    std::memcpy(m.manufacturer, address, 8);
+    return m;
+}
+
+const uint8_t kKey[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                          0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+
+std::string encrypted(MeterRecord& m, const uint8_t* key = kKey) {
+    uint8_t frame[kEncryptedTelegramSize];
+    buildEncryptedTelegram(m, key, frame);
+    return str(frame, sizeof frame);
+}
+
+// Kenc or Kmac by OpenSSL's CMAC over a derivation block written out here.
+void oracleKey(uint8_t constant, const uint8_t* key, const uint8_t id[4], uint32_t c, uint8_t out[16]) {
+    uint8_t block[16] = {constant, uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24),
+                         id[0],    id[1],      id[2],           id[3],            7, 7, 7, 7, 7, 7, 7};
+    oracle::cmac(key, block, 16, out);
+}
+
+}  // namespace
+
+TEST(Frames, ExampleMeterAddressAndPlainTelegrams) {
+    MeterRecord m = exampleMeter();
+    uint8_t address[kAddressFrameSize];
+    buildAddressFrame(m, address);
+    EXPECT_EQ(str(address, 11), "0108001234785634120103");
+
+    uint8_t plain[kPlainTelegramSize];
+    buildPlainTelegram(m, plain);
+    EXPECT_EQ(str(plain, 97), norm(std::string("445E00 44 72 78563412 1234 01 03 00 00 0000") + kPayload));
+    EXPECT_EQ(stickFrameSize(plain), 97u);
+    EXPECT_EQ(m.accessNumber, 1);
+    EXPECT_EQ(m.messageCounter, 0u) << "plain telegrams leave the message counter";
+
+    uint8_t next[kPlainTelegramSize];
+    buildPlainTelegram(m, next);
+    for (int i = 0; i < 97; ++i) EXPECT_EQ(next[i], i == 13 ? 0x01 : plain[i]) << "offset " << i;
+    EXPECT_EQ(str(applicationPayload, 80), norm(kPayload));
+}
+
+TEST(Frames, AccessNumberWrapsAfter256) {
+    MeterRecord m = exampleMeter();
+    uint8_t plain[kPlainTelegramSize];
+    for (int i = 0; i < 255; ++i) buildPlainTelegram(m, plain);
+    EXPECT_EQ(plain[13], 254);
+    EXPECT_EQ(m.accessNumber, 255);
+    buildPlainTelegram(m, plain);
+    EXPECT_EQ(plain[13], 255);
+    EXPECT_EQ(m.accessNumber, 0);
+    uint8_t enc[kEncryptedTelegramSize];
+    m.messageCounter = 0xFFFFFFFFu;
+    buildEncryptedTelegram(m, kKey, enc);
+    EXPECT_EQ(enc[6], 0);
+    EXPECT_EQ(enc[33], 0);
+    EXPECT_EQ(str(enc + 12, 4), "FFFFFFFF");
+    EXPECT_EQ(m.messageCounter, 0u) << "message counter wraps at 2^32";
+    EXPECT_EQ(m.accessNumber, 1);
+}
+
+// Golden mode-7 telegram of the example meter with key 00112233..FF at C = 0,
+// checked independently below against OpenSSL.
+TEST(Encrypted, GoldenFrameAndHeader) {
+    MeterRecord m = exampleMeter();
+    const std::string first = encrypted(m);
+    EXPECT_EQ(first.substr(0, 2 * 16), norm("447300 44 8C 24 00 90 0F 002C 25 00000000"));
+    EXPECT_EQ(first.substr(2 * 24, 2 * 14), norm("72 78563412 1234 01 03 00 00 5007 10"));
+    EXPECT_EQ(first, norm("447300448C2400900F002C2500000000"
+                           "781F6588E3B90F8F"
+                           "7278563412123401030000500710"
+                           "19C45055076C687B26283FEC71D49D6162EB7CE244C9966DDD11F0939788647F"
+                           "C5BFAB0D9B7B9C9A7F48D57B2E51707203AFDD48310ED1384C7673981BDBD392"
+                           "AD8679532982F09E1902FA6FA7B91092"));
+    EXPECT_EQ(m.accessNumber, 1);
+    EXPECT_EQ(m.messageCounter, 1u);
+}
+
+TEST(Encrypted, OpenSslDecryptsPayloadAndVerifiesMac) {
+    MeterRecord m = exampleMeter();
+    for (uint32_t c : {0u, 1u, 258u, 0x12345678u}) {
+        m.messageCounter = c;
+        m.accessNumber = static_cast<uint8_t>(c);
+        uint8_t frame[kEncryptedTelegramSize];
+        buildEncryptedTelegram(m, kKey, frame);
+        ASSERT_EQ(stickFrameSize(frame), 118u);
+
+        uint8_t kenc[16], kmac[16], plain[80];
+        const uint8_t zeroIv[16] = {0};
+        oracleKey(0x00, kKey, m.identNumber, c, kenc);
+        oracleKey(0x01, kKey, m.identNumber, c, kmac);
+        oracle::cbcDecrypt(kenc, zeroIv, frame + 38, 80, plain);
+        EXPECT_EQ(str(plain, 80), norm(kPayload)) << "counter " << c;
+
+        // MAC input: message control + counter (11..15), then 24..117
+        uint8_t macInput[99], tag[16];
+        std::memcpy(macInput, frame + 11, 5);
+        std::memcpy(macInput + 5, frame + 24, 94);
+        oracle::cmac(kmac, macInput, 99, tag);
+        EXPECT_EQ(str(frame + 16, 8), str(tag, 8)) << "counter " << c;
+        EXPECT_EQ(frame[6], frame[33]);
+        EXPECT_EQ(str(frame + 34, 4), "00500710");
+    }
+}
+
+TEST(Encrypted, KeysDependOnCounterIdentAndKey) {
+    MeterRecord a = exampleMeter(), b = exampleMeter();
+    b.identNumber[0] = 0x79;
+    const std::string a0 = encrypted(a), a1 = encrypted(a), b0 = encrypted(b);
+    EXPECT_NE(a0.substr(2 * 38), a1.substr(2 * 38)) << "ciphertext differs per counter";
+    EXPECT_NE(a0.substr(32, 16), a1.substr(32, 16)) << "MAC differs per counter";
+    EXPECT_NE(a0.substr(2 * 38), b0.substr(2 * 38)) << "ciphertext differs per identification number";
+    const uint8_t zeroKey[16] = {0};
+    MeterRecord z = exampleMeter();
+    EXPECT_NE(encrypted(z, zeroKey).substr(2 * 38), a0.substr(2 * 38));
+    // restart: the n-th telegram after a reset repeats
+    MeterRecord again = exampleMeter();
+    EXPECT_EQ(encrypted(again), a0);
+    EXPECT_EQ(encrypted(again), a1);
+}
+
+namespace {
+
+struct Recorder {
+    std::vector<std::vector<uint8_t>> frames;
+    std::vector<std::string> shown = std::vector<std::string>(kMeterCount, "?");
+    int result = 1;
+    FrameWriter writer() {
+        return [this](const uint8_t* f) {
+            frames.emplace_back(f, f + stickFrameSize(f));
+            return result;
+        };
+    }
+    CountDisplay display() {
+        return [this](int i, const char* t) { shown[static_cast<size_t>(i)] = t; };
+    }
+};
+
+class SendCycle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::memset(meterTable, 0, sizeof meterTable);
+        for (int i = 0; i < kMeterCount; ++i) {
+            meterTable[i].manufacturer[0] = 0x98;
+            meterTable[i].identNumber[0] = static_cast<uint8_t>(i);
+            std::memset(keys[i], i, 16);
+        }
+        sendingEnabled = false;
+        currentMeter = 0;
+    }
+    void tick(bool enc = true) { sendTick(enc, keys, rec.writer(), rec.display()); }
+    uint8_t keys[kMeterCount][16];
+    Recorder rec;
+};
+
+}  // namespace
+
+TEST_F(SendCycle, ServesMetersInTurnAndEleventhTickShowsTwo) {
+    tick();
+    EXPECT_TRUE(rec.frames.empty()) << "sending off: nothing written";
+    EXPECT_EQ(rec.shown[0], "?");
+    startSending(rec.display());
+    for (const auto& s : rec.shown) EXPECT_EQ(s, "0");
+    for (int t = 0; t < 11; ++t) tick();
+    ASSERT_EQ(rec.frames.size(), 22u);
+    for (int t = 0; t < 11; ++t) {
+        EXPECT_EQ(rec.frames[2 * t].size(), 11u);
+        EXPECT_EQ(rec.frames[2 * t][5], t % 10) << "tick " << t << " serves meter " << t % 10;
+        EXPECT_EQ(rec.frames[2 * t + 1].size(), 118u);
+    }
+    EXPECT_EQ(rec.shown[0], "2");
+    EXPECT_EQ(rec.shown[1], "1");
+    EXPECT_EQ(currentMeter, 1);
+    // the second telegram of meter 0 has access number 1 and counter 1
+    EXPECT_EQ(rec.frames[21][6], 1);
+    EXPECT_EQ(rec.frames[21][12], 1);
+}
+
+TEST_F(SendCycle, StartStopStartAndEncryptionFlag) {
+    startSending(rec.display());
+    tick();
+    tick(false);  // meter 1 plain
+    tick();
+    stopSending();
+    tick();
+    EXPECT_EQ(rec.frames.size(), 6u) << "no frame after Stop";
+    EXPECT_EQ(rec.frames[3].size(), 97u);
+    EXPECT_EQ(rec.shown[2], "1") << "counts stay after Stop";
+    EXPECT_EQ(currentMeter, 3);
+    EXPECT_EQ(meterTable[1].messageCounter, 0u) << "plain telegram leaves the message counter";
+    EXPECT_EQ(meterTable[1].accessNumber, 1);
+
+    const auto firstMeter0 = rec.frames[1];
+    startSending(rec.display());
+    EXPECT_EQ(rec.shown[2], "0");
+    EXPECT_EQ(currentMeter, 0);
+    tick();
+    EXPECT_EQ(rec.frames.back(), firstMeter0) << "after Start meter 0 starts again at counter 0";
+    // Start while sending restarts too
+    tick();
+    startSending(rec.display());
+    tick(false);
+    EXPECT_EQ(rec.frames.back().size(), 97u);
+    EXPECT_EQ(rec.frames.back()[5], 0);
+    EXPECT_EQ(rec.frames.back()[13], 0);
+}
+
+TEST_F(SendCycle, FailingWriterStillAdvancesEverything) {
+    rec.result = 0;
+    startSending(rec.display());
+    tick();
+    tick();
+    EXPECT_EQ(rec.frames.size(), 4u);
+    EXPECT_EQ(meterTable[0].sendCount, 1u);
+    EXPECT_EQ(meterTable[0].accessNumber, 1);
+    EXPECT_EQ(meterTable[0].messageCounter, 1u);
+    EXPECT_EQ(rec.shown[1], "1");
+    EXPECT_EQ(currentMeter, 2);
+}

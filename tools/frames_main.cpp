@@ -1,0 +1,94 @@
+// verdanox-frames: prints the stick frames that the send cycle hands to the
+// stick, one per line in upper-case hexadecimal, without a stick.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/config.h"
+#include "telegram/frames.h"
+#include "telegram/send_cycle.h"
+
+namespace {
+
+const char kUsage[] = "usage: verdanox-frames [--config FILE] [--ticks N] [--plain] [--help]\n";
+
+const char kHelp[] =
+    "Reads the meter configuration as Verdanox does (\"VDXconfig.txt\" in the\n"
+    "current directory unless --config names another file), presses Start and\n"
+    "runs N send ticks, printing every stick frame written, one per line, in\n"
+    "upper-case hexadecimal.\n\n"
+    "  --config FILE  configuration file to read\n"
+    "  --ticks N      number of send ticks (default 10)\n"
+    "  --plain        send plain telegrams instead of security mode 7\n"
+    "  --help         print this text\n";
+
+int usageError(const char* what) {
+    std::fprintf(stderr, "verdanox-frames: %s\n%s", what, kUsage);
+    return 2;
+}
+
+bool parseCount(const char* text, long* out) {
+    if (text == nullptr || *text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < 0 || v > 100000000L) return false;
+    *out = v;
+    return true;
+}
+
+int printFrame(const uint8_t* frame) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const unsigned size = vdx::stickFrameSize(frame);
+    std::string line(2 * size + 1, '\n');
+    for (unsigned i = 0; i < size; ++i) {
+        line[2 * i] = kHex[frame[i] >> 4];
+        line[2 * i + 1] = kHex[frame[i] & 0x0F];
+    }
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* config = nullptr;
+    long ticks = 10;
+    bool plain = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (std::strcmp(arg, "--plain") == 0) {
+            plain = true;
+        } else if (std::strcmp(arg, "--config") == 0) {
+            if (i + 1 >= argc) return usageError("--config needs a file name");
+            config = argv[++i];
+        } else if (std::strcmp(arg, "--ticks") == 0) {
+            if (!parseCount(i + 1 < argc ? argv[i + 1] : nullptr, &ticks))
+                return usageError("--ticks needs a whole number from 0 to 100000000");
+            ++i;
+        } else {
+            return usageError((std::string("unknown option ") + arg).c_str());
+        }
+    }
+
+    if (config == nullptr) {
+        vdx::readConfigFile();
+    } else if (!vdx::readConfigFileFrom(config)) {
+        std::fprintf(stderr, "verdanox-frames: cannot open %s: %s\n", config, std::strerror(errno));
+        return 1;
+    }
+    vdx::loadKeyTable();
+    for (int m = 0; m < vdx::kMeterCount; ++m)
+        vdx::hexToBytes(vdx::configLines[m], vdx::meterTable[m].manufacturer, vdx::kAddressSize);
+
+    const auto noDisplay = [](int, const char*) {};
+    vdx::startSending(noDisplay);
+    for (long t = 0; t < ticks; ++t) vdx::sendTick(!plain, vdx::keyTable, printFrame, noDisplay);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
