@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "telegram/meter.h"
+
 namespace vdx {
 
 char configLines[kConfigLineCount][kConfigLineSize];
@@ -90,6 +92,10 @@ void readConfigFile() { readConfigFileFrom("VDXconfig.txt"); }
 
 void loadKeyTable() {
     for (int k = 0; k < kKeyCount; ++k) hexToBytes(configLines[10 + k], keyTable[k], kKeySize);
+}
+
+void loadMeterAddress(int meter) {
+    hexToBytes(configLines[meter], meterTable[meter].manufacturer, kAddressSize);
 }
 
 void resetConfig() {

@@ -84,8 +84,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     vdx::loadKeyTable();
-    for (int m = 0; m < vdx::kMeterCount; ++m)
-        vdx::hexToBytes(vdx::configLines[m], vdx::meterTable[m].manufacturer, vdx::kAddressSize);
+    for (int m = 0; m < vdx::kMeterCount; ++m) vdx::loadMeterAddress(m);
 
     const auto noDisplay = [](int, const char*) {};
     vdx::startSending(noDisplay);
