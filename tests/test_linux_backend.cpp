@@ -1,0 +1,236 @@
+// The Linux backend: discovery in a fake sysfs tree, and the serial code on a
+// pseudo-terminal that stands in for the stick.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "link/linux/linux_platform.h"
+
+using namespace vdx;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text << "\n"; }
+void mkdirs(const std::string& path) { ASSERT_EQ(std::system(("mkdir -p '" + path + "'").c_str()), 0); }
+void link(const std::string& target, const std::string& path) { ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0); }
+
+class LinuxBackend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vdxsys.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+        mkdirs(root + "/sys/class/tty");
+        mkdirs(root + "/dev");
+        addTty("tty0");  // a virtual console: no device
+        mkdirs(root + "/sys/devices/platform/serial8250/tty/ttyS0");
+        link("../../devices/platform/serial8250/tty/ttyS0", root + "/sys/class/tty/ttyS0");
+        link("../../../serial8250", root + "/sys/devices/platform/serial8250/tty/ttyS0/device");
+        resetLinkState();
+        setLinkPlatform(&platform);
+    }
+    void TearDown() override {
+        closeStick();
+        setLinkPlatform(nullptr);
+        resetLinkState();
+        if (master >= 0) close(master);
+        close(slave);
+        std::system(("rm -rf '" + root + "'").c_str());
+    }
+
+    // A CDC-ACM tty: class/tty/NAME -> devices/usb1/DEV/DEV:1.0/tty/NAME,
+    // device -> the interface, whose parent is the USB device.
+    void addAcm(const std::string& name, const std::string& dev, const std::vector<std::string>& ids) {
+        const std::string usb = root + "/sys/devices/pci0000:00/usb1/" + dev;
+        mkdirs(usb + "/" + dev + ":1.0/tty/" + name);
+        usbIds(usb, ids);
+        link("../../devices/pci0000:00/usb1/" + dev + "/" + dev + ":1.0/tty/" + name, root + "/sys/class/tty/" + name);
+        link("../../../" + dev + ":1.0", usb + "/" + dev + ":1.0/tty/" + name + "/device");
+        link(slaveName, root + "/dev/" + name);
+    }
+    // An FTDI tty: device -> a per-port directory below the interface.
+    void addFtdi(const std::string& name, const std::string& dev, const std::vector<std::string>& ids) {
+        const std::string usb = root + "/sys/devices/pci0000:00/usb1/" + dev;
+        const std::string portDir = usb + "/" + dev + ":1.0/" + name;
+        mkdirs(portDir + "/tty/" + name);
+        usbIds(usb, ids);
+        link("../../devices/pci0000:00/usb1/" + dev + "/" + dev + ":1.0/" + name + "/tty/" + name,
+             root + "/sys/class/tty/" + name);
+        link("../../../" + name, portDir + "/tty/" + name + "/device");
+        link(slaveName, root + "/dev/" + name);
+    }
+    void addTty(const std::string& name) {
+        mkdirs(root + "/sys/devices/virtual/tty/" + name);
+        link("../../devices/virtual/tty/" + name, root + "/sys/class/tty/" + name);
+    }
+    void usbIds(const std::string& usb, const std::vector<std::string>& ids) {
+        const char* files[] = {"idVendor", "idProduct", "serial", "product"};
+        for (size_t i = 0; i < ids.size(); ++i) writeFile(usb + "/" + files[i], ids[i]);
+    }
+
+    std::string readMaster(size_t n) {
+        std::string got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        char buf[512];
+        while (got.size() < n && std::chrono::steady_clock::now() < end) {
+            const ssize_t r = read(master, buf, sizeof buf);
+            if (r > 0) got.append(buf, static_cast<size_t>(r));
+        }
+        return got;
+    }
+
+    std::string root;
+    int master = -1, slave = -1;
+    char slaveName[256];
+    LinuxPlatform platform{"/nonexistent", "/nonexistent"};
+
+    void usePlatformRoots() { platform = LinuxPlatform(root + "/sys", root + "/dev"); }
+};
+
+}  // namespace
+
+TEST_F(LinuxBackend, FindsCdcAndFtdiSticksByUsbIdentity) {
+    addAcm("ttyACM0", "1-1", {"10c4", "0003", "VX0001", "Virtual RF stick"});
+    addAcm("ttyACM1", "1-2", {"10c4", "0004", "VX0002", "Other product"});
+    addFtdi("ttyUSB0", "1-3", {"0403", "6001", "VA0042", "FTDI RF stick"});
+    usePlatformRoots();
+
+    std::vector<SerialPortInfo> ports;
+    ASSERT_TRUE(platform.listSerialPorts(ports));
+    ASSERT_EQ(ports.size(), 3u) << "ttyS0 and tty0 have no USB device";
+    EXPECT_EQ(ports[0].instanceId, "USB\\VID_10C4&PID_0003\\VX0001");
+    EXPECT_EQ(ports[0].portName, root + "/dev/ttyACM0");
+    EXPECT_EQ(ports[0].description, "Virtual RF stick");
+    EXPECT_EQ(ports[1].instanceId, "USB\\VID_10C4&PID_0004\\VX0002");
+    EXPECT_EQ(ports[2].instanceId, "USB\\VID_0403&PID_6001\\VA0042");
+
+    EXPECT_EQ(findStick(), 1);
+    EXPECT_EQ(linkState.transportKind, TransportKind::ComPort);
+    EXPECT_STREQ(getStickId(), "VX0001");
+    EXPECT_STREQ(getStickType(), "Virtual RF stick");
+
+    uint32_t count = 0;
+    EXPECT_EQ(platform.ftdiCreateDeviceInfoList(&count), 0);
+    ASSERT_EQ(count, 1u);
+    DeviceListEntry entry;
+    EXPECT_EQ(platform.ftdiGetDeviceInfoList(&entry, &count), 0);
+    EXPECT_STREQ(entry.serialNumber, "VA0042");
+    EXPECT_STREQ(entry.description, "FTDI RF stick");
+}
+
+TEST_F(LinuxBackend, FtdiStickOpensOverItsTty) {
+    addFtdi("ttyUSB0", "1-3", {"0403", "6001", "VB0042", "FTDI RF stick"});
+    usePlatformRoots();
+    ASSERT_EQ(findStick(), 1);
+    EXPECT_EQ(linkState.transportKind, TransportKind::Ftdi);
+    ASSERT_EQ(openStick(), 1);
+    termios t;
+    ASSERT_EQ(tcgetattr(slave, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B2000000));
+    const uint8_t frame[] = {0x01, 0x02, 0x00, 0x0D, 0x0A};
+    EXPECT_EQ(writeFrame(frame), 1);
+    EXPECT_EQ(readMaster(5), std::string("\x01\x02\x00\x0D\x0A", 5));
+    ASSERT_EQ(write(master, "\x11\x0D\x0A", 3), 3);
+    uint8_t in[3] = {};
+    const auto t0 = std::chrono::steady_clock::now();
+    while (bytesAvailable() < 3 && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2)) {
+    }
+    EXPECT_EQ(readBytes(in, 3), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(in), 3), "\x11\x0D\x0A") << "no XON/XOFF or CR/LF handling";
+}
+
+TEST_F(LinuxBackend, BusyPortIsSkipped) {
+    addAcm("ttyACM0", "1-1", {"10c4", "0003", "VX0001", "Virtual RF stick"});
+    usePlatformRoots();
+    const int holder = open(slaveName, O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    setLinkTrace(true);
+    CaptureStdout();
+    EXPECT_EQ(findStick(), 0);
+    EXPECT_NE(GetCapturedStdout().find("Error opening COM port " + root + "/dev/ttyACM0\n"), std::string::npos);
+    close(holder);
+    setLinkTrace(false);
+    EXPECT_EQ(findStick(), 1) << "free again once the other program let go";
+}
+
+TEST_F(LinuxBackend, ComPortSettingsBytesAndBounds) {
+    addAcm("ttyACM0", "1-1", {"10c4", "0003", "VX0001", "Virtual RF stick"});
+    usePlatformRoots();
+    termios before;
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    before.c_cflag |= CRTSCTS;  // a driver setting the link must keep
+    before.c_iflag |= IXON | ICRNL;
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+    ASSERT_EQ(findStick(), 1);
+    ASSERT_EQ(openStick(), 1);
+
+    termios t;
+    ASSERT_EQ(tcgetattr(slave, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B2000000));
+    EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B2000000));
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u) << "hardware flow control kept";
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR), 0u);
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+
+    // all 256 byte values, both directions
+    std::vector<uint8_t> frame = {0x44, 0x00, 0x01};
+    for (int b = 0; b < 256; ++b) frame.push_back(static_cast<uint8_t>(b));
+    EXPECT_EQ(writeFrame(frame.data()), 1);
+    EXPECT_EQ(readMaster(frame.size()), std::string(frame.begin(), frame.end()));
+    ASSERT_EQ(write(master, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    std::vector<uint8_t> in(frame.size());
+    EXPECT_EQ(readBytes(in.data(), static_cast<uint32_t>(in.size())), static_cast<int32_t>(in.size()));
+    EXPECT_EQ(in, frame);
+    EXPECT_EQ(bytesAvailable(), 0u);
+
+    // a frame whose rest never comes: the read gives up after the bound
+    ASSERT_EQ(write(master, "\x81\x0A\x00\x01", 4), 4);
+    const auto t0 = std::chrono::steady_clock::now();
+    receivePoll();
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(waited, std::chrono::milliseconds(kReadWaitBoundMs - 5));
+    EXPECT_LT(waited, std::chrono::seconds(3));
+}
+
+TEST_F(LinuxBackend, UnpluggedStickFailsFast) {
+    addAcm("ttyACM0", "1-1", {"10c4", "0003", "VX0001", "Virtual RF stick"});
+    usePlatformRoots();
+    ASSERT_EQ(findStick(), 1);
+    ASSERT_EQ(openStick(), 1);
+    close(master);  // the far end goes away
+    master = -1;
+    const auto t0 = std::chrono::steady_clock::now();
+    const uint8_t frame[11] = {0x01, 0x08};
+    EXPECT_EQ(writeFrame(frame), 0);
+    uint8_t b[4];
+    EXPECT_EQ(bytesAvailable(), 0u);
+    EXPECT_EQ(readBytes(b, 4), 0);
+    receivePoll();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    closeStick();
+    EXPECT_EQ(linkState.comHandle, kNoHandle);
+
+    // the port vanished after discovery: said even with trace off
+    unlink((root + "/dev/ttyACM0").c_str());
+    CaptureStdout();
+    EXPECT_EQ(openComPort(), 0);
+    EXPECT_EQ(GetCapturedStdout(), "COM port " + root + "/dev/ttyACM0 not found\n");
+}
