@@ -197,6 +197,9 @@ bool LinuxPlatform::portWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, u
 void LinuxPlatform::portClose(LinkHandle h) {
     if (h < 0) return;
     timeouts_.erase(h);
+    // lift the exclusive mode first: a tty whose other end stays open (a
+    // pseudo-terminal) would otherwise refuse the next open by a non-root user
+    ioctl(fd(h), TIOCNXCL);
     close(fd(h));  // also releases the lock
 }
 

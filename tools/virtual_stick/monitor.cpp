@@ -1,0 +1,204 @@
+#include "tools/virtual_stick/monitor.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/config.h"
+#include "tools/oracle/openssl_aes.h"
+
+namespace vstick {
+namespace {
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    char buf[256];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
+    return buf;
+}
+
+// Manufacturer flag as its three letters (EN 13757-3 / FLAG association).
+std::string manufacturer(const uint8_t* m) {
+    const unsigned v = m[0] | (m[1] << 8);
+    const char s[4] = {char(((v >> 10) & 31) + 64), char(((v >> 5) & 31) + 64), char((v & 31) + 64), 0};
+    return s;
+}
+
+// BCD, low byte first, as its decimal digits.
+std::string bcd(const uint8_t* b, size_t n) {
+    std::string s;
+    for (size_t i = n; i-- > 0;) s += format("%02X", b[i]);
+    return s;
+}
+
+// "VDX 12345670 v01 t03" from M (2), ID (4), version, device type.
+std::string meterName(const uint8_t* man, const uint8_t* id, uint8_t version, uint8_t type) {
+    return manufacturer(man) + " " + bcd(id, 4) + format(" v%02X t%02X", version, type);
+}
+
+// Date and time type I (6 bytes).
+std::string dateTimeI(const uint8_t* b) {
+    const int year = 2000 + (((b[4] & 0xF0) >> 1) | ((b[3] & 0xE0) >> 5));
+    return format("%04d-%02d-%02d %02d:%02d:%02d", year, b[4] & 0x0F, b[3] & 0x1F, b[2] & 0x1F, b[1] & 0x3F,
+                  b[0] & 0x3F);
+}
+
+// Data field sizes by the DIF's low nibble.
+int dataSize(uint8_t dif) {
+    static const int kSizes[16] = {0, 1, 2, 3, 4, 4, 6, 8, 0, 1, 2, 3, 4, -1, 6, -1};
+    return kSizes[dif & 0x0F];
+}
+
+void deriveKey(uint8_t constant, const uint8_t* key, const uint8_t* counter, const uint8_t* id, uint8_t out[16]) {
+    uint8_t block[16] = {constant, counter[0], counter[1], counter[2], counter[3], id[0], id[1], id[2], id[3],
+                         7,        7,          7,          7,          7,          7,     7};
+    oracle::cmac(key, block, 16, out);
+}
+
+}  // namespace
+
+std::string hex(const uint8_t* data, size_t n) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        s += kHex[data[i] >> 4];
+        s += kHex[data[i] & 15];
+    }
+    return s;
+}
+
+std::string describePayload(const uint8_t* p, size_t n) {
+    std::string out;
+    size_t i = 0;
+    while (i < n) {
+        const uint8_t dif = p[i++];
+        if (dif == 0x2F) continue;  // fill byte
+        unsigned storage = (dif >> 6) & 1;
+        for (uint8_t e = dif; (e & 0x80) && i < n;) {  // DIFEs carry further storage bits
+            e = p[i++];
+            storage |= (e & 0x0Fu) << 1;
+        }
+        if (i >= n) break;
+        uint8_t vif = p[i++];
+        const bool extended = vif == 0xFD || vif == 0xFB;
+        if (extended && i < n) vif = p[i++];
+        uint8_t vife = 0;
+        for (uint8_t e = vif; (e & 0x80) && i < n;) {
+            e = p[i++];
+            vife = e;
+        }
+        const int size = dataSize(dif);
+        if (size < 0 || i + static_cast<size_t>(size) > n) break;
+        const uint8_t* v = p + i;
+        i += static_cast<size_t>(size);
+        if (storage != 0 || extended) continue;
+        const uint8_t unit = vif & 0x7F;
+        if (unit == 0x6D && size == 6) {
+            out += ", " + dateTimeI(v);
+        } else if (unit >= 0x10 && unit <= 0x17 && (dif & 0x0F) >= 0x09 && (dif & 0x0F) <= 0x0C) {
+            const std::string digits = bcd(v, static_cast<size_t>(size));
+            int exponent = (unit & 7) - 6;  // 10^(n-6) m3
+            const double value = std::strtod(digits.c_str(), nullptr) * (exponent == -3 ? 0.001 : 1.0);
+            out += format(", V %.3f m3", value);
+            if (vife != 0) out += format(" (VIFE %02X)", vife);
+        } else if (unit == 0x78) {
+            out += ", fabrication number " + bcd(v, static_cast<size_t>(size));
+        }
+    }
+    return out.empty() ? out : out.substr(2);
+}
+
+const MeterKey* TelegramMonitor::keyFor(const uint8_t* address) const {
+    for (const MeterKey& k : keys_)
+        if (std::memcmp(k.address, address, 8) == 0) return &k;
+    return nullptr;
+}
+
+std::vector<std::string> TelegramMonitor::feed(const uint8_t* data, size_t n) {
+    pending_.insert(pending_.end(), data, data + n);
+    std::vector<std::string> lines;
+    while (pending_.size() >= 3) {
+        const size_t size = 3u + pending_[1] + 256u * pending_[2];
+        if (pending_.size() < size) break;
+        std::vector<uint8_t> frame(pending_.begin(), pending_.begin() + static_cast<long>(size));
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(size));
+        raw_.push_back(hex(frame.data(), frame.size()));
+        std::string line = describe(frame);
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> TelegramMonitor::takeRawFrames() {
+    std::vector<std::string> out;
+    out.swap(raw_);
+    return out;
+}
+
+std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
+    if (f[0] == 0x01 && f.size() == 11) {
+        std::memcpy(address_, f.data() + 3, 8);
+        haveAddress_ = true;
+        return "";
+    }
+    if (f[0] != 0x44 || f.size() < 5) return format("frame: command %02X, %zu payload bytes", f[0], f.size() - 3);
+    ++telegrams_;
+    std::string line;
+    if (f.size() == 97 && f[4] == 0x72) {
+        line = meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", access %u, plain", f[13]);
+        if (f[15] != 0 || f[16] != 0) line += format(", configuration %02X%02X", f[16], f[15]);
+        line += ", " + describePayload(f.data() + 17, 80);
+    } else if (f.size() == 118 && f[4] == 0x8C) {
+        line = describeEncrypted(f);
+    } else {
+        return format("telegram: C %02X CI %02X, %zu bytes, not understood", f[3], f[4], f.size());
+    }
+    if (!haveAddress_) line += ", NO ADDRESS FRAME BEFORE IT";
+    haveAddress_ = false;
+    return line;
+}
+
+std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
+    const uint8_t* id = f.data() + 25;
+    std::string line = meterName(f.data() + 29, id, f[31], f[32]) + format(", access %u, mode 7", f[33]);
+    const uint32_t counter = f[12] | (f[13] << 8) | (f[14] << 16) | (uint32_t(f[15]) << 24);
+    line += format(", counter %u", counter);
+    if (f[6] != f[33]) line += ", ACCESS NUMBERS DIFFER";
+    if (f[5] != 0x24 || f[7] != 0x90 || f[8] != 0x0F || f[9] != 0x00 || f[10] != 0x2C || f[11] != 0x25 ||
+        f[24] != 0x72 || f[35] != 0x50 || f[36] != 0x07 || f[37] != 0x10)
+        line += ", UNEXPECTED HEADER " + hex(f.data() + 3, 35);
+    const MeterKey* meter = haveAddress_ ? keyFor(address_) : nullptr;
+    if (meter == nullptr) return line + ", no key for this meter in VDXconfig.txt";
+
+    uint8_t kenc[16], kmac[16], tag[16], macInput[99], plain[80];
+    const uint8_t zeroIv[16] = {0};
+    deriveKey(0x01, meter->key, f.data() + 12, id, kmac);
+    std::memcpy(macInput, f.data() + 11, 5);
+    std::memcpy(macInput + 5, f.data() + 24, 94);
+    oracle::cmac(kmac, macInput, 99, tag);
+    const bool macOk = std::memcmp(tag, f.data() + 16, 8) == 0;
+    line += macOk ? ", MAC ok" : ", MAC FAILED (got " + hex(f.data() + 16, 8) + ", expected " + hex(tag, 8) + ")";
+    deriveKey(0x00, meter->key, f.data() + 12, id, kenc);
+    oracle::cbcDecrypt(kenc, zeroIv, f.data() + 38, 80, plain);
+    if (plain[0] != 0x2F || plain[1] != 0x2F) return line + ", DECRYPTION FAILED (no 2F 2F)";
+    return line + ", " + describePayload(plain, 80);
+}
+
+std::vector<MeterKey> loadMeterKeys(const char* path) {
+    std::vector<MeterKey> keys;
+    vdx::resetConfig();
+    if (!vdx::readConfigFileFrom(path)) return keys;
+    for (int m = 0; m < 10; ++m) {
+        MeterKey k{};
+        vdx::hexToBytes(vdx::configLines[m], k.address, sizeof k.address);
+        vdx::hexToBytes(vdx::configLines[10 + m], k.key, sizeof k.key);
+        keys.push_back(k);
+    }
+    return keys;
+}
+
+}  // namespace vstick

@@ -1,0 +1,52 @@
+// The virtual stick's telegram monitor: splits the byte stream the program
+// writes into stick frames and describes each telegram in one line. Mode-7
+// telegrams are checked and decrypted with OpenSSL, independently of the
+// program's own cryptography.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vstick {
+
+struct MeterKey {
+    uint8_t address[8];
+    uint8_t key[16];
+};
+
+class TelegramMonitor {
+public:
+    explicit TelegramMonitor(std::vector<MeterKey> keys) : keys_(std::move(keys)) {}
+
+    // Feeds received bytes; returns one line per completed telegram frame
+    // (and per frame it does not know), without time stamps.
+    std::vector<std::string> feed(const uint8_t* data, size_t n);
+    // Every complete frame seen so far, as upper-case hex, in order.
+    std::vector<std::string> takeRawFrames();
+    // Telegram frames seen.
+    unsigned telegrams() const { return telegrams_; }
+
+private:
+    std::string describe(const std::vector<uint8_t>& frame);
+    std::string describeEncrypted(const std::vector<uint8_t>& frame);
+    const MeterKey* keyFor(const uint8_t* address) const;
+
+    std::vector<MeterKey> keys_;
+    std::vector<uint8_t> pending_;
+    std::vector<std::string> raw_;
+    uint8_t address_[8] = {};
+    bool haveAddress_ = false;
+    unsigned telegrams_ = 0;
+};
+
+// The meters' addresses and keys as "VDXconfig.txt" at `path` gives them.
+std::vector<MeterKey> loadMeterKeys(const char* path);
+
+// EN 13757-3 data records of a decrypted payload: the current volumes,
+// date and time and fabrication number, as text.
+std::string describePayload(const uint8_t* payload, size_t n);
+
+std::string hex(const uint8_t* data, size_t n);
+
+}  // namespace vstick
