@@ -14,7 +14,7 @@ packages=(
   # the virtual stick
   umockdev libumockdev-dev
   # tests of the running program under a virtual display
-  xvfb xauth xdotool x11-utils x11-apps imagemagick python3
+  xvfb xauth xdotool x11-utils x11-apps xclip imagemagick python3 python3-xlib tesseract-ocr tesseract-ocr-eng
 )
 
 missing=()

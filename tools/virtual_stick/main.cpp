@@ -175,6 +175,8 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     const gint result = umockdev_ioctl_client_execute(client, &err, &error);
     if (error != nullptr) g_error_free(error);
     umockdev_ioctl_client_complete(client, result, err);
+    if (umockdev_ioctl_client_get_request(client) == TIOCNXCL)
+        std::printf("%s port released by the program\n", timestamp().c_str());
     if (s.options.busy && !s.probeSeen && umockdev_ioctl_client_get_request(client) == TIOCEXCL) {
         s.probeSeen = true;  // discovery's test-open: take the port as soon as it is free
         g_timeout_add(1, grabPort, &s);
@@ -327,6 +329,7 @@ int main(int argc, char** argv) {
 
     if (s.frames != nullptr) std::fclose(s.frames);
     if (s.busyFd >= 0) close(s.busyFd);
+    g_main_loop_unref(s.loop);
     g_object_unref(handler);
     g_object_unref(testbed);
     return s.exitStatus;

@@ -1,0 +1,152 @@
+#include "app/VerdanoxWindow.h"
+
+#include "app/config.h"
+#include "app/images.h"
+#include "link/link.h"
+#include "telegram/send_cycle.h"
+
+namespace vdx {
+
+static_assert(FXMainWindow::ID_LAST == 60, "message identifiers are numbered from 60");
+static_assert(VerdanoxWindow::ID_RECEIVE_POLL == 67 && VerdanoxWindow::ID_SEND_TIMER == 68, "timer identifiers");
+
+namespace {
+constexpr FXuint kReceivePollMs = 1;
+constexpr FXuint kFirstReceivePollMs = 1000;
+constexpr FXuint kSendPeriodMs = 5000;
+}  // namespace
+
+// clang-format off
+FXDEFMAP(VerdanoxWindow) VerdanoxWindowMap[] = {
+    FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_ABOUT, VerdanoxWindow::onCmdAbout),
+    FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_START, VerdanoxWindow::onCmdStart),
+    FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_STOP, VerdanoxWindow::onCmdStop),
+    FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_OMS4, VerdanoxWindow::onCmdOMS4),
+    FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_ENCRYPTION, VerdanoxWindow::onCmdEncryption),
+    FXMAPFUNC(SEL_TIMEOUT, VerdanoxWindow::ID_RECEIVE_POLL, VerdanoxWindow::onReceivePoll),
+    FXMAPFUNC(SEL_TIMEOUT, VerdanoxWindow::ID_SEND_TIMER, VerdanoxWindow::onSendTimer),
+    // no widget sends these two; they are handled as nothing
+    FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_RESERVED_63, VerdanoxWindow::onCmdReserved),
+    FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_RESERVED_64, VerdanoxWindow::onCmdReserved),
+};
+// clang-format on
+
+FXIMPLEMENT(VerdanoxWindow, FXMainWindow, VerdanoxWindowMap, ARRAYNUMBER(VerdanoxWindowMap))
+
+VerdanoxWindow::VerdanoxWindow(FXApp* app)
+    : FXMainWindow(app, "Verdanox 1.0", nullptr, nullptr, DECOR_ALL, 0, 0, 320, 480, 0, 0, 0, 0, 0, 0) {
+    // images: the logo is drawn opaque
+    bigIcon = new FXGIFIcon(app, logoImage);
+    miniIcon = new FXGIFIcon(app, miniImage);
+    bigIcon->setOptions(bigIcon->getOptions() | IMAGE_OPAQUE);
+    setIcon(bigIcon);
+    setMiniIcon(miniIcon);
+
+    FXMenuBar* menuBar = new FXMenuBar(this, LAYOUT_FILL_X, 0, 0, 0, 0, 3, 3, 2, 2, 4, 4);
+    statusBar = new FXStatusBar(this, LAYOUT_SIDE_BOTTOM | LAYOUT_FILL_X | STATUSBAR_WITH_DRAGCORNER, 0, 0, 0, 0, 3, 3,
+                                2, 2, 4, 0);
+    statusLine = statusBar->getStatusLine();
+    contents = new FXHorizontalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y | PACK_UNIFORM_WIDTH, 0, 0, 0, 0, 4, 4, 4, 4,
+                                     4, 4);
+    panel = new FXVerticalFrame(contents, FRAME_RAISED | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 4, 4,
+                                4, 4, 4, 4);
+    FXVerticalFrame* inner = new FXVerticalFrame(panel, LAYOUT_FILL_X, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4);
+    FXMatrix* matrix = new FXMatrix(inner, 2, MATRIX_BY_COLUMNS, 0, 0, 0, 0, 10, 10, 10, 10, 4, 4);
+
+    new FXLabel(matrix, "meter #: ", nullptr, 0, 0, 0, 0, 0, 2, 2, 2, 2);
+    new FXLabel(matrix, "number of SND_NR", nullptr, 0, 0, 0, 0, 0, 2, 2, 2, 2);
+    const FXuint fieldOptions = TEXTFIELD_LIMITED | FRAME_SUNKEN | FRAME_THICK;
+    for (int i = 0; i < kMeterCount; ++i) {
+        loadMeterAddress(i);
+        meterFields[i] = new FXTextField(matrix, 16, nullptr, 0, fieldOptions, 0, 0, 0, 0, 2, 2, 2, 2);
+        meterFields[i]->setText(configLines[i], FALSE);
+        meterFields[i]->setEditable(FALSE);
+        countFields[i] = new FXTextField(matrix, 10, nullptr, 0, fieldOptions, 0, 0, 0, 0, 2, 2, 2, 2);
+        countFields[i]->setText("0", FALSE);
+        countFields[i]->setEditable(FALSE);
+    }
+    new FXButton(matrix, "Start sending", nullptr, this, ID_START, FRAME_RAISED | FRAME_THICK, 0, 0, 0, 0, 2, 2, 2, 2);
+    new FXButton(matrix, "Stop sending", nullptr, this, ID_STOP, FRAME_RAISED | FRAME_THICK, 0, 0, 0, 0, 2, 2, 2, 2);
+
+    fileMenu = new FXMenuPane(this);
+    new FXMenuCommand(fileMenu, "&quit\tctrl-q", nullptr, app, FXApp::ID_QUIT);
+    new FXMenuTitle(menuBar, "&File", nullptr, fileMenu, 0);
+
+    helpMenu = new FXMenuPane(this);
+    new FXMenuCommand(helpMenu, "&about\tctrl-a", nullptr, this, ID_ABOUT);
+    new FXMenuTitle(menuBar, "&Help", nullptr, helpMenu, LAYOUT_RIGHT);
+
+    settingsMenu = new FXMenuPane(this);
+    oms4Item = new FXMenuRadio(settingsMenu, "OMS4", this, ID_OMS4);
+    statusLine->setNormalText("OMS4");
+    oms4Item->setCheck(TRUE);
+    new FXMenuSeparator(settingsMenu);
+    encryptionItem = new FXMenuCheck(settingsMenu, "Encryption on", this, ID_ENCRYPTION);
+    encryptionItem->setCheck(TRUE);
+    new FXMenuTitle(menuBar, "&Settings", nullptr, settingsMenu, 0);
+
+    new FXToolTip(app);
+
+    encryptionOn = 1;
+    sendingEnabled = false;
+    currentMeter = 0;
+    app->addTimeout(this, ID_RECEIVE_POLL, kFirstReceivePollMs);
+    app->addTimeout(this, ID_SEND_TIMER, kSendPeriodMs);
+}
+
+VerdanoxWindow::~VerdanoxWindow() {
+    // a window closed while the loop still runs must not be called back
+    getApp()->removeTimeout(this, ID_RECEIVE_POLL);
+    getApp()->removeTimeout(this, ID_SEND_TIMER);
+    delete bigIcon;
+    delete miniIcon;
+    delete fileMenu;
+    delete helpMenu;
+    delete settingsMenu;
+    closeStick();
+}
+
+void VerdanoxWindow::create() {
+    FXMainWindow::create();
+    show(PLACEMENT_SCREEN);
+}
+
+void VerdanoxWindow::showCount(int meter, const char* text) { countFields[meter]->setText(text, FALSE); }
+
+long VerdanoxWindow::onCmdStart(FXObject*, FXSelector, void*) {
+    startSending([this](int meter, const char* text) { showCount(meter, text); });
+    return 1;
+}
+
+long VerdanoxWindow::onCmdStop(FXObject*, FXSelector, void*) {
+    stopSending();
+    return 1;
+}
+
+long VerdanoxWindow::onCmdOMS4(FXObject*, FXSelector, void*) {
+    statusLine->setNormalText("OMS4");
+    oms4Item->setCheck(TRUE);
+    return 1;
+}
+
+// The toolkit has already flipped the check mark.
+long VerdanoxWindow::onCmdEncryption(FXObject*, FXSelector, void*) {
+    encryptionOn ^= 1;
+    return 1;
+}
+
+long VerdanoxWindow::onCmdReserved(FXObject*, FXSelector, void*) { return 1; }
+
+long VerdanoxWindow::onReceivePoll(FXObject*, FXSelector, void*) {
+    receivePoll();
+    getApp()->addTimeout(this, ID_RECEIVE_POLL, kReceivePollMs);
+    return 1;
+}
+
+long VerdanoxWindow::onSendTimer(FXObject*, FXSelector, void*) {
+    sendTick(encryptionOn != 0, keyTable, writeFrame, [this](int meter, const char* text) { showCount(meter, text); });
+    getApp()->addTimeout(this, ID_SEND_TIMER, kSendPeriodMs);
+    return 1;
+}
+
+}  // namespace vdx
