@@ -5,6 +5,7 @@
 // telegram received.
 #include <fcntl.h>
 #include <glib-unix.h>
+#include <sys/inotify.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -65,7 +66,8 @@ struct Stick {
     int exitStatus = 0;
     bool childDone = false;
     int busyFd = -1;
-    bool probeSeen = false;
+    bool grabbing = false;
+    int closes = 0;
     unsigned replies = 0;
     std::mt19937 rng{12345};
 };
@@ -159,6 +161,7 @@ gboolean grabPort(gpointer data) {
     const int f = open(s.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (f >= 0 && flock(f, LOCK_EX | LOCK_NB) == 0) {
         s.busyFd = f;
+        s.grabbing = false;
         std::printf("%s port held by the virtual stick\n", timestamp().c_str());
         return G_SOURCE_REMOVE;
     }
@@ -166,21 +169,38 @@ gboolean grabPort(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
+// Reports each open and close of the port by the program (inotify on the
+// pseudo-terminal's device node), so that tests can count them from outside.
+// With --busy the first close, discovery's test-open, makes the stick take
+// the port.
+gboolean onPortEvent(gint fd, GIOCondition, gpointer data) {
+    Stick& s = *static_cast<Stick*>(data);
+    alignas(inotify_event) char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    for (ssize_t i = 0; i < n;) {
+        const inotify_event* e = reinterpret_cast<const inotify_event*>(buf + i);
+        i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        if (s.busyFd >= 0 || s.grabbing) continue;  // the stick's own open
+        if (e->mask & IN_OPEN) std::printf("%s port opened by the program\n", timestamp().c_str());
+        if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+            std::printf("%s port closed by the program\n", timestamp().c_str());
+            if (s.options.busy && ++s.closes == 1) {
+                s.grabbing = true;
+                g_timeout_add(1, grabPort, &s);
+            }
+        }
+    }
+    return G_SOURCE_CONTINUE;
+}
+
 // ioctls on the mocked tty reach this process; run them on the program's
 // own pseudo-terminal descriptor and hand back the result.
-gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-    Stick& s = *static_cast<Stick*>(data);
+gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
     int err = 0;
     GError* error = nullptr;
     const gint result = umockdev_ioctl_client_execute(client, &err, &error);
     if (error != nullptr) g_error_free(error);
     umockdev_ioctl_client_complete(client, result, err);
-    if (umockdev_ioctl_client_get_request(client) == TIOCNXCL)
-        std::printf("%s port released by the program\n", timestamp().c_str());
-    if (s.options.busy && !s.probeSeen && umockdev_ioctl_client_get_request(client) == TIOCEXCL) {
-        s.probeSeen = true;  // discovery's test-open: take the port as soon as it is free
-        g_timeout_add(1, grabPort, &s);
-    }
     return TRUE;
 }
 
@@ -294,7 +314,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), &s);
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
     if (!umockdev_testbed_attach_ioctl(testbed, "/dev/ttyACM0", handler, &error)) {
         std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error->message);
         return 1;
@@ -325,6 +345,9 @@ int main(int argc, char** argv) {
     s.loop = g_main_loop_new(nullptr, FALSE);
     s.masterWatch = g_unix_fd_add(s.master, G_IO_IN, onMaster, &s);
     g_child_watch_add(pid, onChildExit, &s);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch >= 0 && inotify_add_watch(watch, s.slavePath.c_str(), IN_OPEN | IN_CLOSE) >= 0)
+        g_unix_fd_add(watch, G_IO_IN, onPortEvent, &s);
     g_main_loop_run(s.loop);
 
     if (s.frames != nullptr) std::fclose(s.frames);

@@ -1,0 +1,211 @@
+"""The real Verdanox program under Xvfb on the virtual stick, used as a
+person would use it. Usage: test_gui.py BUILD_DIR CONFIG ARTIFACT_DIR"""
+import os
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from xharness import Session, Xvfb, workdir_with_config  # noqa: E402
+
+BUILD, CONFIG, ARTIFACTS = (os.path.abspath(a) for a in sys.argv[1:4])
+PROGRAM = os.path.join(BUILD, "app", "verdanox")
+STICK = os.path.join(BUILD, "tools", "verdanox-virtual-stick")
+os.makedirs(ARTIFACTS, exist_ok=True)
+
+# Widget positions relative to the main window (320 x 480, no decorations).
+METER = lambda i: (90, 81 + 27 * i)  # noqa: E731
+COUNT = lambda i: (208, 81 + 27 * i)  # noqa: E731
+START, STOP = (70, 351), (209, 351)
+EMPTY = (160, 420)  # an empty part of the panel
+FILE_MENU, SETTINGS_MENU, HELP_MENU = (19, 11), (71, 11), (297, 11)
+QUIT_ITEM, OMS4_ITEM, ENCRYPTION_ITEM, ABOUT_ITEM = (48, 32), (78, 32), (98, 54), (328, 32)
+TELEGRAM = r"^\S+ VDX \d{8} v01 t03, "
+MODE7_OK = TELEGRAM + r"access \d+, mode 7, counter \d+, MAC ok, 2022-04-09 10:00:16, V 0.126 m3"
+
+checks = {"passed": 0, "failed": 0}
+
+
+def check(what, ok, detail=""):
+    checks["passed" if ok else "failed"] += 1
+    print(("ok     " if ok else "FAILED ") + what + ("" if ok or not detail else ": " + str(detail)))
+
+
+def start(x, args=(), config=CONFIG, program=None):
+    d = workdir_with_config(config)
+    command = [STICK, *args, "--", program or PROGRAM] if program != "alone" else [PROGRAM]
+    s = Session(x, command, d)
+    return s, s.find_window("Verdanox 1.0")
+
+
+def ok_button(s, box):
+    _, _, w, h = s.geometry(box)
+    return ((124 + w - 10) // 2, h - 18)
+
+
+def finish(s, name, how):
+    status = s.wait_exit(15)
+    check(name + ": " + how + " ends with status 0", status == 0, status)
+    check(name + ": the port was opened twice (discovery, link) and closed twice",
+          s.count("port opened by the program") == 2 and s.count("port closed by the program") == 2,
+          s.output()[-600:])
+
+
+def main_flow(x):
+    s, w = start(x, ["--frames", "frames.txt"])
+    check("window appears with title 'Verdanox 1.0'", w is not None)
+    if w is None:
+        return print(s.output())
+    s.screenshot(os.path.join(ARTIFACTS, "window.png"), w)
+    text = s.ocr(w)
+    for word in ("File", "Settings", "Help", "meter #:", "number of SND_NR", "Start sending", "Stop sending", "OMS4"):
+        check("window shows '%s'" % word, word in text, text)
+    check("meter row 0 shows configuration line 1", s.field_text(w, *METER(0)) == "9858705634120103")
+    check("meter row 9 shows configuration line 10", s.field_text(w, *METER(9)) == "9858795634120103")
+    check("counts start at 0", [s.field_text(w, *COUNT(i)) for i in (0, 5, 9)] == ["0", "0", "0"])
+
+    # the same focus state for both pictures: each after a menu was open
+    s.click(w, *STOP)  # focus away from the field just read; sending is off
+    s.click(w, *SETTINGS_MENU)
+    s.key(w, "Escape")
+    s.hover(w, *EMPTY)
+    before = s.screenshot(os.path.join(ARTIFACTS, "before-oms4.png"), w)
+    s.click(w, *SETTINGS_MENU)
+    s.click(w, *OMS4_ITEM)
+    s.hover(w, *EMPTY)
+    after = s.screenshot(os.path.join(ARTIFACTS, "after-oms4.png"), w)
+    same = os.popen("compare -metric AE '%s' '%s' null: 2>&1" % (before, after)).read().strip()
+    check("choosing OMS4 again changes nothing visible", same == "0", same)
+
+    s.click(w, *START)
+    check("Start: two mode-7 telegrams with MAC ok", s.wait_for(MODE7_OK, 2, timeout=13), s.output())
+    time.sleep(0.3)
+    check("counts of meters 0 and 1 show 1", [s.field_text(w, *COUNT(i)) for i in (0, 1, 2)] == ["1", "1", "0"])
+    s.click(w, *SETTINGS_MENU)
+    s.click(w, *ENCRYPTION_ITEM)
+    check("'Encryption on' unticked: the next telegram is plain",
+          s.wait_for(TELEGRAM + r"access 0, plain, ", 1, timeout=7) and s.count(TELEGRAM) == 3, s.output())
+    s.click(w, *STOP)
+    sent = s.count(TELEGRAM)
+    time.sleep(6)
+    check("Stop: no further telegram", s.count(TELEGRAM) == sent)
+    check("Stop: counts stay", s.field_text(w, *COUNT(2)) == "1")
+
+    s.click(w, *SETTINGS_MENU)
+    s.click(w, *ENCRYPTION_ITEM)  # on again
+    s.click(w, *START)
+    check("Start again resets the counts", s.field_text(w, *COUNT(2)) == "0")
+    # a focused text field takes Ctrl+A as "select all", as FOX text fields
+    # do: press Start again (it only restarts) so that a button has the focus
+    s.click(w, *START)
+    s.key(w, "ctrl+a")
+    box = s.find_window("About Verdanox", 5)
+    check("Ctrl+A opens the about box", box is not None)
+    if box:
+        s.screenshot(os.path.join(ARTIFACTS, "about.png"), box)
+        text = s.ocr(box)
+        check("about box shows the stick ID", "USB stick ID: VX00010042" in text, text)
+        check("about box shows the stick type", "USB stick type: Virtual RF stick (Verdanox)" in text, text)
+        check("ticks go on while the about box is open", s.wait_for(MODE7_OK, 3, timeout=7), s.output())
+        s.key(box, "Escape")
+        check("Escape closes the about box", s.find_window("About Verdanox", 1) is None)
+    s.click(w, *HELP_MENU)
+    s.click(w, *ABOUT_ITEM)
+    box = s.find_window("About Verdanox", 5)
+    check("Help (at the right end of the menu bar) > about opens the box", box is not None)
+    if box:
+        s.click(box, *ok_button(s, box))
+        check("'OK' closes the about box", s.find_window("About Verdanox", 1) is None)
+    s.key(w, "ctrl+q")
+    finish(s, "main flow", "Ctrl+Q")
+    frames = open(os.path.join(s.workdir, "frames.txt")).read().split()
+    check("every frame on the wire is 11, 97 or 118 bytes", all(len(f) // 2 in (11, 97, 118) for f in frames), frames)
+
+
+def quit_paths(x):
+    s, w = start(x)
+    s.click(w, *FILE_MENU)
+    s.click(w, *QUIT_ITEM)
+    finish(s, "quit", "File > quit")
+    s, w = start(x)
+    time.sleep(0.5)
+    s.close_request(w)
+    finish(s, "close", "the window manager's close request")
+
+
+def stick_problems(x):
+    # a USB device with the CDC identity but not our serial prefix: not found
+    s, w = start(x, ["--serial", "AB00000001"])
+    box = s.find_window("USB RF stick not found!", 10)
+    check("no stick: the 'USB RF stick not found!' box over the window", box is not None and w is not None)
+    if box:
+        s.screenshot(os.path.join(ARTIFACTS, "not-found.png"), box)
+        text = s.ocr(box)
+        check("not-found box text", "A USB RF stick is needed to operate." in text and
+              "Visit www.verdanox.example/rf-stick" in text, text)
+        s.key(box, "Escape")
+    check("no stick: ends with status 0", s.wait_exit(10) == 0)
+    check("no stick: only discovery's test-open, no open of the link", s.count("port opened by the program") == 1)
+
+    s, w = start(x, ["--busy"])
+    box = s.find_window("Unable to Open USB RF stick.", 10)
+    check("busy port: the 'Unable to Open USB RF stick.' box", box is not None, s.output())
+    if box:
+        s.screenshot(os.path.join(ARTIFACTS, "open-failed.png"), box)
+        text = s.ocr(box)
+        check("open-failed box text", "No communication with the USB RF stick!" in text and
+              "try unplugging and replugging" in text, text)
+        s.click(box, *ok_button(s, box))
+    check("busy port: ends with status 0", s.wait_exit(10) == 0)
+    check("busy port: says which port could not be opened", "Error opening COM port /dev/ttyACM0" in s.output())
+
+    s, w = start(x, config=None)
+    check("no VDXconfig.txt: the program still starts", w is not None)
+    if w:
+        check("no VDXconfig.txt: meter fields empty, counts 0",
+              s.field_text(w, *METER(0)) == "" and s.field_text(w, *COUNT(0)) == "0")
+        s.key(w, "ctrl+q")
+    check("no VDXconfig.txt: ends with status 0", s.wait_exit(10) == 0)
+
+
+def misbehaving_stick(x):
+    s, w = start(x, ["--reply", "mixed", "--unplug-after", "4"])
+    s.click(w, *START)
+    check("answers of garbage and 600-byte frames are drained while sending",
+          s.wait_for(MODE7_OK, 3, timeout=18), s.output())
+    t0 = time.time()
+    s.key(w, "ctrl+a")
+    box = s.find_window("About Verdanox", 5)
+    check("responsive under garbage: a key is handled within a second", box is not None and time.time() - t0 < 1.5,
+          time.time() - t0)
+    if box:
+        s.key(box, "Escape")
+    check("the stick is pulled out", s.wait_for("stick pulled out", 1, timeout=12))
+    time.sleep(5.5)  # a tick with the stick gone
+    t0 = time.time()
+    s.click(w, *STOP)
+    s.key(w, "ctrl+a")
+    box = s.find_window("About Verdanox", 5)
+    check("responsive after the stick vanished", box is not None and time.time() - t0 < 2, time.time() - t0)
+    if box:
+        s.key(box, "Escape")
+    s.key(w, "ctrl+q")
+    check("vanished stick: ends with status 0", s.wait_exit(10) == 0, s.output()[-500:])
+
+
+def main():
+    x = Xvfb()
+    try:
+        for scenario in (main_flow, quit_paths, stick_problems, misbehaving_stick):
+            try:
+                scenario(x)
+            except Exception:
+                check(scenario.__name__ + " ran to its end", False, traceback.format_exc())
+    finally:
+        x.close()
+    print("%d passed, %d failed" % (checks["passed"], checks["failed"]))
+    return 1 if checks["failed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
