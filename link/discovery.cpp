@@ -16,8 +16,9 @@ constexpr size_t kCdcPrefixLength = 22;
 
 // Copies `source` into a terminated field of `size` bytes, cut to size - 1.
 void copyField(char* field, size_t size, const char* source) {
-    std::strncpy(field, source, size - 1);
-    field[size - 1] = '\0';
+    const size_t n = strnlen(source, size - 1);
+    std::memcpy(field, source, n);
+    field[n] = '\0';
 }
 
 // The value as a 255-byte work buffer holds it: cut to 254 characters.

@@ -223,8 +223,9 @@ int LinuxPlatform::ftdiGetDeviceInfoList(DeviceListEntry* list, uint32_t* count)
         std::memset(&e, 0, sizeof e);
         e.id = static_cast<uint32_t>(std::strtoul(devices[i].vendorId.c_str(), nullptr, 16) << 16 |
                                      std::strtoul(devices[i].productId.c_str(), nullptr, 16));
-        std::strncpy(e.serialNumber, devices[i].serial.c_str(), sizeof e.serialNumber - 1);
-        std::strncpy(e.description, devices[i].product.c_str(), sizeof e.description - 1);
+        // terminated text, cut to the record's fields (the record was zeroed)
+        devices[i].serial.copy(e.serialNumber, sizeof e.serialNumber - 1);
+        devices[i].product.copy(e.description, sizeof e.description - 1);
     }
     *count = n;
     return kFtOk;
