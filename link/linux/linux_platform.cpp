@@ -79,6 +79,34 @@ bool applyLine(LinkHandle h, termios t, uint32_t baud, uint8_t byteSize, uint8_t
     return tcsetattr(fd(h), TCSANOW, &t) == 0;
 }
 
+uint64_t nowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// Reads n bytes into, or writes n bytes from, `buffer` through a non-blocking
+// descriptor until all have passed or `boundMs` is over; `done` counts them.
+// False on an error of the device (for example a stick that was pulled out).
+bool transferWithin(int f, uint8_t* buffer, uint32_t n, uint32_t* done, bool writing, uint64_t boundMs) {
+    *done = 0;
+    const uint64_t deadline = nowMs() + boundMs;
+    while (*done < n) {
+        const ssize_t r = writing ? write(f, buffer + *done, n - *done) : read(f, buffer + *done, n - *done);
+        if (r > 0) {
+            *done += static_cast<uint32_t>(r);
+            continue;
+        }
+        if (r == 0 && !writing) break;  // end of file: nothing more will come
+        if (r < 0 && errno != EAGAIN && errno != EINTR) return false;
+        const uint64_t now = nowMs();
+        if (now >= deadline) break;  // time-out: fewer bytes
+        pollfd p = {f, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
+        poll(&p, 1, static_cast<int>(deadline - now));
+    }
+    return true;
+}
+
 }  // namespace
 
 LinuxPlatform::LinuxPlatform(std::string sysRoot, std::string devRoot)
@@ -169,29 +197,11 @@ bool LinuxPlatform::portRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t
     return true;
 }
 
-bool LinuxPlatform::writeWithin(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written,
-                                uint64_t boundMs) {
-    *written = 0;
-    const uint64_t deadline = monotonicMs() + boundMs;
-    while (*written < n) {
-        const ssize_t w = write(fd(h), buffer + *written, n - *written);
-        if (w > 0) {
-            *written += static_cast<uint32_t>(w);
-            continue;
-        }
-        if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
-        const uint64_t now = monotonicMs();
-        if (now >= deadline) break;  // write time-out: a short write
-        pollfd p = {fd(h), POLLOUT, 0};
-        poll(&p, 1, static_cast<int>(deadline - now));
-    }
-    return true;
-}
-
 bool LinuxPlatform::portWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) {
     const auto t = timeouts_.find(h);
     const PortTimeouts limits = t != timeouts_.end() ? t->second : PortTimeouts{0xFFFFFFFFu, 0, 0, 10, 50};
-    return writeWithin(h, buffer, n, written, uint64_t(limits.writeMultiplier) * n + limits.writeConstant);
+    return transferWithin(fd(h), const_cast<uint8_t*>(buffer), n, written, true,
+                          uint64_t(limits.writeMultiplier) * n + limits.writeConstant);
 }
 
 void LinuxPlatform::portClose(LinkHandle h) {
@@ -266,25 +276,12 @@ int LinuxPlatform::ftdiGetStatus(LinkHandle h, uint32_t* rx, uint32_t* tx, uint3
 // Like a D2XX read with a read time-out of kReadWaitBoundMs: waits for n
 // bytes, then returns what arrived.
 int LinuxPlatform::ftdiRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t* got) {
-    *got = 0;
-    const uint64_t deadline = monotonicMs() + kReadWaitBoundMs;
-    while (*got < n) {
-        const ssize_t r = read(fd(h), buffer + *got, n - *got);
-        if (r > 0) {
-            *got += static_cast<uint32_t>(r);
-            continue;
-        }
-        if (r < 0 && errno != EAGAIN && errno != EINTR) return kFtIoError;
-        const uint64_t now = monotonicMs();
-        if (now >= deadline) break;
-        pollfd p = {fd(h), POLLIN, 0};
-        poll(&p, 1, static_cast<int>(deadline - now));
-    }
-    return kFtOk;
+    return transferWithin(fd(h), buffer, n, got, false, kReadWaitBoundMs) ? kFtOk : kFtIoError;
 }
 
 int LinuxPlatform::ftdiWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) {
-    return writeWithin(h, buffer, n, written, 10ull * n + 50) ? kFtOk : kFtIoError;
+    return transferWithin(fd(h), const_cast<uint8_t*>(buffer), n, written, true, 10ull * n + 50) ? kFtOk
+                                                                                                : kFtIoError;
 }
 
 int LinuxPlatform::ftdiClose(LinkHandle h) {
@@ -293,11 +290,7 @@ int LinuxPlatform::ftdiClose(LinkHandle h) {
     return kFtOk;
 }
 
-uint64_t LinuxPlatform::monotonicMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
+uint64_t LinuxPlatform::monotonicMs() { return nowMs(); }
 
 LinkPlatform& linkPlatformDefault() {
     static LinuxPlatform platform;

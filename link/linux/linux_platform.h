@@ -51,7 +51,6 @@ public:
 
 private:
     std::vector<UsbTty> ftdiDevices();
-    bool writeWithin(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written, uint64_t boundMs);
 
     std::string sysRoot_, devRoot_;
     std::map<LinkHandle, PortTimeouts> timeouts_;

@@ -70,8 +70,7 @@ def main_flow(x):
     s.key(w, "Escape")
     s.hover(w, *EMPTY)
     before = s.screenshot(os.path.join(ARTIFACTS, "before-oms4.png"), w)
-    s.click(w, *SETTINGS_MENU)
-    s.click(w, *OMS4_ITEM)
+    s.menu(w, SETTINGS_MENU, OMS4_ITEM)
     s.hover(w, *EMPTY)
     after = s.screenshot(os.path.join(ARTIFACTS, "after-oms4.png"), w)
     same = os.popen("compare -metric AE '%s' '%s' null: 2>&1" % (before, after)).read().strip()
@@ -81,8 +80,7 @@ def main_flow(x):
     check("Start: two mode-7 telegrams with MAC ok", s.wait_for(MODE7_OK, 2, timeout=13), s.output())
     time.sleep(0.3)
     check("counts of meters 0 and 1 show 1", [s.field_text(w, *COUNT(i)) for i in (0, 1, 2)] == ["1", "1", "0"])
-    s.click(w, *SETTINGS_MENU)
-    s.click(w, *ENCRYPTION_ITEM)
+    s.menu(w, SETTINGS_MENU, ENCRYPTION_ITEM)
     check("'Encryption on' unticked: the next telegram is plain",
           s.wait_for(TELEGRAM + r"access 0, plain, ", 1, timeout=7) and s.count(TELEGRAM) == 3, s.output())
     s.click(w, *STOP)
@@ -91,8 +89,7 @@ def main_flow(x):
     check("Stop: no further telegram", s.count(TELEGRAM) == sent)
     check("Stop: counts stay", s.field_text(w, *COUNT(2)) == "1")
 
-    s.click(w, *SETTINGS_MENU)
-    s.click(w, *ENCRYPTION_ITEM)  # on again
+    s.menu(w, SETTINGS_MENU, ENCRYPTION_ITEM)  # on again
     s.click(w, *START)
     check("Start again resets the counts", s.field_text(w, *COUNT(2)) == "0")
     # a focused text field takes Ctrl+A as "select all", as FOX text fields
@@ -109,8 +106,7 @@ def main_flow(x):
         check("ticks go on while the about box is open", s.wait_for(MODE7_OK, 3, timeout=7), s.output())
         s.key(box, "Escape")
         check("Escape closes the about box", s.find_window("About Verdanox", 1) is None)
-    s.click(w, *HELP_MENU)
-    s.click(w, *ABOUT_ITEM)
+    s.menu(w, HELP_MENU, ABOUT_ITEM)
     box = s.find_window("About Verdanox", 5)
     check("Help (at the right end of the menu bar) > about opens the box", box is not None)
     if box:
@@ -124,8 +120,7 @@ def main_flow(x):
 
 def quit_paths(x):
     s, w = start(x)
-    s.click(w, *FILE_MENU)
-    s.click(w, *QUIT_ITEM)
+    s.menu(w, FILE_MENU, QUIT_ITEM)
     finish(s, "quit", "File > quit")
     s, w = start(x)
     time.sleep(0.5)

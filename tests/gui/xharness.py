@@ -72,6 +72,22 @@ class Session:
         self.xdo("click", "--repeat", "2" if double else "1", "--delay", "60", "1")
         time.sleep(0.25)
 
+    def region(self, x, y, w=24, h=8):
+        out = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "rgb:-"],
+                             env=self.x.env, capture_output=True, timeout=30)
+        return out.stdout
+
+    def menu(self, wid, title, item):
+        """Opens a menu by its title and clicks an item once the popup shows."""
+        x, y, _, _ = self.geometry(wid)
+        spot = (x + item[0] - 12, y + item[1] - 4)
+        before = self.region(*spot)
+        self.click(wid, *title)
+        end = time.time() + 5
+        while self.region(*spot) == before and time.time() < end:
+            time.sleep(0.05)
+        self.click(wid, *item)
+
     def hover(self, wid, rx, ry):
         x, y, _, _ = self.geometry(wid)
         self.xdo("mousemove", "--sync", str(x + rx), str(y + ry))
