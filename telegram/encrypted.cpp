@@ -67,6 +67,18 @@ void fillHeader(const MeterRecord& meter, uint32_t counter, uint8_t* frame) {
 
 }  // namespace
 
+void computeTelegramMac(const uint8_t frame[kEncryptedTelegramSize], const uint8_t macKey[16], uint8_t mac[8]) {
+    // message control and counter, then everything from the TPL CI-field to
+    // the end of the ciphertext; the MAC field itself is not covered
+    uint8_t macInput[kMacInputSize];
+    std::memcpy(macInput, frame + kMsgControl, 5);
+    std::memcpy(macInput + 5, frame + kTplCi, kEncryptedTelegramSize - kTplCi);
+    uint8_t tag[16];
+    cmacCompute(macKey, macInput, kMacInputSize, tag);
+    std::memcpy(mac, tag, 8);  // AES-CMAC-128 truncated to its first 8 bytes
+    secureWipe(tag, sizeof tag);
+}
+
 void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint8_t frame[kEncryptedTelegramSize]) {
     const uint32_t counter = meter.messageCounter;
     uint8_t schedule[kAesScheduleSize];
@@ -86,14 +98,8 @@ void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint
     std::memcpy(frame + kPayload, applicationPayload, kPayloadSize);
     cbcEncrypt(frame + kPayload, kPayloadSize, schedule);
 
-    // MAC over MCL + MC and everything from the TPL CI-field to the end
-    uint8_t macInput[kMacInputSize];
-    std::memcpy(macInput, frame + kMsgControl, 5);
-    std::memcpy(macInput + 5, frame + kTplCi, kEncryptedTelegramSize - kTplCi);
-    uint8_t tag[16];
     aesExpandKey(kmac, schedule);
-    cmacCompute(schedule, macInput, kMacInputSize, tag);
-    std::memcpy(frame + kMac, tag, 8);
+    computeTelegramMac(frame, schedule, frame + kMac);
 
     meter.messageCounter = counter + 1u;
     meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
@@ -102,7 +108,6 @@ void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint
     secureWipe(block, sizeof block);
     secureWipe(kenc, sizeof kenc);
     secureWipe(kmac, sizeof kmac);
-    secureWipe(tag, sizeof tag);
 }
 
 }  // namespace vdx

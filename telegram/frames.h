@@ -28,6 +28,10 @@ void buildPlainTelegram(MeterRecord& meter, uint8_t frame[kPlainTelegramSize]);
 // and accessNumber += 1. The per-telegram key material is wiped before return.
 void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint8_t frame[kEncryptedTelegramSize]);
 
+// The 8-byte MAC of a mode-7 telegram under Kmac (a key schedule may be
+// passed): AES-CMAC over offsets 11-15 and 24-117, truncated to 8 bytes.
+void computeTelegramMac(const uint8_t frame[kEncryptedTelegramSize], const uint8_t macKey[16], uint8_t mac[8]);
+
 // Byte count N + 3 of a complete stick frame.
 inline unsigned stickFrameSize(const uint8_t* frame) { return 3u + frame[1] + 256u * frame[2]; }
 

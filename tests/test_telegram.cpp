@@ -129,6 +129,23 @@ TEST(Encrypted, OpenSslDecryptsPayloadAndVerifiesMac) {
     }
 }
 
+TEST(Encrypted, MacCoversOffsets11To15And24To117Only) {
+    MeterRecord m = exampleMeter();
+    uint8_t frame[kEncryptedTelegramSize], kmac[16], mac[8];
+    buildEncryptedTelegram(m, kKey, frame);
+    oracleKey(0x01, kKey, m.identNumber, 0, kmac);
+    computeTelegramMac(frame, kmac, mac);
+    ASSERT_EQ(str(mac, 8), str(frame + 16, 8)) << "the builder's MAC is this function's";
+    for (int offset = 0; offset < kEncryptedTelegramSize; ++offset) {
+        uint8_t changed[kEncryptedTelegramSize], other[8];
+        std::memcpy(changed, frame, sizeof frame);
+        changed[offset] ^= 0x40;
+        computeTelegramMac(changed, kmac, other);
+        const bool covered = (offset >= 11 && offset <= 15) || offset >= 24;
+        EXPECT_EQ(std::memcmp(mac, other, 8) != 0, covered) << "offset " << offset;
+    }
+}
+
 TEST(Encrypted, KeysDependOnCounterIdentAndKey) {
     MeterRecord a = exampleMeter(), b = exampleMeter();
     b.identNumber[0] = 0x79;
