@@ -1,10 +1,11 @@
 // The configuration file: hexadecimal conversion and the line rules of a
 // file read as the Windows C runtime reads text.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include "app/config.h"
@@ -19,14 +20,10 @@ class ConfigFile : public ::testing::Test {
 protected:
     void SetUp() override {
         resetConfig();
-        char tmpl[] = "/tmp/vdxcfg.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        dir_ = (std::filesystem::temp_directory_path() / ("vdxcfg." + std::to_string(std::random_device()()))).string();
+        std::filesystem::create_directories(dir_);
     }
-    void TearDown() override {
-        std::remove(path().c_str());
-        rmdir(dir_.c_str());
-    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
     std::string path() const { return dir_ + "/VDXconfig.txt"; }
     void write(const std::string& content) {
         FILE* f = std::fopen(path().c_str(), "wb");
@@ -131,15 +128,14 @@ TEST_F(ConfigFile, MissingFileAndDefaultName) {
     for (const auto& line : configLines) EXPECT_STREQ(line, "");
 
     write("1234\n");
-    char old[4096];
-    ASSERT_NE(getcwd(old, sizeof old), nullptr);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    const auto old = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
     readConfigFile();
     EXPECT_STREQ(configLines[0], "1234");
     std::remove(path().c_str());
     readConfigFile();
     loadKeyTable();
-    ASSERT_EQ(chdir(old), 0);
+    std::filesystem::current_path(old);
     EXPECT_STREQ(configLines[0], "");
     EXPECT_EQ(str(keyTable[0], 16), std::string(32, '0'));
 }

@@ -1,5 +1,5 @@
-// Stick frames, plain and mode-7 telegrams, and the send cycle: golden bytes,
-// an OpenSSL round trip of the encrypted telegram, and the counters' rules.
+// Stick frames, plain and mode-7 telegrams, and the send cycle: golden bytes
+// and the counters' rules.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +9,6 @@
 #include "telegram/frames.h"
 #include "telegram/send_cycle.h"
 #include "tests/hex.h"
-#include "tools/oracle/openssl_aes.h"
 
 using testhex::bytes;
 using testhex::norm;
@@ -38,12 +37,6 @@ std::string encrypted(MeterRecord& m, const uint8_t* key = kKey) {
     return str(frame, sizeof frame);
 }
 
-// Kenc or Kmac by OpenSSL's CMAC over a derivation block written out here.
-void oracleKey(uint8_t constant, const uint8_t* key, const uint8_t id[4], uint32_t c, uint8_t out[16]) {
-    uint8_t block[16] = {constant, uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24),
-                         id[0],    id[1],      id[2],           id[3],            7, 7, 7, 7, 7, 7, 7};
-    oracle::cmac(key, block, 16, out);
-}
 
 }  // namespace
 
@@ -100,50 +93,6 @@ TEST(Encrypted, GoldenFrameAndHeader) {
                            "AD8679532982F09E1902FA6FA7B91092"));
     EXPECT_EQ(m.accessNumber, 1);
     EXPECT_EQ(m.messageCounter, 1u);
-}
-
-TEST(Encrypted, OpenSslDecryptsPayloadAndVerifiesMac) {
-    MeterRecord m = exampleMeter();
-    for (uint32_t c : {0u, 1u, 258u, 0x12345678u}) {
-        m.messageCounter = c;
-        m.accessNumber = static_cast<uint8_t>(c);
-        uint8_t frame[kEncryptedTelegramSize];
-        buildEncryptedTelegram(m, kKey, frame);
-        ASSERT_EQ(stickFrameSize(frame), 118u);
-
-        uint8_t kenc[16], kmac[16], plain[80];
-        const uint8_t zeroIv[16] = {0};
-        oracleKey(0x00, kKey, m.identNumber, c, kenc);
-        oracleKey(0x01, kKey, m.identNumber, c, kmac);
-        oracle::cbcDecrypt(kenc, zeroIv, frame + 38, 80, plain);
-        EXPECT_EQ(str(plain, 80), norm(kPayload)) << "counter " << c;
-
-        // MAC input: message control + counter (11..15), then 24..117
-        uint8_t macInput[99], tag[16];
-        std::memcpy(macInput, frame + 11, 5);
-        std::memcpy(macInput + 5, frame + 24, 94);
-        oracle::cmac(kmac, macInput, 99, tag);
-        EXPECT_EQ(str(frame + 16, 8), str(tag, 8)) << "counter " << c;
-        EXPECT_EQ(frame[6], frame[33]);
-        EXPECT_EQ(str(frame + 34, 4), "00500710");
-    }
-}
-
-TEST(Encrypted, MacCoversOffsets11To15And24To117Only) {
-    MeterRecord m = exampleMeter();
-    uint8_t frame[kEncryptedTelegramSize], kmac[16], mac[8];
-    buildEncryptedTelegram(m, kKey, frame);
-    oracleKey(0x01, kKey, m.identNumber, 0, kmac);
-    computeTelegramMac(frame, kmac, mac);
-    ASSERT_EQ(str(mac, 8), str(frame + 16, 8)) << "the builder's MAC is this function's";
-    for (int offset = 0; offset < kEncryptedTelegramSize; ++offset) {
-        uint8_t changed[kEncryptedTelegramSize], other[8];
-        std::memcpy(changed, frame, sizeof frame);
-        changed[offset] ^= 0x40;
-        computeTelegramMac(changed, kmac, other);
-        const bool covered = (offset >= 11 && offset <= 15) || offset >= 24;
-        EXPECT_EQ(std::memcmp(mac, other, 8) != 0, covered) << "offset " << offset;
-    }
 }
 
 TEST(Encrypted, KeysDependOnCounterIdentAndKey) {

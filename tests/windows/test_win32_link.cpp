@@ -1,0 +1,194 @@
+// The Windows backend under wine: discovery through SetupAPI against devices
+// entered into the registry, the COM port on a pseudo-terminal that the
+// harness links as a wine COM device (and echoes back), and the FTDI path
+// against a fake FTD2XX.dll. run_wine_link_tests.py starts it.
+#include <windows.h>
+// windows.h first
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "link/link.h"
+
+using namespace vdx;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+const char kEnumUsb[] = "System\\CurrentControlSet\\Enum\\USB";
+const char kPortsClass[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
+
+void setText(HKEY key, const char* name, const std::string& value) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+}
+
+// A member of the PORTS class: Enum\USB\<device>\<serial>, with its
+// "Device Parameters\PortName" unless port is empty.
+void addPort(const std::string& device, const std::string& serial, const std::string& port, const std::string& desc) {
+    HKEY key, params;
+    const std::string path = std::string(kEnumUsb) + "\\" + device + "\\" + serial;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    setText(key, "ClassGUID", kPortsClass);
+    setText(key, "DeviceDesc", desc);
+    if (!port.empty()) {
+        RegCreateKeyExA(key, "Device Parameters", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &params, nullptr);
+        setText(params, "PortName", port);
+        RegCloseKey(params);
+    }
+    RegCloseKey(key);
+}
+
+void removePorts() {
+    HKEY usb;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEnumUsb, 0, KEY_ALL_ACCESS, &usb) != ERROR_SUCCESS) return;
+    for (const char* device : {"VID_10C4&PID_0003", "VID_10C4&PID_0004"}) RegDeleteTreeA(usb, device);
+    RegCloseKey(usb);
+}
+
+const char* loopbackPort() { return std::getenv("VDX_LOOPBACK_COM"); }
+
+class WinLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        removePorts();
+        resetLinkState();
+    }
+    void TearDown() override {
+        closeStick();
+        removePorts();
+        resetLinkState();
+    }
+};
+
+// Waits (at most two seconds) until n bytes are queued.
+bool waitForBytes(uint32_t n) {
+    for (int i = 0; i < 200 && bytesAvailable() < n; ++i) Sleep(10);
+    return bytesAvailable() >= n;
+}
+
+}  // namespace
+
+TEST_F(WinLink, DiscoveryThroughSetupApi) {
+    if (loopbackPort() == nullptr) GTEST_SKIP() << "needs the harness's COM ports";
+    addPort("VID_10C4&PID_0003", "VX0021", "COM21", "Virtual RF stick A");
+    addPort("VID_10C4&PID_0004", "VX0099", "COM21", "another product");
+    addPort("VID_10C4&PID_0003", "VX0022", "COM22", "Virtual RF stick B");
+    addPort("VID_10C4&PID_0003", "VX0023", "COM23", "vanished");
+    addPort("VID_10C4&PID_0003", "VX0030", "", "no device parameters");
+    setLinkTrace(true);
+    CaptureStdout();
+    EXPECT_EQ(findStick(), 1);
+    const std::string out = GetCapturedStdout();
+    setLinkTrace(false);
+    EXPECT_NE(out.find("PORTS class GUID found.\nhDevInfoSet found.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Found instanceID: [USB\\VID_10C4&PID_0004\\VX0099]\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("serial: [VX0099]"), std::string::npos) << "another product ID is not considered";
+    EXPECT_NE(out.find("Found friendly name: [Virtual RF stick A]\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("COM port COM23 not found\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("PortName: [COM21]\nFound friendly name: [no device"), std::string::npos);
+    EXPECT_EQ(linkState.transportKind, TransportKind::ComPort);
+    EXPECT_STREQ(getStickId(), "VX0022") << "the last matching port wins";
+    EXPECT_STREQ(getStickType(), "Virtual RF stick B");
+    EXPECT_STREQ(linkState.portName, "COM22");
+}
+
+TEST_F(WinLink, ComPortSettingsAndBytes) {
+    if (loopbackPort() == nullptr) GTEST_SKIP() << "needs the harness's COM ports";
+    linkState.transportKind = TransportKind::ComPort;
+    linkState.stickFound = 1;
+    std::snprintf(linkState.portName, sizeof linkState.portName, "%s", loopbackPort());
+    ASSERT_EQ(openStick(), 1);
+    DCB dcb;
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(linkState.comHandle), &dcb));
+    EXPECT_EQ(dcb.BaudRate, 2000000u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+
+    // the harness echoes every byte: all 256 values out and back
+    uint8_t frame[259] = {0x44, 0x00, 0x01};
+    for (int b = 0; b < 256; ++b) frame[3 + b] = static_cast<uint8_t>(b);
+    EXPECT_EQ(writeFrame(frame), 1);
+    ASSERT_TRUE(waitForBytes(259));
+    EXPECT_EQ(bytesAvailable(), 259u) << "cbInQue counts the queued bytes";
+    uint8_t back[259] = {};
+    EXPECT_EQ(readBytes(back, 259), 259);
+    EXPECT_EQ(std::memcmp(back, frame, 259), 0);
+
+    // a frame of 300 payload bytes comes back and is drained by one poll
+    uint8_t big[303] = {0x81, 0x2C, 0x01};
+    EXPECT_EQ(writeFrame(big), 1);
+    ASSERT_TRUE(waitForBytes(303));
+    receivePoll();
+    EXPECT_EQ(bytesAvailable(), 0u);
+    closeStick();
+    EXPECT_EQ(linkState.comHandle, kNoHandle);
+
+    // a port that vanished: said even with the trace switch off
+    std::snprintf(linkState.portName, sizeof linkState.portName, "COM23");
+    CaptureStdout();
+    EXPECT_EQ(openComPort(), 0);
+    EXPECT_EQ(GetCapturedStdout(), "COM port COM23 not found\n");
+}
+
+namespace {
+
+// The fake library's control ordinals.
+struct Fake {
+    HMODULE dll = LoadLibraryA("FTD2XX.dll");
+    template <typename F>
+    F at(int ordinal) {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(ordinal))));
+    }
+    void setup(const char* spec, int failures) { at<void(WINAPI*)(const char*, int)>(100)(spec, failures); }
+    std::string log() { return at<const char*(WINAPI*)()>(101)(); }
+    void queue(const uint8_t* b, unsigned n) { at<void(WINAPI*)(const uint8_t*, unsigned)>(102)(b, n); }
+};
+
+}  // namespace
+
+TEST_F(WinLink, FtdiThroughTheLibraryByOrdinal) {
+    Fake fake;
+    if (fake.dll == nullptr) GTEST_SKIP() << "run from the folder of the fake FTD2XX.dll";
+    fake.setup("VA01:first;XX02:other;VB03:chosen;vb04:wrong case", 3);
+    EXPECT_EQ(findStick(), 1);
+    EXPECT_EQ(linkState.transportKind, TransportKind::Ftdi);
+    EXPECT_STREQ(getStickId(), "VB03");
+    EXPECT_STREQ(getStickType(), "chosen");
+    EXPECT_EQ(openStick(), 1) << "the fourth open succeeds";
+    const uint8_t address[11] = {0x01, 0x08};
+    EXPECT_EQ(writeFrame(address), 1);
+    const uint8_t answer[] = {0x80, 0x00, 0x00, 0x81};
+    fake.queue(answer, sizeof answer);
+    EXPECT_EQ(bytesAvailable(), 4u);
+    receivePoll();
+    EXPECT_EQ(bytesAvailable(), 1u);
+    closeStick();
+    closeStick();
+    EXPECT_EQ(fake.log(),
+              "count\nlist\n"
+              "open VB03 flag 1\nopen VB03 flag 1\nopen VB03 flag 1\nopen VB03 flag 1\n"
+              "baud 2000000\ndata 8 0 0\nwrite 11\nread 1\nread 1\nread 1\nclose\n");
+}
+
+TEST_F(WinLink, NoFtdiLibraryMeansNoDevice) {
+    if (GetModuleHandleA("FTD2XX.dll") != nullptr || LoadLibraryA("FTD2XX.dll") != nullptr)
+        GTEST_SKIP() << "run from a folder without FTD2XX.dll";
+    EXPECT_EQ(findStick(), 0);
+    linkState.stickFound = 1;  // as if a stick had been recorded
+    linkState.transportKind = TransportKind::Ftdi;
+    std::snprintf(linkState.stickId, sizeof linkState.stickId, "VA01");
+    setLinkTrace(true);
+    CaptureStdout();
+    EXPECT_EQ(openStick(), 0);
+    EXPECT_EQ(GetCapturedStdout(), "Error opening Dongle.\n");
+    setLinkTrace(false);
+    EXPECT_EQ(bytesAvailable(), 0u);
+}
