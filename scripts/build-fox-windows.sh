@@ -18,7 +18,7 @@ configure_options=(--host=$host --enable-static --disable-shared --enable-releas
 version=$(apt-cache showsrc fox1.6 2>/dev/null | awk '/^Version:/ {print $2; exit}')
 [ -n "$version" ] || { echo "fox1.6 source package not known to apt (deb-src missing?)" >&2; exit 1; }
 upstream=${version%-*}
-compiler=$($CXX -dumpfullversion 2>/dev/null || $CXX -dumpversion)-posix
+compiler=$($CXX -dumpfullversion 2>/dev/null || $CXX -dumpversion)
 key=$(printf '%s\n' "$version" "$cppflags" "$cxxflags" "${configure_options[*]}" "$compiler" | sha256sum | cut -c1-12)
 dest=${VDX_CACHE:-$HOME/.cache/verdanox}/fox-$upstream-mingw64-gcc$compiler-$key
 

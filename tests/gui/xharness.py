@@ -67,7 +67,7 @@ class Session:
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
     def click(self, wid, rx, ry, double=False):
-        x, y, _, _ = self.geometry(wid)
+        x, y, _, _ = self.geometry(wid) if wid != "root" else (0, 0, 0, 0)
         self.xdo("mousemove", "--sync", str(x + rx), str(y + ry))
         self.xdo("click", "--repeat", "2" if double else "1", "--delay", "60", "1")
         time.sleep(0.25)
@@ -118,6 +118,25 @@ class Session:
         subprocess.run(["convert", shot, "-resize", "400%", "-colorspace", "gray", big], check=True, timeout=30)
         out = subprocess.run(["tesseract", big, "-", "--psm", "6"], capture_output=True, text=True, timeout=60)
         return out.stdout
+
+    def find_text(self, wid, word, timeout=10):
+        """Where a word appears in a window: its centre relative to the
+        window, from tesseract's word boxes of a 4x enlarged screenshot."""
+        end = time.time() + timeout
+        while time.time() < end:
+            shot = os.path.join(self.workdir, "find.png")
+            self.screenshot(shot, wid)
+            big = shot.replace(".png", "-big.png")
+            subprocess.run(["convert", shot, "-resize", "400%", "-colorspace", "gray", big], check=True, timeout=30)
+            tsv = subprocess.run(["tesseract", big, "-", "--psm", "11", "tsv"], capture_output=True, text=True,
+                                 timeout=60).stdout
+            for line in tsv.splitlines()[1:]:
+                f = line.split("\t")
+                if len(f) == 12 and f[11].strip() == word:
+                    left, top, width, height = (int(v) for v in f[6:10])
+                    return (left + width // 2) // 4, (top + height // 2) // 4
+            time.sleep(0.5)
+        return None
 
     def close_request(self, wid):
         """What a window manager sends when the user closes a window."""

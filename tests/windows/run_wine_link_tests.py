@@ -1,7 +1,7 @@
 """Runs win_link_tests.exe under wine three times: with pseudo-terminal COM
 ports (COM21 echoes, COM22 is quiet, COM23 does not exist), in the folder of
 the fake FTD2XX.dll, and in a folder without it.
-Usage: run_wine_link_tests.py WIN_LINK_TESTS_EXE FAKE_DLL_DIR"""
+Usage: run_wine_link_tests.py WIN_LINK_TESTS_EXE FAKE_DLL_DIR [VERDANOX_EXE]"""
 import os
 import subprocess
 import sys
@@ -11,6 +11,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wine_com import ComPort, remove_port, wait_wineserver  # noqa: E402
 
 exe, fake_dir = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+program = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else None
 results = []
 
 
@@ -34,6 +35,9 @@ try:
     run("FTDI through the fake FTD2XX.dll", fake_dir, "WinLink.FtdiThroughTheLibraryByOrdinal")
     with tempfile.TemporaryDirectory() as empty:
         run("no FTD2XX.dll: no FTDI device, no crash", empty, "WinLink.NoFtdiLibraryMeansNoDevice")
+    if program:
+        run("the program's icon resource", os.path.dirname(exe), "WinResources.*",
+            dict(os.environ, VDX_PROGRAM_EXE=program))
     wait_wineserver()
 finally:
     com21.close()

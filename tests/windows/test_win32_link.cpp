@@ -192,3 +192,32 @@ TEST_F(WinLink, NoFtdiLibraryMeansNoDevice) {
     setLinkTrace(false);
     EXPECT_EQ(bytesAvailable(), 0u);
 }
+
+// The desktop shell's icon: group "A" holding one 48 x 48 icon of 256 colours.
+TEST(WinResources, IconGroupA) {
+    const char* program = std::getenv("VDX_PROGRAM_EXE");
+    if (program == nullptr) GTEST_SKIP() << "VDX_PROGRAM_EXE names verdanox.exe";
+    HMODULE exe = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+    HRSRC group = FindResourceA(exe, "A", MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+    ASSERT_NE(group, nullptr);
+#pragma pack(push, 2)
+    struct Entry {
+        BYTE width, height, colours, reserved;
+        WORD planes, bitCount;
+        DWORD bytes;
+        WORD id;
+    };
+    struct Directory {
+        WORD reserved, type, count;
+        Entry entries[1];
+    };
+#pragma pack(pop)
+    const Directory* dir = static_cast<const Directory*>(LockResource(LoadResource(exe, group)));
+    ASSERT_NE(dir, nullptr);
+    EXPECT_EQ(dir->count, 1);
+    EXPECT_EQ(dir->entries[0].width, 48);
+    EXPECT_EQ(dir->entries[0].height, 48);
+    EXPECT_EQ(dir->entries[0].bitCount, 8) << "256 colours";
+    FreeLibrary(exe);
+}

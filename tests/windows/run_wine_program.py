@@ -1,0 +1,74 @@
+"""verdanox.exe under wine and Xvfb on a pseudo-terminal stick: the CDC stick
+is entered into the wine registry on COM31, the window appears, Start sends
+telegrams whose bytes must equal the native verdanox-frames output, and
+File > quit ends the program with status 0.
+Usage: run_wine_program.py VERDANOX_EXE NATIVE_FRAMES_TOOL CONFIG"""
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "gui"))
+from wine_com import ComPort, wait_wineserver  # noqa: E402
+from xharness import Session, Xvfb, workdir_with_config  # noqa: E402
+
+exe, native, config = (os.path.abspath(a) for a in sys.argv[1:4])
+if not os.access(native, os.X_OK):
+    print("native verdanox-frames not built: skipped")
+    sys.exit(77)
+checks = []
+
+
+def check(what, ok, detail=""):
+    checks.append(ok)
+    print(("ok     " if ok else "FAILED ") + what + ("" if ok else ": " + str(detail)))
+
+
+KEY = r"HKLM\System\CurrentControlSet\Enum\USB\VID_10C4&PID_0003\VX0031"
+
+
+def reg(*args):
+    subprocess.run(["wine", "reg", *args, "/f"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+
+
+expected = subprocess.run([native, "--config", config, "--ticks", "2"], capture_output=True, text=True).stdout.split()
+stick = ComPort("COM31")
+reg("add", KEY, "/v", "ClassGUID", "/d", "{4D36E978-E325-11CE-BFC1-08002BE10318}")
+reg("add", KEY, "/v", "DeviceDesc", "/d", "Virtual RF stick (wine)")
+reg("add", KEY + r"\Device Parameters", "/v", "PortName", "/d", "COM31")
+x = Xvfb()
+try:
+    s = Session(x, ["wine", exe], workdir_with_config(config))
+    w = s.find_window("Verdanox 1.0", timeout=60)
+    check("the window appears", w is not None, s.output())
+    if w:
+        start = s.find_text(w, "Start")
+        check("the 'Start sending' button is found", start is not None)
+        s.click(w, *start)
+        end = time.time() + 15
+        while len(stick.received) < 2 * (11 + 118) and time.time() < end:
+            time.sleep(0.2)
+        frames, data = [], bytes(stick.received)
+        while len(data) >= 3 and len(data) >= 3 + data[1] + 256 * data[2]:
+            n = 3 + data[1] + 256 * data[2]
+            frames.append(data[:n].hex().upper())
+            data = data[n:]
+        check("Start: two ticks of frames, byte for byte as the native build makes them",
+              frames[:4] == expected, (frames, expected))
+        s.screenshot(os.path.join(os.path.dirname(exe), "wine-window.png"), w)
+        s.click(w, *s.find_text(w, "File"))
+        quit_item = s.find_text("root", "quit", timeout=5)  # in the popup menu
+        check("File opens its menu with 'quit'", quit_item is not None)
+        if quit_item:
+            s.click("root", *quit_item)
+        status = s.wait_exit(30)
+        check("File > quit ends with status 0", status == 0, status)
+finally:
+    x.close()
+    reg("delete", KEY)
+    wait_wineserver()
+    stick.close()
+print("%d passed, %d failed" % (checks.count(True), checks.count(False)))
+sys.exit(0 if all(checks) else 1)
