@@ -15,7 +15,24 @@ packages=(
   umockdev libumockdev-dev
   # tests of the running program under a virtual display
   xvfb xauth xdotool x11-utils x11-apps xclip imagemagick python3 python3-xlib tesseract-ocr tesseract-ocr-eng
+  # the Windows build (FOX comes from Debian's source package) and its tests
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 )
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+updated=""
+
+# FOX for Windows is built from Debian's fox1.6 source package
+if ! grep -rqs "deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  echo "Adding Debian's source package lists"
+  printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: bookworm bookworm-updates" \
+    "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+    $sudo tee /etc/apt/sources.list.d/verdanox-deb-src.sources >/dev/null
+  $sudo apt-get update -q
+  updated=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,9 +40,6 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
+[ -n "$updated" ] || $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,16 +1,36 @@
 #!/usr/bin/env bash
-# Installs what is needed, then configures, builds and runs every test in the
-# normal build, the sanitizer build (address + undefined) and the fuzz build.
-#   scripts/test.sh            all three
-#   scripts/test.sh dev        only the named presets
+# Installs what is needed, then configures, builds and runs every test: the
+# normal build, the sanitizer build (address + undefined), the fuzz build, and
+# the Windows build with its tests under wine.
+#   scripts/test.sh            all four
+#   scripts/test.sh dev asan   only the named configurations
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+windows() {
+  VDX_FOX_DIR=$(scripts/build-fox-windows.sh)
+  export VDX_FOX_DIR
+  cmake --preset windows
+  cmake --build --preset windows
+  export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # wine's background processes must not hold ctest's pipes
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1
+  local status=0
+  ctest --preset windows || status=$?
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  return $status
+}
+
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev asan fuzz)
+[ ${#presets[@]} -gt 0 ] || presets=(dev asan fuzz windows)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
+  if [ "$preset" = windows ]; then
+    windows
+    continue
+  fi
   cmake --preset "$preset"
   cmake --build --preset "$preset"
   ctest --preset "$preset"
