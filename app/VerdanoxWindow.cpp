@@ -46,8 +46,8 @@ VerdanoxWindow::VerdanoxWindow(FXApp* app)
     statusBar = new FXStatusBar(this, LAYOUT_SIDE_BOTTOM | LAYOUT_FILL_X | STATUSBAR_WITH_DRAGCORNER, 0, 0, 0, 0, 3, 3,
                                 2, 2, 4, 0);
     statusLine = statusBar->getStatusLine();
-    contents = new FXHorizontalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y | PACK_UNIFORM_WIDTH, 0, 0, 0, 0, 4, 4, 4, 4,
-                                     4, 4);
+    contents =
+        new FXHorizontalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y | PACK_UNIFORM_WIDTH, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4);
     panel = new FXVerticalFrame(contents, FRAME_RAISED | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 4, 4,
                                 4, 4, 4, 4);
     FXVerticalFrame* inner = new FXVerticalFrame(panel, LAYOUT_FILL_X, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4);

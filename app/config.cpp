@@ -94,9 +94,7 @@ void loadKeyTable() {
     for (int k = 0; k < kKeyCount; ++k) hexToBytes(configLines[10 + k], keyTable[k], kKeySize);
 }
 
-void loadMeterAddress(int meter) {
-    hexToBytes(configLines[meter], meterTable[meter].manufacturer, kAddressSize);
-}
+void loadMeterAddress(int meter) { hexToBytes(configLines[meter], meterTable[meter].manufacturer, kAddressSize); }
 
 void resetConfig() {
     std::memset(configLines, 0, sizeof configLines);

@@ -30,7 +30,8 @@ int writeFrame(const uint8_t* frame) {
     }
     if (ok) return 1;
     linkTraceLine("ERROR: Could not write to device.");
-    linkTrace("Tried to write %d bytes, succeeded to write %ld.\n", static_cast<int>(count), static_cast<long>(written));
+    linkTrace("Tried to write %d bytes, succeeded to write %ld.\n", static_cast<int>(count),
+              static_cast<long>(written));
     return 0;
 }
 

@@ -14,9 +14,11 @@ windows() {
   cmake --preset windows
   cmake --build --preset windows
   export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  # wine's background processes must not hold ctest's pipes
-  wineserver -p </dev/null >/dev/null 2>&1
+  # a prefix of the build's own; wine's background processes must not hold
+  # ctest's pipes, so they start here with nothing attached
+  mkdir -p "$WINEPREFIX"
   wineboot -i </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1 || true  # 2: already running, from wineboot
   local status=0
   ctest --preset windows || status=$?
   wineserver -k </dev/null >/dev/null 2>&1 || true

@@ -11,8 +11,8 @@ namespace vdx {
 namespace {
 
 //  0    1      3   4   5   6    7   8     9      11   12    16   24  25  29  31   32    33   34  35     37   38
-//  cmd  len    C   CI  CC  ACC  CI  AFLL  FCL    MCL  MC    MAC  CI  ID  M   ver  type  ACC  ST  CF     CFE  payload (80, CBC)
-//  44   73 00  44  8C  24       90  0F    00 2C  25               72                          50 07  10
+//  cmd  len    C   CI  CC  ACC  CI  AFLL  FCL    MCL  MC    MAC  CI  ID  M   ver  type  ACC  ST  CF     CFE  payload
+//  (80, CBC) 44   73 00  44  8C  24       90  0F    00 2C  25               72                          50 07  10
 enum Offset {
     kC = 3,
     kEllCi = 4,

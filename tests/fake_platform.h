@@ -20,8 +20,8 @@ public:
     vdx::PortOpenResult openResult = vdx::PortOpenResult::Ok;
     bool getSettingsOk = true, setSettingsOk = true, timeoutsOk = true, waitingOk = true;
     vdx::PortSettings driverSettings{9600, 7, 2, 2, {1, 2, 3}};
-    std::deque<uint8_t> rx;         // bytes the stick has sent
-    uint32_t writeAccepts = ~0u;    // bytes a write takes at most
+    std::deque<uint8_t> rx;       // bytes the stick has sent
+    uint32_t writeAccepts = ~0u;  // bytes a write takes at most
     int countStatus = 0, listStatus = 0, openFailures = 0, baudFailures = 0, dataFailures = 0;
     std::vector<std::pair<std::string, std::string>> ftdi;  // serial, description
     uint32_t listedOverride = ~0u;

@@ -61,10 +61,11 @@ TEST(HexToBytes, NeverWritesPastTheDestination) {
 }
 
 TEST_F(ConfigFile, AddressesKeysAndBlankLines) {
-    write("0102030405060708\n\nZZ\n0102030405060708FFFF\n\n\n\n\n\n\n"
-          "000102030405060708090A0B0C0D0E0F\n"
-          "\n"
-          "ffeeddccbbaa99887766554433221100\n");
+    write(
+        "0102030405060708\n\nZZ\n0102030405060708FFFF\n\n\n\n\n\n\n"
+        "000102030405060708090A0B0C0D0E0F\n"
+        "\n"
+        "ffeeddccbbaa99887766554433221100\n");
     ASSERT_TRUE(readConfigFileFrom(path().c_str()));
     loadKeyTable();
     EXPECT_STREQ(configLines[0], "0102030405060708");
@@ -104,7 +105,9 @@ TEST_F(ConfigFile, LongLinesAreReadIn255CharacterPieces) {
 
 TEST_F(ConfigFile, WindowsTextModeLineEnds) {
     // CR LF arrives as LF; a lone CR stays; Ctrl+Z ends the file
-    write("0102030405060708\r\nAB\rCD\r\n\r\nEF\x1A" "0102\n");
+    write(
+        "0102030405060708\r\nAB\rCD\r\n\r\nEF\x1A"
+        "0102\n");
     ASSERT_TRUE(readConfigFileFrom(path().c_str()));
     EXPECT_STREQ(configLines[0], "0102030405060708");
     EXPECT_STREQ(configLines[1], "AB\rCD");

@@ -260,7 +260,8 @@ TEST_F(Link, FramesAreWrittenWhole) {
     setLinkTrace(true);
     CaptureStdout();
     EXPECT_EQ(writeFrame(frame), 0);
-    EXPECT_EQ(GetCapturedStdout(), "ERROR: Could not write to device.\nTried to write 118 bytes, succeeded to write 50.\n");
+    EXPECT_EQ(GetCapturedStdout(),
+              "ERROR: Could not write to device.\nTried to write 118 bytes, succeeded to write 50.\n");
     setLinkTrace(false);
     useComPort();
     EXPECT_EQ(writeFrame(frame), 0);

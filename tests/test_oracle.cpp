@@ -42,8 +42,22 @@ MeterRecord exampleMeter() {
 
 // Kenc or Kmac by OpenSSL's CMAC over a derivation block written out here.
 void oracleKey(uint8_t constant, const uint8_t* key, const uint8_t id[4], uint32_t c, uint8_t out[16]) {
-    uint8_t block[16] = {constant, uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24),
-                         id[0],    id[1],      id[2],           id[3],            7, 7, 7, 7, 7, 7, 7};
+    uint8_t block[16] = {constant,
+                         uint8_t(c),
+                         uint8_t(c >> 8),
+                         uint8_t(c >> 16),
+                         uint8_t(c >> 24),
+                         id[0],
+                         id[1],
+                         id[2],
+                         id[3],
+                         7,
+                         7,
+                         7,
+                         7,
+                         7,
+                         7,
+                         7};
     oracle::cmac(key, block, 16, out);
 }
 

@@ -37,7 +37,6 @@ std::string encrypted(MeterRecord& m, const uint8_t* key = kKey) {
     return str(frame, sizeof frame);
 }
 
-
 }  // namespace
 
 TEST(Frames, ExampleMeterAddressAndPlainTelegrams) {
@@ -86,11 +85,11 @@ TEST(Encrypted, GoldenFrameAndHeader) {
     EXPECT_EQ(first.substr(0, 2 * 16), norm("447300 44 8C 24 00 90 0F 002C 25 00000000"));
     EXPECT_EQ(first.substr(2 * 24, 2 * 14), norm("72 78563412 1234 01 03 00 00 5007 10"));
     EXPECT_EQ(first, norm("447300448C2400900F002C2500000000"
-                           "781F6588E3B90F8F"
-                           "7278563412123401030000500710"
-                           "19C45055076C687B26283FEC71D49D6162EB7CE244C9966DDD11F0939788647F"
-                           "C5BFAB0D9B7B9C9A7F48D57B2E51707203AFDD48310ED1384C7673981BDBD392"
-                           "AD8679532982F09E1902FA6FA7B91092"));
+                          "781F6588E3B90F8F"
+                          "7278563412123401030000500710"
+                          "19C45055076C687B26283FEC71D49D6162EB7CE244C9966DDD11F0939788647F"
+                          "C5BFAB0D9B7B9C9A7F48D57B2E51707203AFDD48310ED1384C7673981BDBD392"
+                          "AD8679532982F09E1902FA6FA7B91092"));
     EXPECT_EQ(m.accessNumber, 1);
     EXPECT_EQ(m.messageCounter, 1u);
 }

@@ -53,8 +53,22 @@ void BM_EncryptedTelegramOpenSsl(benchmark::State& state) {
         const uint32_t c = m.messageCounter;
         frame[6] = frame[33] = m.accessNumber;
         for (int i = 0; i < 4; ++i) frame[12 + i] = static_cast<uint8_t>(c >> (8 * i));
-        uint8_t block[16] = {0, uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24),
-                             m.identNumber[0], m.identNumber[1], m.identNumber[2], m.identNumber[3], 7, 7, 7, 7, 7, 7, 7};
+        uint8_t block[16] = {0,
+                             uint8_t(c),
+                             uint8_t(c >> 8),
+                             uint8_t(c >> 16),
+                             uint8_t(c >> 24),
+                             m.identNumber[0],
+                             m.identNumber[1],
+                             m.identNumber[2],
+                             m.identNumber[3],
+                             7,
+                             7,
+                             7,
+                             7,
+                             7,
+                             7,
+                             7};
         uint8_t kenc[16], kmac[16], tag[16], macInput[99];
         oracle::cmac(kKey, block, 16, kenc);
         block[0] = 1;

@@ -157,10 +157,18 @@ bool LinuxPlatform::getPortSettings(LinkHandle h, PortSettings* s) {
     for (const BaudCode& b : kBaudCodes)
         if (b.code == speed) s->baudRate = b.rate;
     switch (t.c_cflag & CSIZE) {
-        case CS5: s->byteSize = 5; break;
-        case CS6: s->byteSize = 6; break;
-        case CS7: s->byteSize = 7; break;
-        default: s->byteSize = 8; break;
+        case CS5:
+            s->byteSize = 5;
+            break;
+        case CS6:
+            s->byteSize = 6;
+            break;
+        case CS7:
+            s->byteSize = 7;
+            break;
+        default:
+            s->byteSize = 8;
+            break;
     }
     s->parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
     s->stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
@@ -280,8 +288,7 @@ int LinuxPlatform::ftdiRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t*
 }
 
 int LinuxPlatform::ftdiWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) {
-    return transferWithin(fd(h), const_cast<uint8_t*>(buffer), n, written, true, 10ull * n + 50) ? kFtOk
-                                                                                                : kFtIoError;
+    return transferWithin(fd(h), const_cast<uint8_t*>(buffer), n, written, true, 10ull * n + 50) ? kFtOk : kFtIoError;
 }
 
 int LinuxPlatform::ftdiClose(LinkHandle h) {

@@ -59,8 +59,8 @@ std::string cut(const char* text) { return std::string(text).substr(0, kWorkBuff
 
 PortOpenResult openComFile(const std::string& portName, HANDLE* handle) {
     const std::string path = "\\\\.\\" + portName;
-    *handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    *handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
     if (*handle != INVALID_HANDLE_VALUE) return PortOpenResult::Ok;
     return GetLastError() == ERROR_FILE_NOT_FOUND ? PortOpenResult::NotFound : PortOpenResult::Error;
 }
@@ -243,8 +243,8 @@ public:
 
     int ftdiSetDataCharacteristics(LinkHandle h, uint8_t wordLength, uint8_t stopBits, uint8_t parity) override {
         auto call = ftd2xx.bind<FtStatus(WINAPI*)(FtHandle, UCHAR, UCHAR, UCHAR)>(8);
-        return static_cast<int>(
-            call != nullptr ? call(reinterpret_cast<FtHandle>(h), wordLength, stopBits, parity) : kFtNotBound);
+        return static_cast<int>(call != nullptr ? call(reinterpret_cast<FtHandle>(h), wordLength, stopBits, parity)
+                                                : kFtNotBound);
     }
 
     int ftdiGetStatus(LinkHandle h, uint32_t* rx, uint32_t* tx, uint32_t* event) override {

@@ -52,7 +52,9 @@ __declspec(dllexport) void WINAPI fakeSetup(const char* spec, int failures) {
     }
 }
 __declspec(dllexport) const char* WINAPI fakeLog() { return log.c_str(); }
-__declspec(dllexport) void WINAPI fakeQueue(const unsigned char* bytes, unsigned n) { rx.insert(rx.end(), bytes, bytes + n); }
+__declspec(dllexport) void WINAPI fakeQueue(const unsigned char* bytes, unsigned n) {
+    rx.insert(rx.end(), bytes, bytes + n);
+}
 
 ULONG WINAPI FT_CreateDeviceInfoList(LPDWORD count) {
     *count = static_cast<DWORD>(devices.size());

@@ -5,9 +5,9 @@
 // telegram received.
 #include <fcntl.h>
 #include <glib-unix.h>
-#include <sys/inotify.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -280,7 +280,9 @@ void reexecUnderWrapper(char** argv) {
 
 std::string deviceDescription(const std::string& serial) {
     return "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
-           "A: idVendor=10c4\nA: idProduct=0003\nA: serial=" + serial + "\n"
+           "A: idVendor=10c4\nA: idProduct=0003\nA: serial=" +
+           serial +
+           "\n"
            "A: product=Virtual RF stick (Verdanox)\nA: manufacturer=Verdanox\n\n"
            "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
            "A: bInterfaceClass=02\n\n"

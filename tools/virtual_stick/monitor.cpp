@@ -54,8 +54,8 @@ int dataSize(uint8_t dif) {
 }
 
 void deriveKey(uint8_t constant, const uint8_t* key, const uint8_t* counter, const uint8_t* id, uint8_t out[16]) {
-    uint8_t block[16] = {constant, counter[0], counter[1], counter[2], counter[3], id[0], id[1], id[2], id[3],
-                         7,        7,          7,          7,          7,          7,     7};
+    uint8_t block[16] = {constant, counter[0], counter[1], counter[2], counter[3], id[0], id[1], id[2],
+                         id[3],    7,          7,          7,          7,          7,     7,     7};
     oracle::cmac(key, block, 16, out);
 }
 
