@@ -221,6 +221,21 @@ void onChildExit(GPid, gint status, gpointer data) {
     g_main_loop_quit(s.loop);
 }
 
+// The Verdanox program of this build; once installed, the one beside this
+// tool; else whatever "verdanox" the PATH finds.
+std::string defaultProgram() {
+    if (access(VDX_DEFAULT_PROGRAM, X_OK) == 0) return VDX_DEFAULT_PROGRAM;
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = '\0';
+        std::string sibling = self;
+        sibling = sibling.substr(0, sibling.rfind('/') + 1) + "verdanox";
+        if (access(sibling.c_str(), X_OK) == 0) return sibling;
+    }
+    return "verdanox";
+}
+
 bool parse(int argc, char** argv, Options* o, int* exitCode) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -258,7 +273,7 @@ bool parse(int argc, char** argv, Options* o, int* exitCode) {
             for (; i < argc; ++i) o->command.emplace_back(argv[i]);
         }
     }
-    if (o->command.empty()) o->command.emplace_back(VDX_DEFAULT_PROGRAM);
+    if (o->command.empty()) o->command.emplace_back(defaultProgram());
     return true;
 }
 
