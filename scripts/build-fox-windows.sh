@@ -30,9 +30,15 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+log=$work/build.log
+# the build's own output goes to a log; its end is shown if a step fails
+quiet() {
+  "$@" >>"$log" 2>&1 || { tail -n 60 "$log" >&2; echo "FOX for Windows: '$*' failed" >&2; exit 1; }
+}
+echo "Building FOX $upstream for Windows into $dest (once per machine, a few minutes)" >&2
 # the .dsc and the upstream tarball come from the package registry; the
 # Debian packaging tarball is not needed for a Windows build
-apt-get source --download-only fox1.6 >&2 || true
+apt-get source --download-only fox1.6 >>"$log" 2>&1 || true
 dsc=$(ls fox1.6_*.dsc)
 tarball=fox1.6_$upstream.orig.tar.gz
 [ -f "$tarball" ] || { echo "upstream tarball $tarball not downloaded" >&2; exit 1; }
@@ -47,10 +53,10 @@ echo "verified $tarball: sha256 $actual" >&2
 tar xzf "$tarball"
 cd "$(tar tzf "$tarball" | head -1 | cut -d/ -f1)"
 rm -rf "$dest"
-CPPFLAGS="$cppflags" CXXFLAGS="$cxxflags" ./configure --prefix="$dest" "${configure_options[@]}" >&2
+quiet env CPPFLAGS="$cppflags" CXXFLAGS="$cxxflags" ./configure --prefix="$dest" "${configure_options[@]}"
 # the library's icons are wrapped by reswrap at build time: use the native one
-make -j"$(nproc)" -C src RESWRAP="$(command -v reswrap)" >&2
-make -C src install RESWRAP="$(command -v reswrap)" >&2
-make -C include install >&2
+quiet make -j"$(nproc)" -C src RESWRAP="$(command -v reswrap)"
+quiet make -C src install RESWRAP="$(command -v reswrap)"
+quiet make -C include install
 touch "$dest/.complete"
 echo "$dest"
