@@ -7,12 +7,14 @@
 #include "crypto/cbc.h"
 #include "crypto/cmac.h"
 #include "crypto/kdf.h"
+#include "tests/fixtures.h"
 #include "tests/hex.h"
 
 using testhex::bytes;
 using testhex::norm;
 using testhex::str;
 using namespace vdx;
+using testfix::cmacHex;
 
 namespace {
 
@@ -20,12 +22,6 @@ const char kRfcKey[] = "2b7e151628aed2a6abf7158809cf4f3c";
 const char kRfcMessage[] =
     "6bc1bee22e409f96e93d7e117393172a ae2d8a571e03ac9c9eb76fac45af8e51"
     "30c81c46a35ce411e5fbc1191a0a52ef f69f2445df4f9b17ad2b417be66c3710";
-
-std::string cmacHex(const std::vector<uint8_t>& key, const uint8_t* msg, int len) {
-    uint8_t tag[16];
-    cmacCompute(key.data(), msg, len, tag);
-    return str(tag, 16);
-}
 
 }  // namespace
 

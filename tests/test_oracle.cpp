@@ -10,6 +10,7 @@
 #include "crypto/cbc.h"
 #include "crypto/cmac.h"
 #include "telegram/frames.h"
+#include "tests/fixtures.h"
 #include "tests/hex.h"
 #include "tools/oracle/openssl_aes.h"
 
@@ -17,28 +18,12 @@ using testhex::bytes;
 using testhex::norm;
 using testhex::str;
 using namespace vdx;
+using testfix::cmacHex;
+using testfix::exampleMeter;
+using testfix::kKey;
+using testfix::kPayload;
 
 namespace {
-
-std::string cmacHex(const std::vector<uint8_t>& key, const uint8_t* msg, int len) {
-    uint8_t tag[16];
-    cmacCompute(key.data(), msg, len, tag);
-    return str(tag, 16);
-}
-
-const char kPayload[] =
-    "2F2F466D00000AC924004C13260100004C933A35070000066D1000CAC924000C13260100000C933A3507000004FD971D99914100"
-    "0AFD74000001FD1F0001FD1A000C7818170188 2F2F2F2F2F2F2F2F2F";
-
-const uint8_t kKey[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                          0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
-
-MeterRecord exampleMeter() {
-    MeterRecord m{};
-    const uint8_t address[8] = {0x12, 0x34, 0x78, 0x56, 0x34, 0x12, 0x01, 0x03};
-    std::memcpy(m.manufacturer, address, 8);
-    return m;
-}
 
 // Kenc or Kmac by OpenSSL's CMAC over a derivation block written out here.
 void oracleKey(uint8_t constant, const uint8_t* key, const uint8_t id[4], uint32_t c, uint8_t out[16]) {

@@ -8,28 +8,18 @@
 
 #include "telegram/frames.h"
 #include "telegram/send_cycle.h"
+#include "tests/fixtures.h"
 #include "tests/hex.h"
 
 using testhex::bytes;
 using testhex::norm;
 using testhex::str;
 using namespace vdx;
+using testfix::exampleMeter;
+using testfix::kKey;
+using testfix::kPayload;
 
 namespace {
-
-const char kPayload[] =
-    "2F2F466D00000AC924004C13260100004C933A35070000066D1000CAC924000C13260100000C933A3507000004FD971D99914100"
-    "0AFD74000001FD1F0001FD1A000C7818170188 2F2F2F2F2F2F2F2F2F";
-
-MeterRecord exampleMeter() {
-    MeterRecord m{};
-    const uint8_t address[8] = {0x12, 0x34, 0x78, 0x56, 0x34, 0x12, 0x01, 0x03};
-    std::memcpy(m.manufacturer, address, 8);
-    return m;
-}
-
-const uint8_t kKey[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                          0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
 
 std::string encrypted(MeterRecord& m, const uint8_t* key = kKey) {
     uint8_t frame[kEncryptedTelegramSize];
