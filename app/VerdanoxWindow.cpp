@@ -1,5 +1,9 @@
 #include "app/VerdanoxWindow.h"
 
+#include <cstdio>
+#include <string>
+#include <type_traits>
+
 #include "app/config.h"
 #include "app/images.h"
 #include "link/link.h"
@@ -14,6 +18,15 @@ namespace {
 constexpr FXuint kReceivePollMs = 1;
 constexpr FXuint kFirstReceivePollMs = 1000;
 constexpr FXuint kSendPeriodMs = 5000;
+
+// The toolkit's input handle: a descriptor on Unix, a HANDLE on Windows.
+template <typename H = FXInputHandle>
+H inputHandle(LinkHandle h) {
+    if constexpr (std::is_pointer_v<H>)
+        return reinterpret_cast<H>(h);
+    else
+        return static_cast<H>(h);
+}
 }  // namespace
 
 // clang-format off
@@ -24,6 +37,8 @@ FXDEFMAP(VerdanoxWindow) VerdanoxWindowMap[] = {
     FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_OMS4, VerdanoxWindow::onCmdOMS4),
     FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_ENCRYPTION, VerdanoxWindow::onCmdEncryption),
     FXMAPFUNC(SEL_TIMEOUT, VerdanoxWindow::ID_RECEIVE_POLL, VerdanoxWindow::onReceivePoll),
+    // where the link offers a descriptor, the poll runs when it has input
+    FXMAPFUNC(SEL_IO_READ, VerdanoxWindow::ID_RECEIVE_POLL, VerdanoxWindow::onReceivePoll),
     FXMAPFUNC(SEL_TIMEOUT, VerdanoxWindow::ID_SEND_TIMER, VerdanoxWindow::onSendTimer),
     // no widget sends these two; they are handled as nothing
     FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_RESERVED_63, VerdanoxWindow::onCmdReserved),
@@ -90,12 +105,15 @@ VerdanoxWindow::VerdanoxWindow(FXApp* app)
     encryptionOn = 1;
     sendingEnabled = false;
     currentMeter = 0;
+    watchTheStick();
     app->addTimeout(this, ID_RECEIVE_POLL, kFirstReceivePollMs);
     app->addTimeout(this, ID_SEND_TIMER, kSendPeriodMs);
 }
 
 VerdanoxWindow::~VerdanoxWindow() {
-    // a window closed while the loop still runs must not be called back
+    // a window closed while the loop still runs must not be called back, and
+    // the toolkit must not watch a descriptor that closeStick closes
+    stopWatching();
     getApp()->removeTimeout(this, ID_RECEIVE_POLL);
     getApp()->removeTimeout(this, ID_SEND_TIMER);
     delete bigIcon;
@@ -113,6 +131,23 @@ void VerdanoxWindow::create() {
 
 void VerdanoxWindow::showCount(int meter, const char* text) { countFields[meter]->setText(text, FALSE); }
 
+// A stick that stops taking telegrams: the status line says so until they go
+// out again, and stderr gets one line when that starts and one when it ends.
+void VerdanoxWindow::watchTheStick() {
+    keeper.beforeClose = [this] {
+        stopWatching();
+        getApp()->addTimeout(this, ID_RECEIVE_POLL, kReceivePollMs);
+    };
+    keeper.troubleStarted = [this](const std::string& line) {
+        statusLine->setNormalText(kStickTroubleStatus);
+        std::fprintf(stderr, "verdanox: %s\n", line.c_str());
+    };
+    keeper.troubleEnded = [this](const std::string& line) {
+        statusLine->setNormalText("OMS4");
+        std::fprintf(stderr, "verdanox: %s\n", line.c_str());
+    };
+}
+
 long VerdanoxWindow::onCmdStart(FXObject*, FXSelector, void*) {
     startSending([this](int meter, const char* text) { showCount(meter, text); });
     return 1;
@@ -124,7 +159,7 @@ long VerdanoxWindow::onCmdStop(FXObject*, FXSelector, void*) {
 }
 
 long VerdanoxWindow::onCmdOMS4(FXObject*, FXSelector, void*) {
-    statusLine->setNormalText("OMS4");
+    statusLine->setNormalText(keeper.lost() ? kStickTroubleStatus : "OMS4");  // the trouble stays shown
     oms4Item->setCheck(TRUE);
     return 1;
 }
@@ -137,14 +172,45 @@ long VerdanoxWindow::onCmdEncryption(FXObject*, FXSelector, void*) {
 
 long VerdanoxWindow::onCmdReserved(FXObject*, FXSelector, void*) { return 1; }
 
+// One frame per run. Where the link has a descriptor (Linux), the toolkit
+// runs the poll when input is queued and the window never wakes up for
+// nothing; a descriptor stays readable while more frames are queued, so a
+// burst drains on consecutive runs. Elsewhere the poll re-arms its 1 ms timer.
 long VerdanoxWindow::onReceivePoll(FXObject*, FXSelector, void*) {
-    receivePoll();
-    getApp()->addTimeout(this, ID_RECEIVE_POLL, kReceivePollMs);
+    // a device that went away stays readable for ever: the keeper stops the
+    // watch, closes the link and lets the timer take over until a send tick
+    // opens the stick again
+    if (receivePoll() == ReceiveResult::HungUp) keeper.hungUp();
+    armReceivePoll();
     return 1;
 }
 
+void VerdanoxWindow::armReceivePoll() {
+    const LinkHandle handle = linkWatchHandle();
+    if (handle == kNoHandle) {
+        stopWatching();
+        getApp()->addTimeout(this, ID_RECEIVE_POLL, kReceivePollMs);
+        return;
+    }
+    if (watchedHandle == handle) return;
+    stopWatching();
+    getApp()->addInput(inputHandle(handle), INPUT_READ, this, ID_RECEIVE_POLL);
+    watchedHandle = handle;
+}
+
+void VerdanoxWindow::stopWatching() {
+    if (watchedHandle == kNoHandle) return;
+    getApp()->removeInput(inputHandle(watchedHandle), INPUT_READ);
+    watchedHandle = kNoHandle;
+}
+
 long VerdanoxWindow::onSendTimer(FXObject*, FXSelector, void*) {
-    sendTick(encryptionOn != 0, keyTable, writeFrame, [this](int meter, const char* text) { showCount(meter, text); });
+    keeper.tickStarting();
+    const bool sending = sendingEnabled;
+    const bool delivered = sendTick(encryptionOn != 0, keyTable, writeFrame,
+                                    [this](int meter, const char* text) { showCount(meter, text); });
+    keeper.tickDone(sending, delivered);
+    armReceivePoll();  // a stick opened again is watched at once
     getApp()->addTimeout(this, ID_SEND_TIMER, kSendPeriodMs);
     return 1;
 }

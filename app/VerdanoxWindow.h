@@ -5,6 +5,9 @@
 
 #include <fx.h>
 
+#include "link/keeper.h"
+#include "link/platform.h"
+
 namespace vdx {
 
 class VerdanoxWindow : public FXMainWindow {
@@ -25,6 +28,8 @@ protected:
     FXTextField* meterFields[10] = {};
     FXTextField* countFields[10] = {};
     FXuchar encryptionOn = 0;
+    LinkHandle watchedHandle = kNoHandle;  // the link descriptor the toolkit watches
+    LinkKeeper keeper;                     // notices a lost stick and finds it again
 
     // For the toolkit's class factory only.
     VerdanoxWindow() {}
@@ -65,9 +70,15 @@ public:
     FXString countText(int meter) const { return countFields[meter]->getText(); }
     bool encryptionEnabled() const { return encryptionOn != 0; }
     FXString statusText() const { return statusLine->getNormalText(); }
+    bool stickLost() const { return keeper.lost(); }
 
 private:
     void showCount(int meter, const char* text);
+    // Arranges the next run of the receive poll: a watch on the link's
+    // descriptor where it has one, else the 1 ms timer.
+    void armReceivePoll();
+    void stopWatching();
+    void watchTheStick();
 };
 
 }  // namespace vdx

@@ -1,9 +1,26 @@
 #include "app/config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "telegram/meter.h"
+
+// Not every C runtime has these; where one is missing its effect is not needed.
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 namespace vdx {
 
@@ -70,25 +87,59 @@ int hexToBytes(const char* text, uint8_t* out, size_t outSize) {
     return static_cast<int>(count);
 }
 
-bool readConfigFileFrom(const char* path) {
+namespace {
+
+// Opens `path` for reading only if it is a regular file: a FIFO, a device or
+// a directory would block start-up or read as endless or empty data. The
+// open does not block, whatever the path names. nullptr with errno set.
+FILE* openRegularFile(const char* path) {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_BINARY);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    const bool known = fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        const int error = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    FILE* f = fdopen(fd, "rb");
+    if (f == nullptr) close(fd);
+    return f;
+}
+
+std::string whereAndWhy(const char* path, int error) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    const std::string where = ec ? std::string(path) : absolute.string();
+    const char* why = error == EINVAL ? "not a regular file" : std::strerror(error);
+    return "cannot read " + where + ": " + why;
+}
+
+}  // namespace
+
+bool readConfigFileFrom(const char* path, std::string* problem) {
     std::memset(configLines, 0, sizeof configLines);
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
+    FILE* f = openRegularFile(path);
+    if (f == nullptr) {
+        if (problem != nullptr) *problem = whereAndWhy(path, errno);
+        return false;
+    }
     TextModeReader reader(f);
     for (int line = 0; line < kConfigLineCount; ++line) {
         char* buffer = configLines[line];
         if (!reader.getLine(buffer, kConfigLineSize)) continue;
-        // drop the last character: the line feed, or the last real character
-        // of a line without one. A line that starts with a NUL byte has
-        // nothing to drop.
+        // Only the line feed is dropped: a line without one (the last line of
+        // a file saved without a final line end, or a piece cut at 255
+        // characters) keeps every character, so no key loses its last digit.
         const size_t length = std::strlen(buffer);
-        if (length > 0) buffer[length - 1] = '\0';
+        if (length > 0 && buffer[length - 1] == '\n') buffer[length - 1] = '\0';
     }
     std::fclose(f);
     return true;
 }
 
-void readConfigFile() { readConfigFileFrom("VDXconfig.txt"); }
+bool readConfigFile(std::string* problem) { return readConfigFileFrom(kConfigFileName, problem); }
 
 void loadKeyTable() {
     for (int k = 0; k < kKeyCount; ++k) hexToBytes(configLines[10 + k], keyTable[k], kKeySize);

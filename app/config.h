@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vdx {
 
@@ -21,13 +22,17 @@ extern uint8_t keyTable[kKeyCount][kKeySize];
 // rest of the text is ignored. Bytes past the count are left unchanged.
 int hexToBytes(const char* text, uint8_t* out, size_t outSize);
 
+constexpr char kConfigFileName[] = "VDXconfig.txt";
+
 // Reads up to 20 lines of "VDXconfig.txt" in the current directory into
-// configLines. A missing file leaves every line empty and is not reported.
-void readConfigFile();
+// configLines: at most 255 characters a piece, each line without its line
+// feed. Only a regular file is read. A file that is missing or cannot be
+// read leaves every line empty; the result is then false and `problem`, if
+// given, says where the program looked and why it failed, in one line.
+bool readConfigFile(std::string* problem = nullptr);
 
 // The same for a file of the caller's choice. Clears configLines first.
-// Returns false when the file cannot be opened.
-bool readConfigFileFrom(const char* path);
+bool readConfigFileFrom(const char* path, std::string* problem = nullptr);
 
 // keyTable[k] = hexToBytes(line 11 + k), for k = 0..9.
 void loadKeyTable();

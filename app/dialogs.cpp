@@ -14,8 +14,12 @@ const char kStickSource[] = "www.verdanox.example/rf-stick";
 // A body line of a box; nullptr stands for a separator.
 using BodyLines = std::initializer_list<const char*>;
 
+// Options 0x00020400, as the boxes have always been built: in FOX 1.6 that
+// is a plain line (SEPARATOR_LINE), not the etched groove the toolkit draws
+// by default.
 void separator(FXComposite* parent) {
-    new FXHorizontalSeparator(parent, SEPARATOR_GROOVE | LAYOUT_FILL_X, 0, 0, 0, 0, 1, 1, 0, 0);
+    static_assert((SEPARATOR_LINE | LAYOUT_FILL_X) == 0x00020400, "separator options");
+    new FXHorizontalSeparator(parent, SEPARATOR_LINE | LAYOUT_FILL_X, 0, 0, 0, 0, 1, 1, 0, 0);
 }
 
 void runBox(FXWindow* owner, FXIcon* picture, const FXString& title, const FXString& heading, BodyLines body) {

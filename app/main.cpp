@@ -1,5 +1,6 @@
 // Verdanox: start-up and main loop.
 #include <cstdio>
+#include <string>
 
 #include "app/VerdanoxWindow.h"
 #include "app/config.h"
@@ -8,11 +9,21 @@
 namespace {
 // The toolkit keys its settings registry by application name and vendor.
 const char kVendorKey[] = "www.verdanox.example";
+
+// A problem the user should hear of, on stderr, one line each.
+void tell(const std::string& text) {
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        std::fprintf(stderr, "verdanox: %s\n", text.substr(start, end - start).c_str());
+    std::fprintf(stderr, "verdanox: %s\n", text.substr(start).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setbuf(stdout, nullptr);  // the link's diagnostic lines go out at once
-    vdx::readConfigFile();
+    std::string problem;
+    if (!vdx::readConfigFile(&problem)) tell(problem + " (all meter addresses and keys are zero)");
     vdx::loadKeyTable();
 
     int status = 0;
@@ -23,10 +34,12 @@ int main(int argc, char** argv) {
         vdx::VerdanoxWindow* window = new vdx::VerdanoxWindow(&app);
         app.create();
         if (found == 0) {
+            tell(vdx::explainStickNotFound());
             window->showStickNotFound();
         } else if (vdx::openStick() != 0) {
             status = app.run();
         } else {
+            tell(vdx::explainOpenFailure());
             window->showStickOpenFailed();
         }
     }  // the application deletes the window, if still there, and so closes the link

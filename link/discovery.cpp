@@ -11,6 +11,8 @@
 namespace vdx {
 namespace {
 
+DiscoveryReport report;
+
 constexpr size_t kWorkBufferSize = 255;  // instance id, serial, port name, description
 constexpr size_t kCdcPrefixLength = 22;
 
@@ -41,11 +43,16 @@ void recordCdcStick(const std::string& serial, const std::string& description, c
 
 void examinePort(LinkPlatform& platform, const SerialPortInfo& member) {
     const std::string instanceId = workBuffer(member.instanceId);
+    report.ports.emplace_back();
+    PortCandidate& candidate = report.ports.back();
+    candidate.portName = member.portName;
+    candidate.instanceId = instanceId;
     linkTrace("Found instanceID: [%s]\n", instanceId.c_str());
     if (instanceId.compare(0, kCdcPrefixLength, kCdcInstancePrefix) != 0) return;
 
     const std::string serial = instanceId.substr(kCdcPrefixLength);
     linkTrace("Found one instance, serial: [%s]\n", serial.c_str());
+    candidate.stickIdentity = hasPrefix(serial.c_str(), kStickPrefixes.cdc);
     if (!member.hasDeviceKey) return;
 
     const std::string port = workBuffer(member.portName);
@@ -53,11 +60,15 @@ void examinePort(LinkPlatform& platform, const SerialPortInfo& member) {
     const std::string description = workBuffer(member.description);
     linkTrace("Found friendly name: [%s]\r\n", description.c_str());
 
-    switch (platform.probePort(port)) {
+    candidate.probed = true;
+    candidate.probe = platform.probePort(port);
+    if (candidate.probe != PortOpenResult::Ok) candidate.error = platform.lastErrorText();
+    switch (candidate.probe) {
         case PortOpenResult::NotFound:
             linkTrace("COM port %s not found\n", port.c_str());
             return;
         case PortOpenResult::Error:
+        case PortOpenResult::Busy:
             linkTrace("Error opening COM port %s\n", port.c_str());
             return;
         case PortOpenResult::Ok:
@@ -69,6 +80,7 @@ void examinePort(LinkPlatform& platform, const SerialPortInfo& member) {
 }  // namespace
 
 int findCdcPort() {
+    report.ports.clear();
     LinkPlatform& platform = linkPlatform();
     if (!platform.findPortsClass()) {
         linkTraceLine("Could not find the PORTS class GUID.");
@@ -86,6 +98,7 @@ int findCdcPort() {
 }
 
 int findStick() {
+    report.ftdiSerials.clear();
     if (findCdcPort() == 1) return 1;
 
     LinkPlatform& platform = linkPlatform();
@@ -108,6 +121,7 @@ int findStick() {
         entry.description[sizeof entry.description - 1] = '\0';
         linkTrace("Serial: %s\n", entry.serialNumber);
         linkTrace("Description: %s\n", entry.description);
+        report.ftdiSerials.emplace_back(entry.serialNumber);
         if (isFtdiStickSerial(entry.serialNumber)) chosen = static_cast<int>(i);
     }
     if (chosen < 0) return 0;
@@ -117,6 +131,33 @@ int findStick() {
     copyField(linkState.stickType, sizeof linkState.stickType, list[chosen].description);
     linkState.transportKind = TransportKind::Ftdi;
     return 1;
+}
+
+const DiscoveryReport& lastDiscovery() { return report; }
+
+std::string explainStickNotFound() {
+    std::string text = std::string("USB RF stick not found: looked for a CDC stick (USB 10C4:0003, serial starting ") +
+                       kStickPrefixes.cdc + ") and FTDI sticks (serial starting " + kStickPrefixes.ftdi[0] + " or " +
+                       kStickPrefixes.ftdi[1] + ")\n";
+    std::string found;
+    for (const PortCandidate& p : report.ports) {
+        found += (found.empty() ? "" : "; ") + p.portName + " [" + p.instanceId + "]: ";
+        if (!p.stickIdentity)
+            found += "not a stick";
+        else if (!p.probed)
+            found += "no port name";
+        else if (p.probe == PortOpenResult::Busy)
+            found += "busy, held by another program (" + p.error + ")";
+        else if (p.probe == PortOpenResult::NotFound)
+            found += "gone (" + p.error + ")";
+        else if (p.probe == PortOpenResult::Error)
+            found += "cannot be opened (" + p.error + ")";
+        else
+            found += "usable";
+    }
+    for (const std::string& serial : report.ftdiSerials)
+        found += (found.empty() ? "FTDI " : "; FTDI ") + serial + ": not a stick";
+    return text + (found.empty() ? "no serial port and no FTDI device found" : "found: " + found);
 }
 
 }  // namespace vdx

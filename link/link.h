@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "link/platform.h"
 
@@ -45,19 +47,72 @@ int openFtdiStick();
 int openComPort();
 void closeStick();
 
+// Closes the link and runs discovery and opening again, with the rules of
+// start-up (prefixes, last match wins, busy ports skipped) and without
+// printing anything. 1 when the link is open again; otherwise the link state
+// is as before (closed), so the about box keeps the last stick's identity.
+int reopenStick();
+
+// What the last discovery saw, to explain to the user why no stick was
+// found or opened.
+struct PortCandidate {
+    std::string portName, instanceId;
+    bool stickIdentity = false;  // CDC identity with the stick's serial prefix
+    bool probed = false;         // the test-open was made
+    PortOpenResult probe = PortOpenResult::Ok;
+    std::string error;  // the system's text for a failed test-open
+};
+struct DiscoveryReport {
+    std::vector<PortCandidate> ports;
+    std::vector<std::string> ftdiSerials;
+};
+const DiscoveryReport& lastDiscovery();
+
+// One or two lines (without a trailing newline): what discovery looked for
+// and which ports it found and why none was used.
+std::string explainStickNotFound();
+// One line: which stick could not be opened, and the system's reason.
+std::string explainOpenFailure();
+
+// True while the recorded transport has an open handle.
+bool linkIsOpen();
+
 int writeFrame(const uint8_t* frame);
 uint32_t bytesAvailable();
+// Reads up to n bytes, waiting at most kReadWaitBoundMs for them to arrive;
+// returns how many were read (0 on failure or with no transport).
 int32_t readBytes(uint8_t* buffer, uint32_t n);
 
-// Steps 1 to 4 of the receive poll: takes at most one stick frame off the
-// link and drops it. The caller re-arms its 1 ms timer.
-void receivePoll();
+// What one run of the receive poll did.
+enum class ReceiveResult {
+    Idle,     // nothing was queued
+    Frame,    // one whole frame was taken off the link and dropped
+    Dropped,  // the rest of a frame did not arrive in time: what had come
+              // and everything still queued were discarded, so that the
+              // next run starts on a frame boundary
+    HungUp,   // the link's device went away (the stick was pulled out)
+};
 
-// How long readBytes waits for bytes that were announced but have not all
-// arrived (for example after the stick was pulled out) before it gives up and
-// returns 0: 100 ms, long enough for any frame at 2 Mbaud, short enough that
-// the window never freezes noticeably.
+// Steps 1 to 4 of the receive poll: takes at most one stick frame off the
+// link and drops it. A header that is not yet complete is waited for like
+// the rest of its frame. The caller arranges the next run.
+ReceiveResult receivePoll();
+
+// The one bound on waiting for announced bytes: a run of the receive poll,
+// or a readBytes call, returns within it whatever the stick sends or fails
+// to send. The longest frame the receive record holds (3 + 509 bytes) takes
+// 2.6 ms at 2,000,000 baud; USB adds its own delay (an FTDI chip holds a short
+// packet for up to its 16 ms latency timer, a CDC device sends one packet per
+// 1 ms frame) and a busy PC may not run the program for some tens of
+// milliseconds. 100 ms covers all of that several times over, so a frame the
+// stick sends whole is never cut, and a user does not notice a window that
+// is busy for that long.
 constexpr uint64_t kReadWaitBoundMs = 100;
+
+// A descriptor of the open link that the GUI toolkit can watch for input,
+// or kNoHandle where the platform offers none (input is then polled) or the
+// link is not open.
+LinkHandle linkWatchHandle();
 
 // Back to the state at program start (for tests).
 void resetLinkState();

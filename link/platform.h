@@ -25,7 +25,12 @@ struct SerialPortInfo {
     std::string description;   // device description / USB product string
 };
 
-enum class PortOpenResult { Ok, NotFound, Error };
+// Busy: another program holds the port (its exclusive open or lock).
+enum class PortOpenResult { Ok, NotFound, Error, Busy };
+
+// What a wait for received bytes ended with. HungUp: the device went away
+// (the stick was pulled out) or the handle is no longer usable.
+enum class WaitResult { Ready, TimedOut, HungUp };
 
 // The four line settings the link changes; `native` carries every other
 // driver setting unchanged from get to set.
@@ -72,6 +77,14 @@ public:
     // Writes within the write time-out (10 ms per byte + 50 ms).
     virtual bool portWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) = 0;
     virtual void portClose(LinkHandle h) = 0;
+    // Sleeps until bytes are queued on the port, the port hangs up, or
+    // `timeoutMs` pass; returns at once when bytes are already queued. Never
+    // a busy loop: the kernel's poll where the port has a descriptor, short
+    // sleeps between queue checks elsewhere.
+    virtual WaitResult portWaitInput(LinkHandle h, uint32_t timeoutMs) = 0;
+    // Discards every received byte still queued (PurgeComm PURGE_RXCLEAR,
+    // tcflush TCIFLUSH).
+    virtual bool portPurgeInput(LinkHandle h) = 0;
 
     // FTDI D2XX equivalents; each returns a status, 0 meaning success.
     virtual int ftdiCreateDeviceInfoList(uint32_t* count) = 0;
@@ -83,6 +96,14 @@ public:
     virtual int ftdiRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t* got) = 0;
     virtual int ftdiWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) = 0;
     virtual int ftdiClose(LinkHandle h) = 0;
+    // The same wait as portWaitInput for an FTDI device.
+    virtual WaitResult ftdiWaitInput(LinkHandle h, uint32_t timeoutMs) = 0;
+
+    // A descriptor of the open link that an event loop can watch for input
+    // (the tty's own on Linux), or kNoHandle where input can only be polled.
+    virtual LinkHandle watchableHandle(LinkHandle h) = 0;
+    // The operating system's text for the error of the last failed call.
+    virtual std::string lastErrorText() = 0;
 
     // A monotonic clock in milliseconds, for bounded waits.
     virtual uint64_t monotonicMs() = 0;

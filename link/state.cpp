@@ -14,7 +14,11 @@ const char kCdcInstancePrefix[] = "USB\\VID_10C4&PID_0003\\";
 
 namespace {
 LinkPlatform* installed = nullptr;
-}
+bool quiet = false;
+}  // namespace
+
+LinkQuiet::LinkQuiet() : wasQuiet_(quiet) { quiet = true; }
+LinkQuiet::~LinkQuiet() { quiet = wasQuiet_; }
 
 LinkPlatform& linkPlatform() { return installed != nullptr ? *installed : linkPlatformDefault(); }
 void setLinkPlatform(LinkPlatform* p) { installed = p; }
@@ -26,7 +30,7 @@ const char* getStickType() { return linkState.stickType; }
 void setLinkTrace(bool on) { linkState.traceEnabled = on ? 1 : 0; }
 
 void linkTrace(const char* format, ...) {
-    if (!linkState.traceEnabled) return;
+    if (!linkState.traceEnabled || quiet) return;
     va_list args;
     va_start(args, format);
     std::vprintf(format, args);
@@ -34,10 +38,11 @@ void linkTrace(const char* format, ...) {
 }
 
 void linkTraceLine(const char* text) {
-    if (linkState.traceEnabled) std::printf("%s\n", text);
+    if (linkState.traceEnabled && !quiet) std::printf("%s\n", text);
 }
 
 void linkPrint(const char* format, ...) {
+    if (quiet) return;
     va_list args;
     va_start(args, format);
     std::vprintf(format, args);

@@ -23,27 +23,32 @@ void startSending(const CountDisplay& show) {
 
 void stopSending() { sendingEnabled = false; }
 
-void sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show) {
-    if (!sendingEnabled) return;
+bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show) {
+    if (!sendingEnabled) return false;
     const int i = currentMeter < kMeterCount ? currentMeter : 0;
     MeterRecord& r = meterTable[i];
-    r.sendCount += 1;
 
     uint8_t address[kAddressFrameSize];
     buildAddressFrame(r, address);
-    write(address);
+    const bool addressWritten = write(address) == 1;
 
+    // Built whatever happens, so that the counters move on as on the air.
+    // Without its address frame the stick would send the telegram under the
+    // previous meter's address, so it is not written then.
     uint8_t telegram[kEncryptedTelegramSize];
     if (encryptionOn)
         buildEncryptedTelegram(r, meterKeys[i], telegram);
     else
         buildPlainTelegram(r, telegram);
-    write(telegram);
+    const bool delivered = addressWritten && write(telegram) == 1;
 
+    // only a telegram that went out whole counts as sent
+    if (delivered) r.sendCount += 1;
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(r.sendCount));
     show(i, text);
     currentMeter = static_cast<uint8_t>(i + 1 == kMeterCount ? 0 : i + 1);
+    return delivered;
 }
 
 }  // namespace vdx

@@ -24,8 +24,11 @@ void stopSending();
 
 // Steps 1 to 7 of a send tick: with sending on, sends the current meter's
 // address frame and its plain or encrypted telegram (meterKeys[currentMeter]),
-// shows its new count and moves to the next meter. With sending off it does
-// nothing. The caller re-arms its timer.
-void sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show);
+// shows its count and moves to the next meter. The telegram counts as sent
+// only when both frames were written whole; the access number and message
+// counter advance either way, so a receiver sees gaps where telegrams were
+// lost. True when the telegram went out. With sending off it does nothing
+// and returns false. The caller re-arms its timer.
+bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show);
 
 }  // namespace vdx

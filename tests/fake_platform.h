@@ -20,7 +20,14 @@ public:
     vdx::PortOpenResult openResult = vdx::PortOpenResult::Ok;
     bool getSettingsOk = true, setSettingsOk = true, timeoutsOk = true, waitingOk = true;
     vdx::PortSettings driverSettings{9600, 7, 2, 2, {1, 2, 3}};
-    std::deque<uint8_t> rx;       // bytes the stick has sent
+    std::deque<uint8_t> rx;                                  // bytes the stick has sent, queued now
+    std::multimap<uint64_t, std::vector<uint8_t>> arrivals;  // bytes queued at a later time of `clock`
+    uint64_t hangUpAt = ~0ull;                               // from this time on the device is gone
+    uint32_t queueLie = 0;                                   // added to every queue count reported
+    uint32_t readLimit = ~0u;                                // a read delivers at most this many bytes
+    bool readsFail = false;
+    uint32_t failPattern = 0;  // read i fails when bit i % 32 is set
+    vdx::LinkHandle watchable = vdx::kNoHandle;
     uint32_t writeAccepts = ~0u;  // bytes a write takes at most
     int countStatus = 0, listStatus = 0, openFailures = 0, baudFailures = 0, dataFailures = 0;
     std::vector<std::pair<std::string, std::string>> ftdi;  // serial, description
@@ -30,10 +37,11 @@ public:
     std::vector<std::string> calls;
     std::vector<std::vector<uint8_t>> written;
     std::vector<uint32_t> readSizes;
+    std::vector<uint8_t> delivered;  // every byte reads handed to the link
     vdx::PortSettings appliedSettings;
     vdx::PortTimeouts appliedTimeouts{};
     std::string openedSerial;
-    int closes = 0;
+    int closes = 0, purges = 0;
     uint64_t clock = 0;
 
     bool findPortsClass() override { return log("findPortsClass"), portsClass; }
@@ -72,9 +80,9 @@ public:
         return false;  // the link ignores this result
     }
     bool portBytesWaiting(vdx::LinkHandle, uint32_t* n) override {
-        ++clock;
-        *n = static_cast<uint32_t>(rx.size());
-        return waitingOk;
+        deliver();
+        *n = gone() ? 0 : static_cast<uint32_t>(rx.size()) + queueLie;
+        return waitingOk && !gone();
     }
     bool portRead(vdx::LinkHandle, uint8_t* b, uint32_t n, uint32_t* got) override { return take(b, n, got); }
     bool portWrite(vdx::LinkHandle, const uint8_t* b, uint32_t n, uint32_t* w) override {
@@ -83,6 +91,12 @@ public:
         return true;
     }
     void portClose(vdx::LinkHandle) override { log("portClose"), ++closes; }
+    vdx::WaitResult portWaitInput(vdx::LinkHandle, uint32_t ms) override { return wait(ms); }
+    bool portPurgeInput(vdx::LinkHandle) override {
+        ++purges;
+        rx.clear();
+        return true;
+    }
 
     int ftdiCreateDeviceInfoList(uint32_t* n) override {
         log("ftdiCount");
@@ -113,10 +127,9 @@ public:
         log("ftdiSetData " + std::to_string(w) + std::to_string(s) + std::to_string(p));
         return dataFailures-- > 0 ? 4 : 0;
     }
-    int ftdiGetStatus(vdx::LinkHandle, uint32_t* r, uint32_t* t, uint32_t* e) override {
-        *r = static_cast<uint32_t>(rx.size());
+    int ftdiGetStatus(vdx::LinkHandle h, uint32_t* r, uint32_t* t, uint32_t* e) override {
         *t = *e = 0;
-        return waitingOk ? 0 : 4;
+        return portBytesWaiting(h, r) ? 0 : 4;
     }
     int ftdiRead(vdx::LinkHandle, uint8_t* b, uint32_t n, uint32_t* got) override { return take(b, n, got) ? 0 : 4; }
     int ftdiWrite(vdx::LinkHandle, const uint8_t* b, uint32_t n, uint32_t* w) override {
@@ -125,6 +138,9 @@ public:
         return 0;
     }
     int ftdiClose(vdx::LinkHandle) override { return log("ftdiClose"), ++closes, 0; }
+    vdx::WaitResult ftdiWaitInput(vdx::LinkHandle, uint32_t ms) override { return wait(ms); }
+    vdx::LinkHandle watchableHandle(vdx::LinkHandle) override { return watchable; }
+    std::string lastErrorText() override { return "fake error"; }
     uint64_t monotonicMs() override { return clock; }
 
     size_t count(const std::string& prefix) const {
@@ -133,12 +149,37 @@ public:
         }));
     }
 
+    bool gone() const { return clock >= hangUpAt; }
+    // Queues what has arrived by now.
+    void deliver() {
+        while (!arrivals.empty() && arrivals.begin()->first <= clock) {
+            rx.insert(rx.end(), arrivals.begin()->second.begin(), arrivals.begin()->second.end());
+            arrivals.erase(arrivals.begin());
+        }
+    }
+
 private:
     void log(const std::string& call) { calls.push_back(call); }
+    // Fake time passes only while the link waits: up to the next arrival, the
+    // hang-up or the end of the time-out.
+    vdx::WaitResult wait(uint32_t ms) {
+        deliver();
+        if (!rx.empty() && !gone()) return vdx::WaitResult::Ready;
+        uint64_t until = clock + ms;
+        if (!arrivals.empty()) until = std::min(until, arrivals.begin()->first);
+        until = std::min(until, hangUpAt);
+        clock = std::max(clock, until);
+        deliver();
+        if (gone()) return vdx::WaitResult::HungUp;
+        return rx.empty() ? vdx::WaitResult::TimedOut : vdx::WaitResult::Ready;
+    }
     bool take(uint8_t* b, uint32_t n, uint32_t* got) {
+        const bool failing = (failPattern >> (readSizes.size() % 32)) & 1;
         readSizes.push_back(n);
-        *got = std::min<uint32_t>(n, static_cast<uint32_t>(rx.size()));
-        for (uint32_t i = 0; i < *got; ++i, rx.pop_front()) b[i] = rx.front();
+        *got = 0;
+        if (readsFail || failing || gone()) return false;
+        *got = std::min<uint32_t>({n, readLimit, static_cast<uint32_t>(rx.size())});
+        for (uint32_t i = 0; i < *got; ++i, rx.pop_front()) delivered.push_back(b[i] = rx.front());
         return true;
     }
 };

@@ -21,8 +21,9 @@ cp "$config" "$dir/VDXconfig.txt"
 check "default config and ticks" "$(cd "$dir" && "$tool" | md5sum)" "$("$tool" --config "$config" --ticks 10 | md5sum)"
 rm "$dir/VDXconfig.txt"
 err=$(cd "$dir" && "$tool" --ticks 1 2>&1 >/dev/null)
-check "missing default config is silent" "$err" ""
-check "missing config: zero address" "$(cd "$dir" && "$tool" --ticks 1 | head -1)" "0108000000000000000000"
+check "missing default config: one line that says where" "$err" \
+  "verdanox-frames: cannot read $(cd "$dir" && pwd -P)/VDXconfig.txt: No such file or directory (all meter addresses and keys are zero)"
+check "missing config: zero address" "$(cd "$dir" && "$tool" --ticks 1 2>/dev/null | head -1)" "0108000000000000000000"
 rmdir "$dir"
 
 "$tool" --help | grep -q '^usage: verdanox-frames'; check "--help" $? 0
@@ -34,7 +35,9 @@ for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config
 done
 err=$("$tool" --config /nonexistent/VDX.txt 2>&1 >/dev/null); rc=$?
 check "unreadable --config" $rc 1
-printf '%s\n' "$err" | grep -q '/nonexistent/VDX.txt' || { echo "FAIL: error does not name the file"; fail=1; }
+check "unreadable --config names the file" "$err" "verdanox-frames: cannot read /nonexistent/VDX.txt: No such file or directory"
+err=$("$tool" --config /tmp 2>&1 >/dev/null); rc=$?
+check "a directory as --config" "$rc: $err" "1: verdanox-frames: cannot read /tmp: Is a directory"
 
 [ $fail -eq 0 ] && echo "frames tool: all checks passed"
 exit $fail

@@ -1,6 +1,7 @@
 // The configuration file: hexadecimal conversion and the line rules of a
 // file read as the Windows C runtime reads text.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -79,27 +80,27 @@ TEST_F(ConfigFile, AddressesKeysAndBlankLines) {
     EXPECT_EQ(str(keyTable[9], 16), std::string(32, '0'));
 }
 
-TEST_F(ConfigFile, LastLineWithoutLineFeedLosesItsLastCharacter) {
+TEST_F(ConfigFile, LastLineWithoutLineFeedKeepsItsLastCharacter) {
     std::string content(10, '\n');
-    content += "000102030405060708090A0B0C0D0E0F";  // key of meter 0, no final LF
+    content += "000102030405060708090A0B0C0D0E0F";  // key of meter 0, no final LF (as Notepad saves)
     write(content);
     ASSERT_TRUE(readConfigFileFrom(path().c_str()));
     loadKeyTable();
-    EXPECT_STREQ(configLines[10], "000102030405060708090A0B0C0D0E0");
-    EXPECT_EQ(str(keyTable[0], 16), "000102030405060708090A0B0C0D0E00") << "16th byte stays 0";
+    EXPECT_STREQ(configLines[10], "000102030405060708090A0B0C0D0E0F");
+    EXPECT_EQ(str(keyTable[0], 16), "000102030405060708090A0B0C0D0E0F") << "the key as written";
 }
 
 TEST_F(ConfigFile, LongLinesAreReadIn255CharacterPieces) {
-    const std::string a254(254, 'A');
-    // 255 characters: 254 of them, then an empty line; the next line moves down
-    write(a254 + "B\nnext\n" + std::string(600, 'C') + "\nlast\n");
+    const std::string a255(254, 'A');
+    // 255 characters: all of them, then an empty line; the next line moves down
+    write(a255 + "B\nnext\n" + std::string(600, 'C') + "\nlast\n");
     ASSERT_TRUE(readConfigFileFrom(path().c_str()));
-    EXPECT_EQ(std::string(configLines[0]), a254);
+    EXPECT_EQ(std::string(configLines[0]), a255 + "B");
     EXPECT_STREQ(configLines[1], "");
     EXPECT_STREQ(configLines[2], "next");
-    EXPECT_EQ(std::string(configLines[3]), std::string(254, 'C'));
-    EXPECT_EQ(std::string(configLines[4]), std::string(254, 'C'));
-    EXPECT_EQ(std::string(configLines[5]), std::string(90, 'C')) << "600 = 254 + 1, 254 + 1, then 90 and the line feed";
+    EXPECT_EQ(std::string(configLines[3]), std::string(255, 'C'));
+    EXPECT_EQ(std::string(configLines[4]), std::string(255, 'C'));
+    EXPECT_EQ(std::string(configLines[5]), std::string(90, 'C')) << "600 = 255 + 255 + 90, then the line feed";
     EXPECT_STREQ(configLines[6], "last");
 }
 
@@ -112,7 +113,7 @@ TEST_F(ConfigFile, WindowsTextModeLineEnds) {
     EXPECT_STREQ(configLines[0], "0102030405060708");
     EXPECT_STREQ(configLines[1], "AB\rCD");
     EXPECT_STREQ(configLines[2], "");
-    EXPECT_STREQ(configLines[3], "E") << "the last line before Ctrl+Z has no line feed";
+    EXPECT_STREQ(configLines[3], "EF") << "the last line before Ctrl+Z has no line feed";
     EXPECT_STREQ(configLines[4], "");
 }
 
@@ -127,8 +128,10 @@ TEST_F(ConfigFile, NulBytesAndMoreThanTwentyLines) {
 
 TEST_F(ConfigFile, MissingFileAndDefaultName) {
     std::memset(configLines, 'x', sizeof configLines);
-    EXPECT_FALSE(readConfigFileFrom((dir_ + "/absent.txt").c_str()));
+    std::string problem;
+    EXPECT_FALSE(readConfigFileFrom((dir_ + "/absent.txt").c_str(), &problem));
     for (const auto& line : configLines) EXPECT_STREQ(line, "");
+    EXPECT_EQ(problem, "cannot read " + dir_ + "/absent.txt: No such file or directory");
 
     write("1234\n");
     const auto old = std::filesystem::current_path();
@@ -136,9 +139,26 @@ TEST_F(ConfigFile, MissingFileAndDefaultName) {
     readConfigFile();
     EXPECT_STREQ(configLines[0], "1234");
     std::remove(path().c_str());
-    readConfigFile();
+    EXPECT_FALSE(readConfigFile(&problem));
     loadKeyTable();
     std::filesystem::current_path(old);
+    EXPECT_EQ(problem, "cannot read " + path() + ": No such file or directory") << "says where it looked";
     EXPECT_STREQ(configLines[0], "");
     EXPECT_EQ(str(keyTable[0], 16), std::string(32, '0'));
 }
+
+#ifdef __linux__
+// Only a regular file is read: a directory, a FIFO nobody writes to and an
+// endless device neither block start-up nor fill the meters.
+TEST_F(ConfigFile, OnlyARegularFileIsRead) {
+    const std::string fifo = dir_ + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {dir_, "Is a directory"}, {fifo, "not a regular file"}, {"/dev/zero", "not a regular file"}};
+    for (const auto& [file, why] : cases) {
+        std::string problem;
+        EXPECT_FALSE(readConfigFileFrom(file.c_str(), &problem)) << file;
+        EXPECT_EQ(problem, "cannot read " + file + ": " + why);
+    }
+}
+#endif

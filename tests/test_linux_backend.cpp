@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/link.h"
@@ -141,19 +143,37 @@ TEST_F(LinuxBackend, FtdiStickOpensOverItsTty) {
     termios t;
     ASSERT_EQ(tcgetattr(slave, &t), 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B2000000));
+    EXPECT_EQ(linkWatchHandle(), linkState.ftdiHandle) << "the tty can be watched for input";
     const uint8_t frame[] = {0x01, 0x02, 0x00, 0x0D, 0x0A};
     EXPECT_EQ(writeFrame(frame), 1);
     EXPECT_EQ(readMaster(5), std::string("\x01\x02\x00\x0D\x0A", 5));
-    ASSERT_EQ(write(master, "\x11\x0D\x0A", 3), 3);
+
+    // the read waits for bytes that are on their way, within its bound
+    std::thread late([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(write(master, "\x11\x0D\x0A", 3), 3);
+    });
     uint8_t in[3] = {};
-    const auto t0 = std::chrono::steady_clock::now();
-    while (bytesAvailable() < 3 && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2)) {
-    }
     EXPECT_EQ(readBytes(in, 3), 3);
+    late.join();
     EXPECT_EQ(std::string(reinterpret_cast<char*>(in), 3), "\x11\x0D\x0A") << "no XON/XOFF or CR/LF handling";
+
+    // a frame whose payload comes 20 ms after its header is taken whole: its
+    // tail is not read as the next header
+    ASSERT_EQ(write(master, "\x81\x03\x00", 3), 3);
+    std::thread tail([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(write(master, "\xB0\xB0\xB0", 3), 3);
+    });
+    // the window runs the poll once the descriptor is readable
+    EXPECT_EQ(linkPlatform().ftdiWaitInput(linkState.ftdiHandle, 2000), WaitResult::Ready);
+    EXPECT_EQ(receivePoll(), ReceiveResult::Frame);
+    tail.join();
+    EXPECT_EQ(bytesAvailable(), 0u);
+    EXPECT_EQ(receivePoll(), ReceiveResult::Idle);
 }
 
-TEST_F(LinuxBackend, BusyPortIsSkipped) {
+TEST_F(LinuxBackend, BusyPortIsSkippedAndOthersExclusiveModeKept) {
     addAcm("ttyACM0", "1-1", {"10c4", "0003", "VX0001", "Virtual RF stick"});
     usePlatformRoots();
     const int holder = open(slaveName, O_RDWR | O_NOCTTY);
@@ -163,9 +183,35 @@ TEST_F(LinuxBackend, BusyPortIsSkipped) {
     CaptureStdout();
     EXPECT_EQ(findStick(), 0);
     EXPECT_NE(GetCapturedStdout().find("Error opening COM port " + root + "/dev/ttyACM0\n"), std::string::npos);
-    close(holder);
+    ASSERT_EQ(lastDiscovery().ports.size(), 1u);
+    EXPECT_EQ(lastDiscovery().ports[0].probe, PortOpenResult::Busy) << "a lock held by another program";
+    flock(holder, LOCK_UN);
     setLinkTrace(false);
+
+    // another program's exclusive mode: busy too, and our probe leaves it set
+    ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+    EXPECT_EQ(findStick(), 0);
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "the other program's exclusive mode survives";
+    ASSERT_EQ(ioctl(holder, TIOCNXCL), 0);
+    close(holder);
+
     EXPECT_EQ(findStick(), 1) << "free again once the other program let go";
+    ASSERT_EQ(openStick(), 1);
+    ASSERT_EQ(ioctl(slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "the link holds the port exclusively";
+    closeStick();
+    ASSERT_EQ(ioctl(slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "and lifts only its own exclusive mode";
+}
+
+TEST_F(LinuxBackend, FtdiSerialLongerThanTheListHolds) {
+    addFtdi("ttyUSB0", "1-3", {"0403", "6001", "VA0123456789ABCDEF01", "FTDI RF stick"});
+    usePlatformRoots();
+    ASSERT_EQ(findStick(), 1);
+    EXPECT_STREQ(getStickId(), "VA0123456789ABC") << "cut to 15 characters by the device list";
+    EXPECT_EQ(openStick(), 1) << "opened by the same cut serial";
 }
 
 TEST_F(LinuxBackend, ComPortSettingsBytesAndBounds) {
@@ -201,13 +247,37 @@ TEST_F(LinuxBackend, ComPortSettingsBytesAndBounds) {
     EXPECT_EQ(in, frame);
     EXPECT_EQ(bytesAvailable(), 0u);
 
-    // a frame whose rest never comes: the read gives up after the bound
+    // a frame whose rest never comes: the poll gives up after the bound and
+    // discards it
     ASSERT_EQ(write(master, "\x81\x0A\x00\x01", 4), 4);
     const auto t0 = std::chrono::steady_clock::now();
-    receivePoll();
+    EXPECT_EQ(receivePoll(), ReceiveResult::Dropped);
     const auto waited = std::chrono::steady_clock::now() - t0;
     EXPECT_GE(waited, std::chrono::milliseconds(kReadWaitBoundMs - 5));
     EXPECT_LT(waited, std::chrono::seconds(3));
+    EXPECT_EQ(bytesAvailable(), 0u);
+
+    // a frame that announces 4000 bytes and trickles in, 100 bytes each 10 ms:
+    // one poll still ends near the bound, and the stream recovers afterwards
+    std::thread trickle([this] {
+        std::string chunk(100, '\xA5');
+        chunk[0] = '\x81', chunk[1] = '\xA0', chunk[2] = '\x0F';
+        for (int i = 0; i < 20; ++i, chunk.assign(100, '\xA5')) {
+            ASSERT_EQ(write(master, chunk.data(), chunk.size()), 100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto t1 = std::chrono::steady_clock::now();
+    EXPECT_EQ(receivePoll(), ReceiveResult::Dropped);
+    EXPECT_LT(std::chrono::steady_clock::now() - t1, std::chrono::milliseconds(kReadWaitBoundMs + 400));
+    trickle.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 10 && bytesAvailable() > 0; ++i) receivePoll();
+    ASSERT_EQ(write(master, "\x80\x01\x00\x00", 4), 4);
+    EXPECT_EQ(linkPlatform().portWaitInput(linkState.comHandle, 2000), WaitResult::Ready);
+    EXPECT_EQ(receivePoll(), ReceiveResult::Frame) << "a good frame after the broken one is read whole";
+    EXPECT_EQ(bytesAvailable(), 0u);
 }
 
 TEST_F(LinuxBackend, UnpluggedStickFailsFast) {
@@ -223,7 +293,7 @@ TEST_F(LinuxBackend, UnpluggedStickFailsFast) {
     uint8_t b[4];
     EXPECT_EQ(bytesAvailable(), 0u);
     EXPECT_EQ(readBytes(b, 4), 0);
-    receivePoll();
+    EXPECT_EQ(receivePoll(), ReceiveResult::HungUp) << "a hung-up tty is readable for ever: it must be seen";
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
     closeStick();
     EXPECT_EQ(linkState.comHandle, kNoHandle);

@@ -2,8 +2,11 @@
 // it must accept every real telegram and catch a corrupted one.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
+#include "app/config.h"
 #include "telegram/frames.h"
 #include "tools/virtual_stick/monitor.h"
 
@@ -12,11 +15,12 @@ namespace {
 const uint8_t kAddress[8] = {0x98, 0x58, 0x70, 0x56, 0x34, 0x12, 0x01, 0x03};
 const uint8_t kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-std::vector<std::string> send(vstick::TelegramMonitor& monitor, vdx::MeterRecord& m, bool encrypted, int corrupt = -1) {
+std::vector<std::string> send(vstick::TelegramMonitor& monitor, vdx::MeterRecord& m, bool encrypted, int corrupt = -1,
+                              const uint8_t* key = kKey) {
     uint8_t address[11], telegram[118];
     vdx::buildAddressFrame(m, address);
     if (encrypted)
-        vdx::buildEncryptedTelegram(m, kKey, telegram);
+        vdx::buildEncryptedTelegram(m, key, telegram);
     else
         vdx::buildPlainTelegram(m, telegram);
     if (corrupt >= 0) telegram[corrupt] ^= 0x01;
@@ -35,6 +39,7 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
     vstick::MeterKey key{};
     std::memcpy(key.address, kAddress, 8);
     std::memcpy(key.key, kKey, 16);
+    key.keyValid = true;
     vstick::TelegramMonitor monitor({key});
     vdx::MeterRecord m{};
     std::memcpy(m.manufacturer, kAddress, 8);
@@ -57,4 +62,40 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
     other.identNumber[0] = 0x99;
     lines = send(monitor, other, true);
     EXPECT_NE(lines[0].find("no key for this meter"), std::string::npos) << lines[0];
+}
+
+// The monitor reads the configuration strictly and on its own: a key the
+// program reads as written verifies; one the program would read differently
+// fails with a hint instead of being hidden.
+TEST(Monitor, ChecksKeysAsWrittenInTheFile) {
+    const std::string path = testing::TempDir() + "vdx-monitor-config.txt";
+    std::string text;
+    for (int m = 0; m < 10; ++m) text += "98587" + std::to_string(m) + "5634120103\n";
+    text += "000102030405060708090A0B0C0D0E0F\r\n";  // meter 0, CR LF
+    text += "0102030405060708090A0B0C0D0E0F1G\n";    // meter 1: not hexadecimal
+    for (int m = 2; m < 9; ++m) text += "\n";
+    text += "FFEEDDCCBBAA99887766554433221100";  // meter 9: last line, no line feed
+    std::ofstream(path, std::ios::binary) << text;
+
+    std::vector<std::string> problems;
+    const std::vector<vstick::MeterKey> keys = vstick::loadMeterKeys(path.c_str(), &problems);
+    ASSERT_EQ(keys.size(), 10u);
+    EXPECT_EQ(problems.size(), 8u) << "meters 1 to 8 have no valid key";
+    EXPECT_NE(problems[0].find("line 12: not 32 hexadecimal digits"), std::string::npos) << problems[0];
+
+    // the program's own reader and builders, for meters 0, 1 and 9
+    ASSERT_TRUE(vdx::readConfigFileFrom(path.c_str()));
+    vdx::loadKeyTable();
+    vstick::TelegramMonitor monitor(keys);
+    for (int meter : {0, 9, 1}) {
+        vdx::loadMeterAddress(meter);
+        const auto lines = send(monitor, vdx::meterTable[meter], true, -1, vdx::keyTable[meter]);
+        ASSERT_EQ(lines.size(), 1u);
+        const bool ok = lines[0].find("MAC ok") != std::string::npos;
+        EXPECT_EQ(ok, meter != 1) << lines[0];
+        if (meter == 1) {
+            EXPECT_NE(lines[0].find("line 12 is not a valid key"), std::string::npos) << lines[0];
+        }
+    }
+    std::remove(path.c_str());
 }

@@ -77,11 +77,13 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (config == nullptr) {
-        vdx::readConfigFile();
-    } else if (!vdx::readConfigFileFrom(config)) {
-        std::fprintf(stderr, "verdanox-frames: cannot open %s: %s\n", config, std::strerror(errno));
-        return 1;
+    // as the program: without the default file every address and key is
+    // zero; a file named on the command line must be readable
+    std::string problem;
+    if (!vdx::readConfigFileFrom(config != nullptr ? config : vdx::kConfigFileName, &problem)) {
+        std::fprintf(stderr, "verdanox-frames: %s%s\n", problem.c_str(),
+                     config != nullptr ? "" : " (all meter addresses and keys are zero)");
+        if (config != nullptr) return 1;
     }
     vdx::loadKeyTable();
     for (int m = 0; m < vdx::kMeterCount; ++m) vdx::loadMeterAddress(m);

@@ -25,6 +25,9 @@ constexpr int kFtIoError = 4;
 constexpr int kFtInvalidParameter = 6;
 
 constexpr char kFtdiVendor[] = "0403";
+// The device list holds a serial number in 16 bytes: 15 characters and the
+// terminator. Opening by serial number compares the same cut text.
+constexpr size_t kFtdiSerialChars = 15;
 
 struct BaudCode {
     uint32_t rate;
@@ -85,9 +88,32 @@ uint64_t nowMs() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+// Waits in poll(2) until `events` can be done on f, the device hangs up, or
+// `timeoutMs` pass. A tty that hangs up (a USB stick pulled out, a
+// pseudo-terminal whose other end closed) stays "readable" for ever; it
+// counts as hung up once nothing is left queued on it.
+WaitResult waitFor(int f, short events, uint64_t timeoutMs) {
+    const uint64_t deadline = nowMs() + timeoutMs;
+    for (;;) {
+        const uint64_t now = nowMs();
+        pollfd p = {f, events, 0};
+        const int r = poll(&p, 1, static_cast<int>(now >= deadline ? 0 : std::min<uint64_t>(deadline - now, 60000)));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return WaitResult::HungUp;
+        if (r == 0) return WaitResult::TimedOut;
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            int queued = 0;
+            const bool data = events == POLLIN && ioctl(f, FIONREAD, &queued) == 0 && queued > 0;
+            return data ? WaitResult::Ready : WaitResult::HungUp;
+        }
+        return WaitResult::Ready;
+    }
+}
+
 // Reads n bytes into, or writes n bytes from, `buffer` through a non-blocking
-// descriptor until all have passed or `boundMs` is over; `done` counts them.
-// False on an error of the device (for example a stick that was pulled out).
+// descriptor until all have passed or `boundMs` is over, sleeping in poll(2)
+// while nothing can pass; `done` counts them. False on an error of the device
+// (for example a stick that was pulled out).
 bool transferWithin(int f, uint8_t* buffer, uint32_t n, uint32_t* done, bool writing, uint64_t boundMs) {
     *done = 0;
     const uint64_t deadline = nowMs() + boundMs;
@@ -97,12 +123,12 @@ bool transferWithin(int f, uint8_t* buffer, uint32_t n, uint32_t* done, bool wri
             *done += static_cast<uint32_t>(r);
             continue;
         }
-        if (r == 0 && !writing) break;  // end of file: nothing more will come
+        // a raw tty (VMIN = VTIME = 0) answers "nothing queued" with 0, like
+        // EAGAIN; poll tells that apart from a hang-up
         if (r < 0 && errno != EAGAIN && errno != EINTR) return false;
         const uint64_t now = nowMs();
         if (now >= deadline) break;  // time-out: fewer bytes
-        pollfd p = {f, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
-        poll(&p, 1, static_cast<int>(deadline - now));
+        if (waitFor(f, writing ? POLLOUT : POLLIN, deadline - now) == WaitResult::HungUp) return false;
     }
     return true;
 }
@@ -136,14 +162,27 @@ PortOpenResult LinuxPlatform::probePort(const std::string& portName) {
 PortOpenResult LinuxPlatform::openPort(const std::string& portName, LinkHandle* handle) {
     *handle = kNoHandle;
     const int f = open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (f < 0)
+    if (f < 0) {
+        lastErrno_ = errno;
+        if (errno == EBUSY) return PortOpenResult::Busy;  // another program's exclusive mode
         return errno == ENOENT || errno == ENODEV || errno == ENXIO ? PortOpenResult::NotFound : PortOpenResult::Error;
+    }
     // exclusive: a port that another program holds is busy
     if (flock(f, LOCK_EX | LOCK_NB) != 0) {
+        lastErrno_ = errno;
         close(f);
-        return PortOpenResult::Error;
+        return lastErrno_ == EWOULDBLOCK ? PortOpenResult::Busy : PortOpenResult::Error;
     }
-    ioctl(f, TIOCEXCL);  // also refuse later opens by programs that do not lock; best effort
+    // TIOCEXCL also keeps out programs that do not lock. A tty that is
+    // exclusive already belongs to another program (root may open it anyway):
+    // busy, and its mode is left alone.
+    int exclusive = 0;
+    if (ioctl(f, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        lastErrno_ = EBUSY;
+        close(f);
+        return PortOpenResult::Busy;
+    }
+    if (ioctl(f, TIOCEXCL) == 0) exclusiveSet_.insert(f);
     *handle = f;
     return PortOpenResult::Ok;
 }
@@ -215,11 +254,19 @@ bool LinuxPlatform::portWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, u
 void LinuxPlatform::portClose(LinkHandle h) {
     if (h < 0) return;
     timeouts_.erase(h);
-    // lift the exclusive mode first: a tty whose other end stays open (a
-    // pseudo-terminal) would otherwise refuse the next open by a non-root user
-    ioctl(fd(h), TIOCNXCL);
-    close(fd(h));  // also releases the lock
+    // Let go in this order: the lock, then the exclusive mode (only if this
+    // link set it; a pseudo-terminal whose other end stays open would
+    // otherwise refuse the next open by a non-root user), then the
+    // descriptor. A program that waits for the port can take it as soon as
+    // the exclusive mode is lifted.
+    flock(fd(h), LOCK_UN);
+    if (exclusiveSet_.erase(h) != 0) ioctl(fd(h), TIOCNXCL);
+    close(fd(h));
 }
+
+WaitResult LinuxPlatform::portWaitInput(LinkHandle h, uint32_t timeoutMs) { return waitFor(fd(h), POLLIN, timeoutMs); }
+
+bool LinuxPlatform::portPurgeInput(LinkHandle h) { return tcflush(fd(h), TCIFLUSH) == 0; }
 
 std::vector<UsbTty> LinuxPlatform::ftdiDevices() {
     std::vector<UsbTty> all = scanUsbTtys(sysRoot_), ftdi;
@@ -242,7 +289,7 @@ int LinuxPlatform::ftdiGetDeviceInfoList(DeviceListEntry* list, uint32_t* count)
         e.id = static_cast<uint32_t>(std::strtoul(devices[i].vendorId.c_str(), nullptr, 16) << 16 |
                                      std::strtoul(devices[i].productId.c_str(), nullptr, 16));
         // terminated text, cut to the record's fields (the record was zeroed)
-        devices[i].serial.copy(e.serialNumber, sizeof e.serialNumber - 1);
+        devices[i].serial.copy(e.serialNumber, kFtdiSerialChars);
         devices[i].product.copy(e.description, sizeof e.description - 1);
     }
     *count = n;
@@ -253,7 +300,7 @@ int LinuxPlatform::ftdiOpenBySerial(const char* serial, LinkHandle* handle) {
     *handle = kNoHandle;
     std::string chosen;
     for (const UsbTty& tty : ftdiDevices())
-        if (tty.serial == serial) chosen = tty.name;
+        if (tty.serial.substr(0, kFtdiSerialChars) == serial) chosen = tty.name;
     if (chosen.empty()) return kFtDeviceNotFound;
     return openPort(devRoot_ + "/" + chosen, handle) == PortOpenResult::Ok ? kFtOk : kFtDeviceNotFound;
 }
@@ -296,6 +343,13 @@ int LinuxPlatform::ftdiClose(LinkHandle h) {
     portClose(h);
     return kFtOk;
 }
+
+WaitResult LinuxPlatform::ftdiWaitInput(LinkHandle h, uint32_t timeoutMs) { return waitFor(fd(h), POLLIN, timeoutMs); }
+
+// The FTDI device is a tty here too, so both transports can be watched.
+LinkHandle LinuxPlatform::watchableHandle(LinkHandle h) { return h; }
+
+std::string LinuxPlatform::lastErrorText() { return std::strerror(lastErrno_); }
 
 uint64_t LinuxPlatform::monotonicMs() { return nowMs(); }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ public:
     bool portRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t* got) override;
     bool portWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) override;
     void portClose(LinkHandle h) override;
+    WaitResult portWaitInput(LinkHandle h, uint32_t timeoutMs) override;
+    bool portPurgeInput(LinkHandle h) override;
 
     int ftdiCreateDeviceInfoList(uint32_t* count) override;
     int ftdiGetDeviceInfoList(DeviceListEntry* list, uint32_t* count) override;
@@ -46,6 +49,10 @@ public:
     int ftdiRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t* got) override;
     int ftdiWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) override;
     int ftdiClose(LinkHandle h) override;
+    WaitResult ftdiWaitInput(LinkHandle h, uint32_t timeoutMs) override;
+
+    LinkHandle watchableHandle(LinkHandle h) override;
+    std::string lastErrorText() override;
 
     uint64_t monotonicMs() override;
 
@@ -54,6 +61,8 @@ private:
 
     std::string sysRoot_, devRoot_;
     std::map<LinkHandle, PortTimeouts> timeouts_;
+    std::set<LinkHandle> exclusiveSet_;  // descriptors whose TIOCEXCL this link set
+    int lastErrno_ = 0;
 };
 
 }  // namespace vdx

@@ -62,7 +62,15 @@ PortOpenResult openComFile(const std::string& portName, HANDLE* handle) {
     *handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                           nullptr);
     if (*handle != INVALID_HANDLE_VALUE) return PortOpenResult::Ok;
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? PortOpenResult::NotFound : PortOpenResult::Error;
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+            return PortOpenResult::NotFound;
+        case ERROR_ACCESS_DENIED:  // opened without sharing by another program
+        case ERROR_SHARING_VIOLATION:
+            return PortOpenResult::Busy;
+        default:
+            return PortOpenResult::Error;
+    }
 }
 
 // The instance identifier: first the size, then into a buffer of that size.
@@ -198,6 +206,14 @@ public:
 
     void portClose(LinkHandle h) override { CloseHandle(handleOf(h)); }
 
+    // The port is opened without overlapped I/O, so there is nothing to wait
+    // on: check the input queue with a 1 ms sleep between checks.
+    WaitResult portWaitInput(LinkHandle h, uint32_t timeoutMs) override {
+        return waitQueued(timeoutMs, [&](uint32_t* queued) { return portBytesWaiting(h, queued); });
+    }
+
+    bool portPurgeInput(LinkHandle h) override { return PurgeComm(handleOf(h), PURGE_RXCLEAR) != FALSE; }
+
     int ftdiCreateDeviceInfoList(uint32_t* count) override {
         auto call = ftd2xx.bind<FtStatus(WINAPI*)(LPDWORD)>(70);
         DWORD n = 0;
@@ -292,9 +308,44 @@ public:
         return static_cast<int>(call != nullptr ? call(reinterpret_cast<FtHandle>(h)) : kFtNotBound);
     }
 
+    WaitResult ftdiWaitInput(LinkHandle h, uint32_t timeoutMs) override {
+        return waitQueued(timeoutMs, [&](uint32_t* queued) {
+            uint32_t tx = 0, event = 0;
+            return ftdiGetStatus(h, queued, &tx, &event) == 0;
+        });
+    }
+
+    // Neither a COM port opened without overlapped I/O nor a D2XX handle can
+    // be waited on by the GUI toolkit: the receive poll runs on its timer.
+    LinkHandle watchableHandle(LinkHandle) override { return kNoHandle; }
+
+    std::string lastErrorText() override {
+        const DWORD error = GetLastError();
+        char text[256] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, sizeof text,
+                       nullptr);
+        std::string s = text;
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+        return s.empty() ? "error " + std::to_string(error) : s;
+    }
+
     uint64_t monotonicMs() override { return GetTickCount64(); }
 
 private:
+    // Checks the receive queue until it holds bytes, the check fails (the
+    // device is gone) or `timeoutMs` pass, sleeping 1 ms between checks.
+    template <typename QueueCheck>
+    WaitResult waitQueued(uint32_t timeoutMs, QueueCheck check) {
+        const uint64_t deadline = monotonicMs() + timeoutMs;
+        for (;;) {
+            uint32_t queued = 0;
+            if (!check(&queued)) return WaitResult::HungUp;
+            if (queued > 0) return WaitResult::Ready;
+            if (monotonicMs() >= deadline) return WaitResult::TimedOut;
+            Sleep(1);
+        }
+    }
+
     GUID portsClass_{};
 };
 

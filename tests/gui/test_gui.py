@@ -1,6 +1,8 @@
 """The real Verdanox program under Xvfb on the virtual stick, used as a
 person would use it. Usage: test_gui.py BUILD_DIR CONFIG ARTIFACT_DIR"""
 import os
+import re
+import subprocess
 import sys
 import time
 import traceback
@@ -11,7 +13,9 @@ from xharness import Session, Xvfb, workdir_with_config  # noqa: E402
 BUILD, CONFIG, ARTIFACTS = (os.path.abspath(a) for a in sys.argv[1:4])
 PROGRAM = os.path.join(BUILD, "app", "verdanox")
 STICK = os.path.join(BUILD, "tools", "verdanox-virtual-stick")
+FRAMES = os.path.join(BUILD, "tools", "verdanox-frames")
 os.makedirs(ARTIFACTS, exist_ok=True)
+ONLY = sys.argv[4:]  # scenario names to run; all when none are given
 
 # Widget positions relative to the main window (320 x 480, no decorations).
 METER = lambda i: (90, 81 + 27 * i)  # noqa: E731
@@ -124,6 +128,7 @@ def quit_paths(x):
     s.menu(w, FILE_MENU, QUIT_ITEM)
     finish(s, "quit", "File > quit")
     s, w = start(x)
+    s.wait_for("port opened by the program", 2, timeout=10)  # the link is open
     time.sleep(0.5)
     s.close_request(w)
     finish(s, "close", "the window manager's close request")
@@ -142,6 +147,10 @@ def stick_problems(x):
         s.key(box, "Escape")
     check("no stick: ends with status 0", s.wait_exit(10) == 0)
     check("no stick: only discovery's test-open, no open of the link", s.count("port opened by the program") == 1)
+    check("no stick: stderr says what was looked for and what was found",
+          s.count(r"^verdanox: USB RF stick not found: looked for a CDC stick \(USB 10C4:0003, serial starting VX\)") == 1
+          and s.count(r"^verdanox: found: /dev/ttyACM0 \[USB\\VID_10C4&PID_0003\\AB00000001\]: not a stick$") == 1,
+          s.output())
 
     s, w = start(x, ["--busy"])
     box = s.find_window("Unable to Open USB RF stick.", 10)
@@ -154,6 +163,9 @@ def stick_problems(x):
         s.click(box, *ok_button(s, box))
     check("busy port: ends with status 0", s.wait_exit(10) == 0)
     check("busy port: says which port could not be opened", "Error opening COM port /dev/ttyACM0" in s.output())
+    check("busy port: stderr says another program holds it",
+          s.count(r"^verdanox: cannot open USB RF stick VX00010042 on /dev/ttyACM0: busy, held by another program \(")
+          == 1, s.output())
 
     s, w = start(x, config=None)
     check("no VDXconfig.txt: the program still starts", w is not None)
@@ -162,6 +174,77 @@ def stick_problems(x):
               s.field_text(w, *METER(0)) == "" and s.field_text(w, *COUNT(0)) == "0")
         s.key(w, "ctrl+q")
     check("no VDXconfig.txt: ends with status 0", s.wait_exit(10) == 0)
+    check("no VDXconfig.txt: stderr says where the program looked",
+          s.count(r"^verdanox: cannot read %s/VDXconfig.txt: No such file or directory \(all meter addresses and keys "
+                  r"are zero\)$" % re.escape(os.path.realpath(s.workdir))) == 1, s.output())
+
+
+def telegram_gaps(s):
+    """Seconds between the telegrams the stick received, from its time stamps."""
+    times = []
+    for line in s.output().splitlines():
+        if re.match(TELEGRAM, line):
+            h, m, sec = line.split()[0].split(":")
+            times.append(int(h) * 3600 + int(m) * 60 + float(sec))
+    return [round(b - a, 2) for a, b in zip(times, times[1:])]
+
+
+def slow_stick(x):
+    # after every telegram the stick announces 4000 bytes and trickles them in
+    s, w = start(x, ["--reply", "slow"])
+    s.click(w, *START)
+    s.wait_for(MODE7_OK, 1, timeout=7)
+    time.sleep(1)  # the trickle is under way
+    t0 = time.time()
+    s.key(w, "ctrl+a")
+    box = s.find_window("About Verdanox", 5)
+    check("slow stick: the about box opens within 1 s", box is not None and time.time() - t0 < 1.0, time.time() - t0)
+    if box:
+        s.key(box, "Escape")
+    s.wait_for(MODE7_OK, 3, timeout=12)
+    gaps = telegram_gaps(s)
+    check("slow stick: telegrams stay 5 s apart", gaps and all(4.9 <= g <= 5.3 for g in gaps), gaps)
+    s.key(w, "ctrl+q")
+    check("slow stick: ends with status 0", s.wait_exit(10) == 0, s.output()[-500:])
+
+
+def status_text(s, w):
+    """The status bar's text, by OCR of the window's bottom strip."""
+    shot = s.screenshot(os.path.join(s.workdir, "status.png"), w)
+    _, _, width, height = s.geometry(w)
+    strip = shot.replace(".png", "-strip.png")
+    subprocess.run(["convert", shot, "-crop", "%dx24+0+%d" % (width, height - 24), strip], check=True, timeout=30)
+    return s.ocr_file(strip)
+
+
+def unplug_and_replug(x):
+    s, w = start(x, ["--unplug-after", "2", "--replug-after-seconds", "8", "--frames", "frames.txt"])
+    s.click(w, *START)
+    s.wait_for("stick pulled out", 1, timeout=15)
+    check("stick pulled out: the trouble is told on stderr at once",
+          s.wait_for("^verdanox: USB RF stick not responding: telegrams are not being sent$", 1, timeout=2), s.output())
+    status = status_text(s, w)
+    check("stick pulled out: the status line shows the trouble", "not responding" in status, status)
+    time.sleep(5.5)  # a tick while the stick is out
+    check("stick pulled out: counts stop rising", [s.field_text(w, *COUNT(i)) for i in (1, 2)] == ["1", "0"])
+    back = s.wait_for(r"^verdanox: USB RF stick VX00010042 on /dev/ttyACM1 is back: telegrams are being sent again$",
+                      1, timeout=20)
+    check("stick plugged in again: sending resumes and stderr says so", back, s.output())
+    s.wait_for(MODE7_OK, 4, timeout=12)
+    status = status_text(s, w)
+    check("stick plugged in again: the status line is 'OMS4' again", "OMS4" in status and "respond" not in status, status)
+    s.key(w, "ctrl+q")
+    check("unplug and replug: ends with status 0", s.wait_exit(15) == 0, s.output()[-800:])
+    told = [line for line in s.output().splitlines() if line.startswith("verdanox:")]
+    check("stderr has exactly the start and the end line", len(told) == 2, told)
+    # the frames after the replug continue the counters where they were
+    received = open(os.path.join(s.workdir, "frames.txt")).read().split()
+    reference = subprocess.run([FRAMES, "--config", CONFIG, "--ticks", "40"], capture_output=True,
+                               text=True).stdout.split()
+    n = len(received)
+    check("frames after the replug continue the sequence (telegrams lost while out)",
+          n >= 8 and received[:4] == reference[:4] and
+          any(received[4:] == reference[2 * j:2 * j + n - 4] for j in range(3, 20)), received)
 
 
 def misbehaving_stick(x):
@@ -169,6 +252,8 @@ def misbehaving_stick(x):
     s.click(w, *START)
     check("answers of garbage and 600-byte frames are drained while sending",
           s.wait_for(MODE7_OK, 3, timeout=18), s.output())
+    gaps = telegram_gaps(s)
+    check("mixed answers: nothing stalls, telegrams stay 5 s apart", all(4.9 <= g <= 5.3 for g in gaps), gaps)
     t0 = time.time()
     s.key(w, "ctrl+a")
     box = s.find_window("About Verdanox", 5)
@@ -192,7 +277,8 @@ def misbehaving_stick(x):
 def main():
     x = Xvfb()
     try:
-        for scenario in (main_flow, quit_paths, stick_problems, misbehaving_stick):
+        scenarios = (main_flow, quit_paths, stick_problems, slow_stick, unplug_and_replug, misbehaving_stick)
+        for scenario in [f for f in scenarios if not ONLY or f.__name__ in ONLY]:
             try:
                 scenario(x)
             except Exception:

@@ -114,6 +114,9 @@ class Session:
         """The text of a window, as tesseract reads a 4x enlarged screenshot."""
         shot = os.path.join(self.workdir, "ocr-%s.png" % wid)
         self.screenshot(shot, wid)
+        return self.ocr_file(shot)
+
+    def ocr_file(self, shot):
         big = shot.replace(".png", "-big.png")
         subprocess.run(["convert", shot, "-resize", "400%", "-colorspace", "gray", big], check=True, timeout=30)
         out = subprocess.run(["tesseract", big, "-", "--psm", "6"], capture_output=True, text=True, timeout=60)

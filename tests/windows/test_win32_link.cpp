@@ -126,8 +126,19 @@ TEST_F(WinLink, ComPortSettingsAndBytes) {
     uint8_t big[303] = {0x81, 0x2C, 0x01};
     EXPECT_EQ(writeFrame(big), 1);
     ASSERT_TRUE(waitForBytes(303));
-    receivePoll();
+    EXPECT_EQ(receivePoll(), ReceiveResult::Frame);
     EXPECT_EQ(bytesAvailable(), 0u);
+
+    // a frame whose rest never comes is dropped after the bound, with
+    // whatever is queued behind it
+    const uint8_t broken[] = {0x81, 0x0A, 0x00, 0x01, 0x80, 0x00};
+    DWORD sent = 0;
+    ASSERT_TRUE(WriteFile(reinterpret_cast<HANDLE>(linkState.comHandle), broken, sizeof broken, &sent, nullptr));
+    ASSERT_TRUE(waitForBytes(sizeof broken));
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_EQ(receivePoll(), ReceiveResult::Dropped);
+    EXPECT_LT(GetTickCount64() - t0, 1000u);
+    EXPECT_EQ(bytesAvailable(), 0u) << "PurgeComm cleared the queue";
     closeStick();
     EXPECT_EQ(linkState.comHandle, kNoHandle);
 
@@ -168,14 +179,15 @@ TEST_F(WinLink, FtdiThroughTheLibraryByOrdinal) {
     const uint8_t answer[] = {0x80, 0x00, 0x00, 0x81};
     fake.queue(answer, sizeof answer);
     EXPECT_EQ(bytesAvailable(), 4u);
-    receivePoll();
+    EXPECT_EQ(receivePoll(), ReceiveResult::Frame);
     EXPECT_EQ(bytesAvailable(), 1u);
+    EXPECT_EQ(linkWatchHandle(), kNoHandle) << "a D2XX handle cannot be watched: the timer polls";
     closeStick();
     closeStick();
     EXPECT_EQ(fake.log(),
               "count\nlist\n"
               "open VB03 flag 1\nopen VB03 flag 1\nopen VB03 flag 1\nopen VB03 flag 1\n"
-              "baud 2000000\ndata 8 0 0\nwrite 11\nread 1\nread 1\nread 1\nclose\n");
+              "baud 2000000\ndata 8 0 0\nwrite 11\nread 3\nclose\n");
 }
 
 TEST_F(WinLink, NoFtdiLibraryMeansNoDevice) {

@@ -11,9 +11,9 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <umockdev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,12 +24,14 @@
 #include <vector>
 
 #include "tools/virtual_stick/monitor.h"
+#include "tools/virtual_stick/usb_stick.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: verdanox-virtual-stick [--config FILE] [--frames FILE] [--reply MODE] [--unplug-after N]\n"
-    "                              [--busy] [--serial SERIAL] [--] [COMMAND [ARG...]]\n";
+    "                              [--replug-after-seconds S] [--busy] [--serial SERIAL] [--]\n"
+    "                              [COMMAND [ARG...]]\n";
 
 const char kHelp[] =
     "Starts COMMAND (default: the Verdanox program of this build) with a virtual\n"
@@ -39,8 +41,12 @@ const char kHelp[] =
     "  --frames FILE      also write every frame received, one hex line each\n"
     "  --reply MODE       answer each telegram: none (default), ack (a short\n"
     "                     frame), big (a frame of 600 payload bytes), garbage\n"
-    "                     (random bytes), mixed (all three in turn)\n"
+    "                     (random bytes), mixed (all three in turn), slow (a\n"
+    "                     frame that announces 4000 bytes and trickles them in,\n"
+    "                     100 bytes every 50 ms)\n"
     "  --unplug-after N   pull the stick out after N telegrams\n"
+    "  --replug-after-seconds S\n"
+    "                     plug it in again S seconds after that\n"
     "  --busy             hold the port after the program's discovery, so that\n"
     "                     opening it fails\n"
     "  --serial SERIAL    the stick's USB serial number (default VX00010042)\n";
@@ -50,6 +56,7 @@ struct Options {
     std::string framesPath;
     std::string reply = "none";
     long unplugAfter = -1;
+    long replugAfter = -1;
     bool busy = false;
     std::string serial = "VX00010042";
     std::vector<std::string> command;
@@ -58,9 +65,12 @@ struct Options {
 struct Stick {
     Options options;
     vstick::TelegramMonitor* monitor = nullptr;
+    vstick::UsbStick* usb = nullptr;
     FILE* frames = nullptr;
-    int master = -1;
+    int master = -1;  // the pseudo-terminal's stick end while plugged in
     std::string slavePath;
+    bool unpluggedOnce = false;
+    int inotify = -1, inotifyWatch = -1;
     guint masterWatch = 0;
     GMainLoop* loop = nullptr;
     int exitStatus = 0;
@@ -69,6 +79,7 @@ struct Stick {
     bool grabbing = false;
     int closes = 0;
     unsigned replies = 0;
+    std::vector<uint8_t> trickle;  // what --reply slow still has to send
     std::mt19937 rng{12345};
 };
 
@@ -96,10 +107,27 @@ void writeAll(int fd, const std::vector<uint8_t>& bytes) {
     }
 }
 
+// --reply slow: the next 100 bytes of the trickling frame, every 50 ms.
+gboolean trickleOn(gpointer data) {
+    Stick& s = *static_cast<Stick*>(data);
+    if (s.master < 0 || s.trickle.empty()) return G_SOURCE_REMOVE;
+    const size_t n = std::min<size_t>(100, s.trickle.size());
+    writeAll(s.master, std::vector<uint8_t>(s.trickle.begin(), s.trickle.begin() + static_cast<long>(n)));
+    s.trickle.erase(s.trickle.begin(), s.trickle.begin() + static_cast<long>(n));
+    return s.trickle.empty() ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
 // The stick's answer to a telegram, as --reply asks.
 void reply(Stick& s) {
     std::string mode = s.options.reply;
     if (mode == "none") return;
+    if (mode == "slow") {
+        const bool idle = s.trickle.empty();
+        s.trickle.insert(s.trickle.end(), {0x81, 4000 & 0xFF, 4000 >> 8});
+        s.trickle.resize(s.trickle.size() + 4000, 0xA5);
+        if (idle) g_timeout_add(50, trickleOn, &s);
+        return;
+    }
     if (mode == "mixed") mode = (const char*[]){"ack", "big", "garbage"}[s.replies % 3];
     ++s.replies;
     std::vector<uint8_t> bytes;
@@ -115,12 +143,41 @@ void reply(Stick& s) {
     writeAll(s.master, bytes);
 }
 
+gboolean onMaster(gint fd, GIOCondition, gpointer data);
+
+// Watches the stick's end of the port and, by inotify on the program's end,
+// the program's opens and closes.
+void watchPort(Stick& s) {
+    s.master = s.usb->master();
+    s.slavePath = s.usb->slavePath();
+    s.masterWatch = g_unix_fd_add(s.master, G_IO_IN, onMaster, &s);
+    if (s.inotify < 0) return;
+    if (s.inotifyWatch >= 0) inotify_rm_watch(s.inotify, s.inotifyWatch);
+    s.inotifyWatch = inotify_add_watch(s.inotify, s.slavePath.c_str(), IN_OPEN | IN_CLOSE);
+}
+
+gboolean replug(gpointer data) {
+    Stick& s = *static_cast<Stick*>(data);
+    std::string error;
+    if (!s.usb->plugIn(&error)) {
+        std::fprintf(stderr, "verdanox-virtual-stick: cannot plug the stick in again: %s\n", error.c_str());
+        return G_SOURCE_REMOVE;
+    }
+    watchPort(s);
+    std::printf("%s stick plugged in again on %s (%s)\n", timestamp().c_str(), s.usb->tty().c_str(),
+                s.slavePath.c_str());
+    return G_SOURCE_REMOVE;
+}
+
 void unplug(Stick& s) {
     std::printf("%s stick pulled out\n", timestamp().c_str());
     if (s.masterWatch != 0) g_source_remove(s.masterWatch);
     s.masterWatch = 0;
-    close(s.master);
+    s.usb->unplug();
     s.master = -1;
+    s.unpluggedOnce = true;
+    s.trickle.clear();
+    if (s.options.replugAfter >= 0) g_timeout_add_seconds(static_cast<guint>(s.options.replugAfter), replug, &s);
 }
 
 gboolean onMaster(gint fd, GIOCondition, gpointer data);
@@ -148,25 +205,38 @@ gboolean onMaster(gint fd, GIOCondition, gpointer data) {
         if (s.frames != nullptr) std::fprintf(s.frames, "%s\n", frame.c_str());
     if (s.frames != nullptr) std::fflush(s.frames);
     for (unsigned t = before; t < s.monitor->telegrams(); ++t) reply(s);
-    if (s.options.unplugAfter >= 0 && s.monitor->telegrams() >= s.options.unplugAfter) {
+    if (s.options.unplugAfter >= 0 && !s.unpluggedOnce && s.monitor->telegrams() >= s.options.unplugAfter) {
         unplug(s);
         return G_SOURCE_REMOVE;
     }
     return G_SOURCE_CONTINUE;
 }
 
-// Takes the port once the program's discovery has let go of it.
-gboolean grabPort(gpointer data) {
-    Stick& s = *static_cast<Stick*>(data);
+// Takes the port (opens and locks it) once the program's discovery has let
+// go of it; true when it holds it.
+bool takePort(Stick& s) {
     const int f = open(s.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (f >= 0 && flock(f, LOCK_EX | LOCK_NB) == 0) {
         s.busyFd = f;
         s.grabbing = false;
         std::printf("%s port held by the virtual stick\n", timestamp().c_str());
-        return G_SOURCE_REMOVE;
+        return true;
     }
     if (f >= 0) close(f);
-    return G_SOURCE_CONTINUE;
+    return false;
+}
+
+gboolean grabPort(gpointer data) {
+    Stick& s = *static_cast<Stick*>(data);
+    return s.busyFd >= 0 || takePort(s) ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
+// --busy: discovery's test-open unlocks the port and lifts its exclusive
+// mode (TIOCNXCL) before it closes it. Taking the port right there, while
+// the program waits for that ioctl, wins every race against the program's
+// real open that follows.
+void onProgramIoctl(Stick& s, unsigned long request) {
+    if (request == TIOCNXCL && s.options.busy && s.busyFd < 0 && takePort(s)) s.grabbing = true;
 }
 
 // Reports each open and close of the port by the program (inotify on the
@@ -191,17 +261,6 @@ gboolean onPortEvent(gint fd, GIOCondition, gpointer data) {
         }
     }
     return G_SOURCE_CONTINUE;
-}
-
-// ioctls on the mocked tty reach this process; run them on the program's
-// own pseudo-terminal descriptor and hand back the result.
-gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
-    int err = 0;
-    GError* error = nullptr;
-    const gint result = umockdev_ioctl_client_execute(client, &err, &error);
-    if (error != nullptr) g_error_free(error);
-    umockdev_ioctl_client_complete(client, result, err);
-    return TRUE;
 }
 
 void onChildExit(GPid, gint status, gpointer data) {
@@ -248,22 +307,23 @@ bool parse(int argc, char** argv, Options* o, int* exitCode) {
         } else if (arg == "--busy") {
             o->busy = true;
         } else if (arg == "--config" || arg == "--frames" || arg == "--reply" || arg == "--serial" ||
-                   arg == "--unplug-after") {
+                   arg == "--unplug-after" || arg == "--replug-after-seconds") {
             if (!hasValue) return *exitCode = usageError(arg + " needs a value"), false;
             const std::string v = argv[++i];
             if (arg == "--config") o->config = v;
             if (arg == "--frames") o->framesPath = v;
             if (arg == "--serial") o->serial = v;
             if (arg == "--reply") {
-                if (v != "none" && v != "ack" && v != "big" && v != "garbage" && v != "mixed")
+                if (v != "none" && v != "ack" && v != "big" && v != "garbage" && v != "mixed" && v != "slow")
                     return *exitCode = usageError("unknown reply mode " + v), false;
                 o->reply = v;
             }
-            if (arg == "--unplug-after") {
+            if (arg == "--unplug-after" || arg == "--replug-after-seconds") {
                 char* end = nullptr;
-                o->unplugAfter = std::strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0' || o->unplugAfter < 0)
-                    return *exitCode = usageError("--unplug-after needs a whole number"), false;
+                long& n = arg == "--unplug-after" ? o->unplugAfter : o->replugAfter;
+                n = std::strtol(v.c_str(), &end, 10);
+                if (v.empty() || *end != '\0' || n < 0)
+                    return *exitCode = usageError(arg + " needs a whole number"), false;
             }
         } else if (arg == "--") {
             for (++i; i < argc; ++i) o->command.emplace_back(argv[i]);
@@ -293,18 +353,6 @@ void reexecUnderWrapper(char** argv) {
     std::exit(1);
 }
 
-std::string deviceDescription(const std::string& serial) {
-    return "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
-           "A: idVendor=10c4\nA: idProduct=0003\nA: serial=" +
-           serial +
-           "\n"
-           "A: product=Virtual RF stick (Verdanox)\nA: manufacturer=Verdanox\n\n"
-           "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
-           "A: bInterfaceClass=02\n\n"
-           "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/tty/ttyACM0\nN: ttyACM0\nE: SUBSYSTEM=tty\n"
-           "E: DEVNAME=/dev/ttyACM0\nA: dev=166:0\nL: device=../../../1-1:1.0\n";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -316,7 +364,9 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     signal(SIGPIPE, SIG_IGN);
 
-    vstick::TelegramMonitor monitor(vstick::loadMeterKeys(s.options.config.c_str()));
+    std::vector<std::string> problems;
+    vstick::TelegramMonitor monitor(vstick::loadMeterKeys(s.options.config.c_str(), &problems));
+    for (const std::string& p : problems) std::fprintf(stderr, "verdanox-virtual-stick: %s\n", p.c_str());
     s.monitor = &monitor;
     if (!s.options.framesPath.empty() && (s.frames = std::fopen(s.options.framesPath.c_str(), "w")) == nullptr) {
         std::fprintf(stderr, "verdanox-virtual-stick: cannot write %s: %s\n", s.options.framesPath.c_str(),
@@ -324,53 +374,35 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    UMockdevTestbed* testbed = umockdev_testbed_new();
-    GError* error = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed, deviceDescription(s.options.serial).c_str(), &error)) {
-        std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error->message);
-        return 1;
-    }
-    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
-    if (!umockdev_testbed_attach_ioctl(testbed, "/dev/ttyACM0", handler, &error)) {
-        std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error->message);
-        return 1;
-    }
-    s.master = umockdev_testbed_get_dev_fd(testbed, "/dev/ttyACM0");
-    if (s.master < 0) return std::fprintf(stderr, "verdanox-virtual-stick: no pseudo-terminal\n"), 1;
-    fcntl(s.master, F_SETFD, FD_CLOEXEC);
-    fcntl(s.master, F_SETFL, fcntl(s.master, F_GETFL) | O_NONBLOCK);
-    s.slavePath = ptsname(s.master) != nullptr ? ptsname(s.master) : "";
-    termios raw;
-    if (tcgetattr(s.master, &raw) == 0) {
-        cfmakeraw(&raw);
-        tcsetattr(s.master, TCSANOW, &raw);
-    }
-    std::printf("%s virtual RF stick %s on /dev/ttyACM0 (%s)\n", timestamp().c_str(), s.options.serial.c_str(),
+    vstick::UsbStick usb(s.options.serial);
+    s.usb = &usb;
+    std::string error;
+    if (!usb.plugIn(&error)) return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), 1;
+    usb.afterIoctl = [&s](unsigned long request) { onProgramIoctl(s, request); };
+    s.slavePath = usb.slavePath();
+    std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), s.options.serial.c_str(), usb.tty().c_str(),
                 s.slavePath.c_str());
 
     std::vector<char*> args;
     for (std::string& a : s.options.command) args.push_back(&a[0]);
     args.push_back(nullptr);
     GPid pid = 0;
+    GError* spawnError = nullptr;
     if (!g_spawn_async(nullptr, args.data(), nullptr,
                        GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_CHILD_INHERITS_STDIN),
-                       nullptr, nullptr, &pid, &error)) {
-        std::fprintf(stderr, "verdanox-virtual-stick: cannot start %s: %s\n", args[0], error->message);
+                       nullptr, nullptr, &pid, &spawnError)) {
+        std::fprintf(stderr, "verdanox-virtual-stick: cannot start %s: %s\n", args[0], spawnError->message);
         return 127;
     }
     s.loop = g_main_loop_new(nullptr, FALSE);
-    s.masterWatch = g_unix_fd_add(s.master, G_IO_IN, onMaster, &s);
+    s.inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (s.inotify >= 0) g_unix_fd_add(s.inotify, G_IO_IN, onPortEvent, &s);
+    watchPort(s);
     g_child_watch_add(pid, onChildExit, &s);
-    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch >= 0 && inotify_add_watch(watch, s.slavePath.c_str(), IN_OPEN | IN_CLOSE) >= 0)
-        g_unix_fd_add(watch, G_IO_IN, onPortEvent, &s);
     g_main_loop_run(s.loop);
 
     if (s.frames != nullptr) std::fclose(s.frames);
     if (s.busyFd >= 0) close(s.busyFd);
     g_main_loop_unref(s.loop);
-    g_object_unref(handler);
-    g_object_unref(testbed);
     return s.exitStatus;
 }

@@ -1,11 +1,12 @@
 #include "tools/virtual_stick/monitor.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
-#include "app/config.h"
 #include "tools/oracle/openssl_aes.h"
 
 namespace vstick {
@@ -182,20 +183,57 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
     oracle::cmac(kmac, macInput, 99, tag);
     const bool macOk = std::memcmp(tag, f.data() + 16, 8) == 0;
     line += macOk ? ", MAC ok" : ", MAC FAILED (got " + hex(f.data() + 16, 8) + ", expected " + hex(tag, 8) + ")";
+    if (!macOk)
+        line += meter->keyValid ? format(": was the key of line %d used as written?", meter->keyLine)
+                                : format(": line %d is not a valid key", meter->keyLine);
     deriveKey(0x00, meter->key, f.data() + 12, id, kenc);
     oracle::cbcDecrypt(kenc, zeroIv, f.data() + 38, 80, plain);
     if (plain[0] != 0x2F || plain[1] != 0x2F) return line + ", DECRYPTION FAILED (no 2F 2F)";
     return line + ", " + describePayload(plain, 80);
 }
 
-std::vector<MeterKey> loadMeterKeys(const char* path) {
+namespace {
+
+// Exactly `bytes` bytes as 2 * `bytes` hexadecimal digits, nothing else.
+bool strictHex(const std::string& text, uint8_t* out, size_t bytes) {
+    if (text.size() != 2 * bytes) return false;
+    for (size_t i = 0; i < bytes; ++i) {
+        char* end = nullptr;
+        const std::string pair = text.substr(2 * i, 2);
+        if (!std::isxdigit(static_cast<unsigned char>(pair[0])) || !std::isxdigit(static_cast<unsigned char>(pair[1])))
+            return false;
+        out[i] = static_cast<uint8_t>(std::strtoul(pair.c_str(), &end, 16));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems) {
     std::vector<MeterKey> keys;
-    vdx::resetConfig();
-    if (!vdx::readConfigFileFrom(path)) return keys;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problems->push_back(std::string("cannot read ") + path + ": telegrams cannot be checked");
+        return keys;
+    }
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < 20 && std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    lines.resize(20);
     for (int m = 0; m < 10; ++m) {
         MeterKey k{};
-        vdx::hexToBytes(vdx::configLines[m], k.address, sizeof k.address);
-        vdx::hexToBytes(vdx::configLines[10 + m], k.key, sizeof k.key);
+        k.keyLine = 11 + m;
+        if (!strictHex(lines[m], k.address, 8)) {
+            problems->push_back(
+                format("%s line %d: not 16 hexadecimal digits: meter %d is not checked", path, m + 1, m));
+            continue;
+        }
+        k.keyValid = strictHex(lines[10 + m], k.key, 16);
+        if (!k.keyValid)
+            problems->push_back(
+                format("%s line %d: not 32 hexadecimal digits: meter %d's MAC will fail", path, k.keyLine, m));
         keys.push_back(k);
     }
     return keys;

@@ -13,6 +13,8 @@ namespace vstick {
 struct MeterKey {
     uint8_t address[8];
     uint8_t key[16];
+    int keyLine;    // the key's line in the configuration file, from 1
+    bool keyValid;  // that line held exactly 32 hexadecimal digits
 };
 
 class TelegramMonitor {
@@ -40,8 +42,13 @@ private:
     unsigned telegrams_ = 0;
 };
 
-// The meters' addresses and keys as "VDXconfig.txt" at `path` gives them.
-std::vector<MeterKey> loadMeterKeys(const char* path);
+// The meters' addresses and keys as written in the configuration file at
+// `path`, read strictly and without the program's reader, so that a key the
+// program reads differently shows up as a failed MAC: lines 1 to 10 must be
+// 16 hexadecimal digits, lines 11 to 20 32 digits, each line as written (a
+// CR before its LF is allowed). A meter whose address line is not valid is
+// left out. Each problem is described in `problems`, one line each.
+std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems);
 
 // EN 13757-3 data records of a decrypted payload: the current volumes,
 // date and time and fabrication number, as text.
