@@ -15,19 +15,11 @@ cxxflags="-O2"
 configure_options=(--host=$host --enable-static --disable-shared --enable-release --with-opengl=no
                    --disable-jpeg --disable-png --disable-tiff --disable-zlib --disable-bz2lib --without-xft)
 
-# One change to FOX's Windows event loop: it waits for the next timer with
-# the remaining time rounded down to whole milliseconds, so for the last
-# fraction of every period it waits 0 ms and spins. With a precise clock
-# (wine, or a PC where a program raised the timer resolution) the 1 ms
-# receive poll then keeps a core busy. Rounding up waits that fraction in the
-# kernel instead; nothing fires later than its due time plus one tick.
-fox_patch='s|DWORD delta=(DWORD)(interval/1000000);|DWORD delta=(DWORD)((interval+999999)/1000000);|'
-
 version=$(apt-cache showsrc fox1.6 2>/dev/null | awk '/^Version:/ {print $2; exit}')
 [ -n "$version" ] || { echo "fox1.6 source package not known to apt (deb-src missing?)" >&2; exit 1; }
 upstream=${version%-*}
 compiler=$($CXX -dumpfullversion 2>/dev/null || $CXX -dumpversion)
-key=$(printf '%s\n' "$version" "$cppflags" "$cxxflags" "${configure_options[*]}" "$compiler" "$fox_patch" | sha256sum | cut -c1-12)
+key=$(printf '%s\n' "$version" "$cppflags" "$cxxflags" "${configure_options[*]}" "$compiler" | sha256sum | cut -c1-12)
 dest=${VDX_CACHE:-$HOME/.cache/verdanox}/fox-$upstream-mingw64-gcc$compiler-$key
 
 if [ -f "$dest/.complete" ]; then
@@ -61,8 +53,6 @@ echo "verified $tarball: sha256 $actual" >&2
 tar xzf "$tarball"
 cd "$(tar tzf "$tarball" | head -1 | cut -d/ -f1)"
 rm -rf "$dest"
-sed -i "$fox_patch" src/FXApp.cpp
-grep -q 'interval+999999' src/FXApp.cpp || { echo "FOX's timer wait was not patched" >&2; exit 1; }
 quiet env CPPFLAGS="$cppflags" CXXFLAGS="$cxxflags" ./configure --prefix="$dest" "${configure_options[@]}"
 # the library's icons are wrapped by reswrap at build time: use the native one
 quiet make -j"$(nproc)" -C src RESWRAP="$(command -v reswrap)"
