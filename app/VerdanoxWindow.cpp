@@ -4,7 +4,7 @@
 #include <string>
 #include <type_traits>
 
-#include "app/config.h"
+#include "config/config.h"
 #include "app/images.h"
 #include "link/link.h"
 #include "telegram/send_cycle.h"

@@ -3,25 +3,33 @@
 #include <string>
 
 #include "app/VerdanoxWindow.h"
-#include "app/config.h"
+#include "config/config.h"
 #include "link/link.h"
+#include "session/startup.h"
 
 namespace {
 // The toolkit keys its settings registry by application name and vendor.
 const char kVendorKey[] = "www.verdanox.example";
 
-// A problem the user should hear of, on stderr, one line each.
-void tell(const std::string& text) {
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        std::fprintf(stderr, "verdanox: %s\n", text.substr(start, end - start).c_str());
-    std::fprintf(stderr, "verdanox: %s\n", text.substr(start).c_str());
-}
+const char kHelp[] =
+    "usage: verdanox [--help] [--version] [FOX toolkit options]\n"
+    "Simulates ten wireless M-Bus gas meters through a USB RF stick: finds the\n"
+    "stick, opens it and, while sending is on, hands it the SND_NR telegram of\n"
+    "the next meter every five seconds. The meters' addresses and keys come\n"
+    "from VDXconfig.txt in the current folder. Problems are told on stderr.\n\n"
+    "  --help     print this text\n"
+    "  --version  print the version\n";
+
+void tell(const std::string& text) { vdx::tell("verdanox", text); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    vdx::prepareProcess();
     std::setbuf(stdout, nullptr);  // the link's diagnostic lines go out at once
+    // these two print and end without a window; any other start is the program
+    if (vdx::hasOption(argc, argv, "--version")) return std::printf("verdanox %s\n", vdx::kVersion), 0;
+    if (vdx::hasOption(argc, argv, "--help")) return std::fputs(kHelp, stdout), 0;
     std::string problem;
     if (!vdx::readConfigFile(&problem)) tell(problem + " (all meter addresses and keys are zero)");
     vdx::loadKeyTable();

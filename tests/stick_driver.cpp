@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/config.h"
+#include "config/config.h"
 #include "link/link.h"
 #include "telegram/send_cycle.h"
 

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "app/config.h"
+#include "config/config.h"
 #include "tests/hex.h"
 
 using testhex::str;

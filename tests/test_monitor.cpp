@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "app/config.h"
+#include "config/config.h"
 #include "telegram/frames.h"
 #include "tools/virtual_stick/monitor.h"
 

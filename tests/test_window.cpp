@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/VerdanoxWindow.h"
-#include "app/config.h"
+#include "config/config.h"
 #include "link/link.h"
 #include "telegram/send_cycle.h"
 #include "tests/fake_platform.h"

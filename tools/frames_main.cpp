@@ -6,13 +6,14 @@
 #include <cstring>
 #include <string>
 
-#include "app/config.h"
+#include "config/config.h"
+#include "session/startup.h"
 #include "telegram/frames.h"
 #include "telegram/send_cycle.h"
 
 namespace {
 
-const char kUsage[] = "usage: verdanox-frames [--config FILE] [--ticks N] [--plain] [--help]\n";
+const char kUsage[] = "usage: verdanox-frames [--config FILE] [--ticks N] [--plain] [--help] [--version]\n";
 
 const char kHelp[] =
     "Reads the meter configuration as Verdanox does (\"VDXconfig.txt\" in the\n"
@@ -22,7 +23,8 @@ const char kHelp[] =
     "  --config FILE  configuration file to read\n"
     "  --ticks N      number of send ticks (default 10)\n"
     "  --plain        send plain telegrams instead of security mode 7\n"
-    "  --help         print this text\n";
+    "  --help         print this text\n"
+    "  --version      print the version\n";
 
 int usageError(const char* what) {
     std::fprintf(stderr, "verdanox-frames: %s\n%s", what, kUsage);
@@ -54,12 +56,16 @@ int printFrame(const uint8_t* frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vdx::prepareProcess();
     const char* config = nullptr;
     long ticks = 10;
     bool plain = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+        if (std::strcmp(arg, "--version") == 0) {
+            std::printf("verdanox-frames %s\n", vdx::kVersion);
+            return 0;
+        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);
             return 0;

@@ -40,7 +40,12 @@ public:
     F bind(int ordinal) {
         if (!loaded_) {
             loaded_ = true;
-            module_ = LoadLibraryA("FTD2XX.dll");
+            // Only from the system folder (where FTDI's driver puts it) and
+            // the program's own folder; never from the current folder, which
+            // is wherever the user keeps VDXconfig.txt, so that a DLL lying
+            // there is not run.
+            module_ = LoadLibraryExA("FTD2XX.dll", nullptr,
+                                     LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
         }
         if (module_ == nullptr) return nullptr;
         return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, MAKEINTRESOURCEA(ordinal))));

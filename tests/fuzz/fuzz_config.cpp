@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/config.h"
+#include "config/config.h"
 #include "telegram/meter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

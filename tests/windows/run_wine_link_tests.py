@@ -1,11 +1,12 @@
 """Runs win_link_tests.exe under wine three times: with pseudo-terminal COM
-ports (COM21 echoes, COM22 is quiet, COM23 does not exist), in the folder of
-the fake FTD2XX.dll, and in a folder without it.
+ports (COM21 echoes, COM22 is quiet, COM23 does not exist); as a copy beside
+the fake FTD2XX.dll; and from its own folder (no DLL beside it) with the fake
+DLL in the working folder, which must not be loaded.
 Usage: run_wine_link_tests.py WIN_LINK_TESTS_EXE FAKE_DLL_DIR [VERDANOX_EXE]"""
 import os
+import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wine_com import ComPort, remove_port, wait_wineserver  # noqa: E402
@@ -15,8 +16,8 @@ program = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else None
 results = []
 
 
-def run(what, cwd, gtest_filter, env=None):
-    out = subprocess.run(["wine", exe, "--gtest_filter=" + gtest_filter], cwd=cwd, env=env or os.environ,
+def run(what, cwd, gtest_filter, env=None, program=exe):
+    out = subprocess.run(["wine", program, "--gtest_filter=" + gtest_filter], cwd=cwd, env=env or os.environ,
                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=180)
     text = out.stdout.replace("\r\n", "\n")
     print(text)
@@ -32,11 +33,14 @@ try:
     env = dict(os.environ, VDX_LOOPBACK_COM="COM21")
     run("discovery and COM port on pseudo-terminals", os.path.dirname(exe),
         "WinLink.DiscoveryThroughSetupApi:WinLink.ComPortSettingsAndBytes", env)
-    run("FTDI through the fake FTD2XX.dll", fake_dir, "WinLink.FtdiThroughTheLibraryByOrdinal")
-    with tempfile.TemporaryDirectory() as empty:
-        run("no FTD2XX.dll: no FTDI device, no crash", empty, "WinLink.NoFtdiLibraryMeansNoDevice")
+    beside = os.path.join(fake_dir, os.path.basename(exe))
+    shutil.copy(exe, beside)
+    run("FTDI through the fake FTD2XX.dll beside the program", fake_dir, "WinLink.FtdiThroughTheLibraryByOrdinal",
+        program=beside)
+    run("a FTD2XX.dll in the working folder is not loaded", fake_dir,
+        "WinLink.FtdiLibraryIsNotTakenFromTheWorkingFolder")
     if program:
-        run("the program's icon resource", os.path.dirname(exe), "WinResources.*",
+        run("the program's icon, version, manifest and GUI subsystem", os.path.dirname(exe), "WinResources.*",
             dict(os.environ, VDX_PROGRAM_EXE=program))
     wait_wineserver()
 finally:

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "link/link.h"
 
@@ -190,10 +191,14 @@ TEST_F(WinLink, FtdiThroughTheLibraryByOrdinal) {
               "baud 2000000\ndata 8 0 0\nwrite 11\nread 3\nclose\n");
 }
 
-TEST_F(WinLink, NoFtdiLibraryMeansNoDevice) {
-    if (GetModuleHandleA("FTD2XX.dll") != nullptr || LoadLibraryA("FTD2XX.dll") != nullptr)
-        GTEST_SKIP() << "run from a folder without FTD2XX.dll";
+// A FTD2XX.dll in the working folder (wherever the user keeps
+// VDXconfig.txt) is never loaded: the harness runs this test in a folder
+// that holds the fake library, with none beside the program.
+TEST_F(WinLink, FtdiLibraryIsNotTakenFromTheWorkingFolder) {
+    if (GetFileAttributesA("FTD2XX.dll") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "run from a folder that holds FTD2XX.dll";
     EXPECT_EQ(findStick(), 0);
+    EXPECT_EQ(GetModuleHandleA("FTD2XX.dll"), nullptr) << "the working folder's FTD2XX.dll was loaded";
     linkState.stickFound = 1;  // as if a stick had been recorded
     linkState.transportKind = TransportKind::Ftdi;
     std::snprintf(linkState.stickId, sizeof linkState.stickId, "VA01");
@@ -205,8 +210,9 @@ TEST_F(WinLink, NoFtdiLibraryMeansNoDevice) {
     EXPECT_EQ(bytesAvailable(), 0u);
 }
 
-// The desktop shell's icon: group "A" holding one 48 x 48 icon of 256 colours.
-TEST(WinResources, IconGroupA) {
+// The desktop shell's icon: group "A" holding one 48 x 48 icon of 256
+// colours; a GUI-subsystem image with the version resource and a manifest.
+TEST(WinResources, IconVersionManifestAndGuiSubsystem) {
     const char* program = std::getenv("VDX_PROGRAM_EXE");
     if (program == nullptr) GTEST_SKIP() << "VDX_PROGRAM_EXE names verdanox.exe";
     HMODULE exe = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -231,5 +237,31 @@ TEST(WinResources, IconGroupA) {
     EXPECT_EQ(dir->entries[0].width, 48);
     EXPECT_EQ(dir->entries[0].height, 48);
     EXPECT_EQ(dir->entries[0].bitCount, 8) << "256 colours";
+    EXPECT_NE(FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)), nullptr) << "RT_MANIFEST 1";
     FreeLibrary(exe);
+
+    // the PE optional header's subsystem: 2 is the Windows GUI
+    FILE* f = std::fopen(program, "rb");
+    ASSERT_NE(f, nullptr);
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS64 nt;
+    ASSERT_EQ(std::fread(&dos, sizeof dos, 1, f), 1u);
+    std::fseek(f, dos.e_lfanew, SEEK_SET);
+    ASSERT_EQ(std::fread(&nt, sizeof nt, 1, f), 1u);
+    std::fclose(f);
+    EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeA(program, &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoA(program, 0, static_cast<DWORD>(info.size()), info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u) << "1.0";
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u) << ".0.0";
+    char* text = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
+                               reinterpret_cast<void**>(&text), &size));
+    EXPECT_STREQ(text, VDX_EXPECTED_VERSION);
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "session/startup.h"
 #include "tools/virtual_stick/monitor.h"
 #include "tools/virtual_stick/usb_stick.h"
 
@@ -31,7 +32,8 @@ namespace {
 const char kUsage[] =
     "usage: verdanox-virtual-stick [--config FILE] [--frames FILE] [--reply MODE] [--unplug-after N]\n"
     "                              [--replug-after-seconds S] [--busy] [--serial SERIAL] [--]\n"
-    "                              [COMMAND [ARG...]]\n";
+    "                              [COMMAND [ARG...]]\n"
+    "       verdanox-virtual-stick --help | --version\n";
 
 const char kHelp[] =
     "Starts COMMAND (default: the Verdanox program of this build) with a virtual\n"
@@ -280,10 +282,9 @@ void onChildExit(GPid, gint status, gpointer data) {
     g_main_loop_quit(s.loop);
 }
 
-// The Verdanox program of this build; once installed, the one beside this
-// tool; else whatever "verdanox" the PATH finds.
+// The Verdanox program beside this tool (an installed pair), else the one of
+// the build this tool belongs to, else whatever "verdanox" the PATH finds.
 std::string defaultProgram() {
-    if (access(VDX_DEFAULT_PROGRAM, X_OK) == 0) return VDX_DEFAULT_PROGRAM;
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n > 0) {
@@ -292,6 +293,7 @@ std::string defaultProgram() {
         sibling = sibling.substr(0, sibling.rfind('/') + 1) + "verdanox";
         if (access(sibling.c_str(), X_OK) == 0) return sibling;
     }
+    if (access(VDX_DEFAULT_PROGRAM, X_OK) == 0) return VDX_DEFAULT_PROGRAM;
     return "verdanox";
 }
 
@@ -299,7 +301,11 @@ bool parse(int argc, char** argv, Options* o, int* exitCode) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
+        if (arg == "--version") {
+            std::printf("verdanox-virtual-stick %s\n", vdx::kVersion);
+            *exitCode = 0;
+            return false;
+        } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);
             *exitCode = 0;

@@ -1,0 +1,7 @@
+#include "session/startup.h"
+
+namespace vdx {
+
+void prepareProcess() {}
+
+}  // namespace vdx

@@ -1,0 +1,23 @@
+// What every Verdanox program does first, and how it tells its user about
+// problems.
+#pragma once
+
+#include <string>
+
+#include "vdx_version.h"
+
+namespace vdx {
+
+// Makes the process ready before anything else runs. On Windows: no DLL is
+// looked for in the current folder (the folder the user starts Verdanox in
+// for its VDXconfig.txt may hold anything), and a GUI program started from a
+// console writes its stdout and stderr lines there. Nothing elsewhere.
+void prepareProcess();
+
+// Writes `text` to stderr, each of its lines as "program: line".
+void tell(const char* program, const std::string& text);
+
+// True when one of the arguments is exactly `option`.
+bool hasOption(int argc, char** argv, const char* option);
+
+}  // namespace vdx
