@@ -15,8 +15,20 @@ cxxflags="-O2"
 configure_options=(--host=$host --enable-static --disable-shared --enable-release --with-opengl=no
                    --disable-jpeg --disable-png --disable-tiff --disable-zlib --disable-bz2lib --without-xft)
 
-version=$(apt-cache showsrc fox1.6 2>/dev/null | awk '/^Version:/ {print $2; exit}')
-[ -n "$version" ] || { echo "fox1.6 source package not known to apt (deb-src missing?)" >&2; exit 1; }
+source_version() { apt-cache showsrc fox1.6 2>/dev/null | awk '/^Version:/ {print $2; exit}'; }
+version=$(source_version)
+if [ -z "$version" ]; then
+  # the source package lists are needed only here, once per machine
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "Adding Debian's source package lists" >&2
+  printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: bookworm bookworm-updates" \
+    "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+    $sudo tee /etc/apt/sources.list.d/verdanox-deb-src.sources >/dev/null
+  $sudo apt-get update -q >&2
+  version=$(source_version)
+fi
+[ -n "$version" ] || { echo "fox1.6 source package not known to apt" >&2; exit 1; }
 upstream=${version%-*}
 compiler=$($CXX -dumpfullversion 2>/dev/null || $CXX -dumpversion)
 key=$(printf '%s\n' "$version" "$cppflags" "$cxxflags" "${configure_options[*]}" "$compiler" | sha256sum | cut -c1-12)

@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is needed, then configures, builds and runs every test: the
-# normal build, the sanitizer build (address + undefined), the fuzz build, and
-# the Windows build with its tests under wine.
-#   scripts/test.sh            all four
-#   scripts/test.sh dev asan   only the named configurations
+# normal build, the sanitizer build (address + undefined), the fuzz build,
+# the Debian package of the release build, and the Windows build with its
+# installer and its tests under wine.
+#   scripts/test.sh                    all five
+#   scripts/test.sh dev asan ...       only the named configurations
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
+
+version=$(sed -n 's/^project(verdanox VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+package() {
+  cmake --preset programs
+  cmake --build --preset programs
+  cpack --preset programs
+  tests/package/check_deb.sh "build/programs/verdanox_${version}_amd64.deb" build/programs "$version"
+}
 
 windows() {
   VDX_FOX_DIR=$(scripts/build-fox-windows.sh)
@@ -26,14 +36,15 @@ windows() {
 }
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev asan fuzz windows)
+[ ${#presets[@]} -gt 0 ] || presets=(dev asan fuzz package windows)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
-  if [ "$preset" = windows ]; then
-    windows
-    continue
-  fi
-  cmake --preset "$preset"
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  case "$preset" in
+    windows | package) "$preset" ;;
+    *)
+      cmake --preset "$preset"
+      cmake --build --preset "$preset"
+      ctest --preset "$preset"
+      ;;
+  esac
 done

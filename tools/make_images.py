@@ -3,8 +3,12 @@
 
   logo.gif         104 x 34 logo (window icon, dialog picture)
   mini.gif         16 x 16 mini icon
-  verdanox-48.png  48 x 48 desktop icon
   verdanox-48.ico  48 x 48, 256 colours, for the Windows icon resource
+
+and into packaging/linux/icons/ the desktop icon in the freedesktop
+"hicolor" sizes, as PNG with a transparent background:
+
+  verdanox-16.png ... verdanox-256.png
 
 GIFs are GIF89a with one frame, a 256-entry global colour table and no
 graphic control extension. Run it again after changing a picture; the
@@ -16,9 +20,11 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "app", "images")
+ICONS = os.path.join(HERE, "..", "packaging", "linux", "icons")
+HICOLOR_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
-# palette: index -> RGB
-WHITE, DARK, GREEN, LIGHT, GREY, WAVE = 0, 1, 2, 3, 4, 5
+# palette: index -> RGB; CLEAR is transparent in the desktop icons
+WHITE, DARK, GREEN, LIGHT, GREY, WAVE, CLEAR = 0, 1, 2, 3, 4, 5, 6
 COLOURS = [(255, 255, 255), (28, 52, 46), (46, 160, 90), (160, 220, 170), (192, 192, 192), (30, 110, 200)]
 PALETTE = COLOURS + [(0, 0, 0)] * (256 - len(COLOURS))
 
@@ -89,8 +95,8 @@ def logo():
     return img
 
 
-def mini(size=16):
-    img = canvas(size, size)
+def mini(size=16, background=WHITE):
+    img = canvas(size, size, background)
     s = size / 16.0
     meter(img, 0, int(4 * s), int(9 * s))
     for radius in (3, 5.5, 8):
@@ -138,13 +144,15 @@ def gif(img):
 
 
 def png(img):
+    """RGBA: every CLEAR pixel fully transparent, all others opaque."""
     h, w = len(img), len(img[0])
-    raw = b"".join(b"\x00" + b"".join(bytes(PALETTE[p]) for p in row) for row in img)
+    raw = b"".join(b"\x00" + b"".join(bytes(PALETTE[p]) + (b"\x00" if p == CLEAR else b"\xff") for p in row)
+                   for row in img)
 
     def chunk(kind, body):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
 
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) +
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0)) +
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
@@ -162,11 +170,13 @@ def ico(img):
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    big = mini(48)
-    files = {"logo.gif": gif(logo()), "mini.gif": gif(mini()), "verdanox-48.png": png(big),
-             "verdanox-48.ico": ico(big)}
-    for name, data in files.items():
-        with open(os.path.join(OUT, name), "wb") as f:
+    os.makedirs(ICONS, exist_ok=True)
+    files = {os.path.join(OUT, "logo.gif"): gif(logo()), os.path.join(OUT, "mini.gif"): gif(mini()),
+             os.path.join(OUT, "verdanox-48.ico"): ico(mini(48))}
+    for size in HICOLOR_SIZES:
+        files[os.path.join(ICONS, "verdanox-%d.png" % size)] = png(mini(size, CLEAR))
+    for path, data in files.items():
+        with open(path, "wb") as f:
             f.write(data)
 
 
