@@ -109,6 +109,10 @@ ReceiveResult receivePoll();
 // is busy for that long.
 constexpr uint64_t kReadWaitBoundMs = 100;
 
+// Sleeps until the open link has input queued, hangs up, or `timeoutMs`
+// pass; a closed link counts as hung up.
+WaitResult waitForInput(uint32_t timeoutMs);
+
 // A descriptor of the open link that the GUI toolkit can watch for input,
 // or kNoHandle where the platform offers none (input is then polled) or the
 // link is not open.

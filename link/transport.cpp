@@ -183,6 +183,11 @@ ReceiveResult receivePoll() {
     return ReceiveResult::Dropped;
 }
 
+WaitResult waitForInput(uint32_t timeoutMs) {
+    if (!linkIsOpen()) return WaitResult::HungUp;
+    return waitInput(linkPlatform().monotonicMs() + timeoutMs);
+}
+
 LinkHandle linkWatchHandle() {
     if (!linkIsOpen()) return kNoHandle;
     const LinkHandle h = linkState.transportKind == TransportKind::Ftdi ? linkState.ftdiHandle : linkState.comHandle;

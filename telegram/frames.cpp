@@ -72,4 +72,10 @@ void buildPlainTelegram(MeterRecord& meter, uint8_t frame[kPlainTelegramSize]) {
     meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
 }
 
+void manufacturerLetters(const uint8_t m[2], char out[4]) {
+    const unsigned v = m[0] | (m[1] << 8);
+    for (int i = 0; i < 3; ++i) out[i] = static_cast<char>(((v >> (10 - 5 * i)) & 31) + 64);
+    out[3] = '\0';
+}
+
 }  // namespace vdx

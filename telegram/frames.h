@@ -32,6 +32,10 @@ void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint
 // passed): AES-CMAC over offsets 11-15 and 24-117, truncated to 8 bytes.
 void computeTelegramMac(const uint8_t frame[kEncryptedTelegramSize], const uint8_t macKey[16], uint8_t mac[8]);
 
+// The manufacturer's three letters from its M-field (EN 13757-3 / FLAG
+// association), "VDX" for 98 58; terminated in `out`.
+void manufacturerLetters(const uint8_t m[2], char out[4]);
+
 // Byte count N + 3 of a complete stick frame.
 inline unsigned stickFrameSize(const uint8_t* frame) { return 3u + frame[1] + 256u * frame[2]; }
 

@@ -1,6 +1,7 @@
 #include "telegram/send_cycle.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "telegram/frames.h"
 
@@ -23,7 +24,8 @@ void startSending(const CountDisplay& show) {
 
 void stopSending() { sendingEnabled = false; }
 
-bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show) {
+bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show,
+              SentTelegram* sent) {
     if (!sendingEnabled) return false;
     const int i = currentMeter < kMeterCount ? currentMeter : 0;
     MeterRecord& r = meterTable[i];
@@ -48,6 +50,13 @@ bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWrit
     std::snprintf(text, sizeof text, "%d", static_cast<int>(r.sendCount));
     show(i, text);
     currentMeter = static_cast<uint8_t>(i + 1 == kMeterCount ? 0 : i + 1);
+    if (sent != nullptr) {
+        sent->meter = i;
+        sent->encrypted = encryptionOn;
+        sent->delivered = delivered;
+        std::memcpy(sent->addressFrame, address, sizeof address);
+        std::memcpy(sent->telegramFrame, telegram, stickFrameSize(telegram));
+    }
     return delivered;
 }
 

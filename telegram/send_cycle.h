@@ -15,6 +15,15 @@ using FrameWriter = std::function<int(const uint8_t* frame)>;
 // Shows `text` in the count field of meter `meter`.
 using CountDisplay = std::function<void(int meter, const char* text)>;
 
+// What one tick sent, for front ends that report every telegram.
+struct SentTelegram {
+    int meter = 0;
+    bool encrypted = false;
+    bool delivered = false;  // both frames written whole
+    uint8_t addressFrame[11] = {};
+    uint8_t telegramFrame[118] = {};  // 97 bytes used when plain
+};
+
 // Start: every meter's sendCount, accessNumber and messageCounter to 0 and its
 // count shown as "0"; then currentMeter = 0 and sending on.
 void startSending(const CountDisplay& show);
@@ -29,6 +38,8 @@ void stopSending();
 // counter advance either way, so a receiver sees gaps where telegrams were
 // lost. True when the telegram went out. With sending off it does nothing
 // and returns false. The caller re-arms its timer.
-bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show);
+// `sent`, when given, receives what the tick built and whether it went out.
+bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWriter& write, const CountDisplay& show,
+              SentTelegram* sent = nullptr);
 
 }  // namespace vdx

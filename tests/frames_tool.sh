@@ -15,6 +15,12 @@ check "tick 11 serves meter 0 again" "$(printf '%s\n' "$out" | sed -n 21p)" "$(p
 plain=$("$tool" --config "$config" --ticks 3 --plain | awk '{print length($0)/2}' | tr '\n' ' ')
 check "plain sizes" "$plain" "11 97 11 97 11 97 "
 
+# radio frames: one line per telegram, L C M A from the address frame
+radio=$("$tool" --config "$config" --ticks 12 --format radio)
+check "radio: a line per telegram" "$(printf '%s\n' "$radio" | awk '{print length($0)/2}' | sort | uniq -c | awk '{print $1"x"$2}')" "12x124"
+check "radio: L C M A of meter 0" "$(printf '%s\n' "$radio" | head -c 20)" "7B449858705634120103"
+check "radio-crc: frame format A sizes (103 + 7 CRCs)" "$("$tool" --config "$config" --ticks 2 --plain --format radio-crc | awk '{print length($0)/2}' | tr '\n' ' ')" "117 117 "
+
 # the default is VDXconfig.txt in the current directory, and 10 ticks
 dir=$(mktemp -d)
 cp "$config" "$dir/VDXconfig.txt"
@@ -28,7 +34,7 @@ rmdir "$dir"
 
 "$tool" --help | grep -q '^usage: verdanox-frames'; check "--help" $? 0
 "$tool" --ticks 0 --config "$config" >/dev/null; check "--ticks 0" $? 0
-for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config"; do
+for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config" "--format" "--format hex"; do
   err=$("$tool" $bad 2>&1 >/dev/null); rc=$?
   check "exit for '$bad'" $rc 2
   printf '%s\n' "$err" | grep -q '^usage:' || { echo "FAIL: no usage line for '$bad'"; fail=1; }

@@ -8,6 +8,7 @@
 
 #include "config/config.h"
 #include "telegram/frames.h"
+#include "telegram/radio.h"
 #include "tools/virtual_stick/monitor.h"
 
 namespace {
@@ -98,4 +99,45 @@ TEST(Monitor, ChecksKeysAsWrittenInTheFile) {
         }
     }
     std::remove(path.c_str());
+}
+
+// The radio frames verdanox-frames prints decode back into the stick frames
+// of the example meter, and the monitor verifies what they carry.
+TEST(Monitor, RadioFramesDecodeBackToTheStickFrames) {
+    vstick::MeterKey key{};
+    std::memcpy(key.address, kAddress, 8);
+    std::memcpy(key.key, kKey, 16);
+    key.keyValid = true;
+    vstick::TelegramMonitor monitor({key});
+    vdx::MeterRecord m{};
+    std::memcpy(m.manufacturer, kAddress, 8);
+    for (bool encrypted : {false, true}) {
+        uint8_t address[11], telegram[118];
+        vdx::buildAddressFrame(m, address);
+        if (encrypted)
+            vdx::buildEncryptedTelegram(m, kKey, telegram);
+        else
+            vdx::buildPlainTelegram(m, telegram);
+        std::vector<uint8_t> stick(address, address + 11);
+        stick.insert(stick.end(), telegram, telegram + vdx::stickFrameSize(telegram));
+        const std::vector<uint8_t> radio = vdx::radioFrame(address, telegram);
+        for (bool formatA : {false, true}) {
+            std::vector<uint8_t> decoded;
+            std::string error;
+            ASSERT_TRUE(
+                vstick::radioToStickFrames(formatA ? vdx::withFormatACrcs(radio) : radio, formatA, &decoded, &error))
+                << error;
+            EXPECT_EQ(vstick::hex(decoded.data(), decoded.size()), vstick::hex(stick.data(), stick.size()));
+        }
+        std::vector<uint8_t> decoded;
+        std::string error;
+        vstick::radioToStickFrames(vdx::withFormatACrcs(radio), true, &decoded, &error);
+        const auto lines = monitor.feed(decoded.data(), decoded.size());
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(encrypted ? "mode 7, counter 0, MAC ok" : "plain"), std::string::npos) << lines[0];
+
+        std::vector<uint8_t> bad = vdx::withFormatACrcs(radio);
+        bad[40] ^= 0x01;
+        EXPECT_FALSE(vstick::radioToStickFrames(bad, true, &decoded, &error)) << "a flipped bit fails its block's CRC";
+    }
 }

@@ -2,12 +2,14 @@
 // and the counters' rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "telegram/frames.h"
+#include "telegram/radio.h"
 #include "telegram/send_cycle.h"
 #include "tests/fixtures.h"
 #include "tests/hex.h"
@@ -83,6 +85,38 @@ TEST(Encrypted, GoldenFrameAndHeader) {
                           "AD8679532982F09E1902FA6FA7B91092"));
     EXPECT_EQ(m.accessNumber, 1);
     EXPECT_EQ(m.messageCounter, 1u);
+}
+
+// The radio frame a receiver decodes: L C M A, then the telegram after its
+// C-field; in frame format A with a CRC after the first 10 bytes and after
+// every 16 bytes that follow.
+TEST(Radio, FramesAndFormatACrcs) {
+    // CRC-16/EN-13757 (poly 0x3D65, init 0, complemented): catalogue check value
+    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(wmbusCrc(digits, 9), 0xC2B7);
+    EXPECT_EQ(wmbusCrc(digits, 0), 0xFFFF);
+
+    MeterRecord m = exampleMeter();
+    uint8_t address[kAddressFrameSize], plain[kPlainTelegramSize], enc[kEncryptedTelegramSize];
+    buildAddressFrame(m, address);
+    buildPlainTelegram(m, plain);
+    std::vector<uint8_t> radio = radioFrame(address, plain);
+    EXPECT_EQ(str(radio.data(), 19), norm("66 44 1234 78563412 01 03 72 78563412 1234 01 03"));
+    EXPECT_EQ(radio.size(), 103u) << "L = 0x66 = 102 bytes after itself";
+    EXPECT_EQ(str(radio.data() + 23, 80), norm(kPayload));
+
+    buildEncryptedTelegram(m, kKey, enc);
+    radio = radioFrame(address, enc);
+    ASSERT_EQ(radio.size(), 124u);
+    EXPECT_EQ(radio[0], 0x7B);
+    EXPECT_EQ(str(radio.data() + 10, 114), str(enc + 4, 114));
+    const std::vector<uint8_t> a = withFormatACrcs(radio);
+    ASSERT_EQ(a.size(), 124u + 2 * 9) << "10 + 7 x 16 + 2 bytes: nine blocks";
+    EXPECT_EQ(a[0], 0x7B) << "L does not count the CRCs";
+    for (size_t at = 0, block = 10, n = 0; at < a.size(); at += n + 2, block = 16) {
+        n = std::min(block, a.size() - 2 - at);
+        EXPECT_EQ(wmbusCrc(a.data() + at, n), a[at + n] << 8 | a[at + n + 1]) << "block at " << at;
+    }
 }
 
 TEST(Encrypted, KeysDependOnCounterIdentAndKey) {

@@ -1,30 +1,63 @@
 #!/usr/bin/env bash
-# End to end: the driver finds, opens and writes through the virtual stick's
-# real sysfs and tty path; the monitor checks every telegram with OpenSSL.
+# verdanox-send on the virtual stick, end to end through the real sysfs and
+# tty path: the frames on the wire, the monitor's independent MAC check, the
+# exit statuses, the port opened and closed once, signals, JSON output.
+#   virtual_stick_e2e.sh STICK SEND FRAMES CONFIG
 set -u
-stick=$1 driver=$2 config=$3
+stick=$1 send=$2 frames=$3 config=$4
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cp "$config" "$dir/VDXconfig.txt"
 cd "$dir"
 fail=0
-check() { if [ "$2" != "$3" ]; then echo "FAIL: $1: got [$2], want [$3]"; fail=1; fi; }
+check() { if [ "$2" != "$3" ]; then echo "FAIL: $1: got [$2], want [$3]"; fail=1; else echo "ok     $1"; fi; }
+opens() { echo "$(grep -c 'port opened by the program' "$1") $(grep -c 'port closed by the program' "$1")"; }
 
-timeout 60 "$stick" --frames frames.txt --reply mixed -- "$driver" 4 > out.txt 2>&1
-check "exit status" $? 0
-cat out.txt
-check "stick found" "$(grep -c 'driver: stick VX00010042, Virtual RF stick (Verdanox), /dev/ttyACM0' out.txt)" 1
-check "mode-7 telegrams with MAC ok" "$(grep -c 'mode 7, counter 0, MAC ok, 2022-04-09 10:00:16, V 0.126 m3' out.txt)" 4
-check "meters in turn" "$(grep -o 'VDX 1234567[0-9]' out.txt | tr '\n' ' ')" "VDX 12345670 VDX 12345671 VDX 12345672 VDX 12345673 "
-check "raw frames" "$(awk '{print length($0)/2}' frames.txt | tr '\n' ' ')" "11 118 11 118 11 118 11 118 "
-check "raw frames equal verdanox-frames" "$(md5sum < frames.txt)" "$("$(dirname "$driver")/../tools/verdanox-frames" --ticks 4 | md5sum)"
+timeout 60 "$stick" --frames frames.txt --reply mixed -- "$send" --ticks 12 --interval 0.2 > out.txt 2>&1
+check "12 telegrams: exit status" $? 0
+check "the frames on the wire are verdanox-frames' frames" "$(md5sum < frames.txt)" "$("$frames" --ticks 12 | md5sum)"
+check "every telegram's MAC verifies" "$(grep -c ', mode 7, counter [01], MAC ok, 2022-04-09 10:00:16' out.txt)" 12
+check "one line per telegram" "$(grep -c '^20[0-9-]*T[0-9:.]*Z meter [0-9]: VDX 1234567[0-9] v01 t03, access [01], mode 7, counter [01], sent$' out.txt)" 12
+check "the summary" "$(grep -c '^verdanox-send: 12 telegrams sent, 0 not sent$' out.txt)" 1
+check "discovery's test-open, then the link opened and closed once" "$(opens out.txt)" "2 2"
 
-timeout 60 "$stick" -- "$driver" 2 --plain > plain.txt 2>&1
-check "plain telegrams" "$(grep -c ', plain, 2022-04-09 10:00:16, V 0.126 m3' plain.txt)" 2
+timeout 60 "$stick" -- "$send" --ticks 3 --interval 0.1 --plain > plain.txt 2>&1
+check "--plain" "$(grep -c ', plain, 2022-04-09 10:00:16, V 0.126 m3' plain.txt)" 3
 
-timeout 60 "$stick" --unplug-after 1 -- "$driver" 3 > unplug.txt 2>&1
-check "unplugged: writes fail, driver reports it" $? 5
-grep -q "stick pulled out" unplug.txt || { echo "FAIL: no unplug"; fail=1; }
+timeout 60 "$stick" -- "$send" --ticks 4 --interval 0.1 --json > json.txt 2>&1
+python3 - "$frames" <<'PY'
+import json, subprocess, sys
+lines = [json.loads(l) for l in open("json.txt") if l.startswith("{")]
+want = subprocess.run([sys.argv[1], "--ticks", "4"], capture_output=True, text=True).stdout.split()
+got = [f for l in lines for f in l["frames"]]
+ok = len(lines) == 4 and got == want and all(l["written"] and l["mode"] == "mode 7" for l in lines)
+ok = ok and [(l["meter"], l["id"], l["manufacturer"], l["version"], l["type"], l["access"], l["counter"]) for l in lines] \
+    == [(m, "1234567%d" % m, "VDX", 1, 3, 0, 0) for m in range(4)]
+print(("ok     " if ok else "FAIL: ") + "--json lines parse and carry the frames" + ("" if ok else ": %s" % lines))
+sys.exit(0 if ok else 1)
+PY
+[ $? = 0 ] || fail=1
+
+timeout 60 "$stick" -- "$send" --interval 0.2 > term.txt 2>&1 &
+sleep 2
+pkill -TERM -f "^$send --interval 0.2" || pkill -TERM -f "$(basename "$send") --interval 0.2"
+wait $!
+check "SIGTERM: ends with status 0" $? 0
+check "SIGTERM: a summary, the link closed" "$(grep -c '^verdanox-send: stopped: [0-9]* telegrams sent, 0 not sent$' term.txt) $(opens term.txt)" "1 2 2"
+
+timeout 60 "$stick" --unplug-after 3 -- "$send" --ticks 5 --interval 0.2 > unplug.txt 2>&1
+check "pulled out after 3: exit status 3" $? 3
+check "pulled out: told once, counted" \
+  "$(grep -c '^verdanox-send: USB RF stick not responding: telegrams are not being sent$' unplug.txt) $(grep -c '^verdanox-send: 3 telegrams sent, 2 not sent$' unplug.txt)" "1 1"
+
+timeout 60 "$stick" --serial AB00000001 -- "$send" --ticks 1 > none.txt 2>&1
+check "no stick: exit status 1" $? 1
+check "no stick: the reason" "$(grep -c '^verdanox-send: USB RF stick not found: looked for' none.txt)" 1
+
+timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
+check "busy port: exit status 1" $? 1
+check "busy port: the reason" \
+  "$(grep -c '^verdanox-send: cannot open USB RF stick VX00010042 on /dev/ttyACM0: busy, held by another program' busy.txt)" 1
 
 [ $fail -eq 0 ] && echo "virtual stick end to end: all checks passed"
 exit $fail

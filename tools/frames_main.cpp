@@ -5,24 +5,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "session/startup.h"
 #include "telegram/frames.h"
+#include "telegram/radio.h"
 #include "telegram/send_cycle.h"
 
 namespace {
 
-const char kUsage[] = "usage: verdanox-frames [--config FILE] [--ticks N] [--plain] [--help] [--version]\n";
+const char kUsage[] =
+    "usage: verdanox-frames [--config FILE] [--ticks N] [--plain] [--format stick|radio|radio-crc]\n"
+    "                       [--help] [--version]\n";
 
 const char kHelp[] =
     "Reads the meter configuration as Verdanox does (\"VDXconfig.txt\" in the\n"
     "current directory unless --config names another file), presses Start and\n"
     "runs N send ticks, printing every stick frame written, one per line, in\n"
-    "upper-case hexadecimal.\n\n"
+    "upper-case hexadecimal; or, with --format radio, each telegram as the\n"
+    "wireless M-Bus frame a receiver passes to its decoder.\n\n"
     "  --config FILE  configuration file to read\n"
     "  --ticks N      number of send ticks (default 10)\n"
     "  --plain        send plain telegrams instead of security mode 7\n"
+    "  --format F     stick (default): the address frame and the telegram frame\n"
+    "                 as handed to the stick; radio: one line per telegram, L,\n"
+    "                 C, M and A fields, then the rest of the telegram;\n"
+    "                 radio-crc: the same in frame format A with the CRC blocks\n"
+    "                 of EN 13757-4\n"
     "  --help         print this text\n"
     "  --version      print the version\n";
 
@@ -41,16 +51,48 @@ bool parseCount(const char* text, long* out) {
     return true;
 }
 
-int printFrame(const uint8_t* frame) {
+void printHex(const uint8_t* data, size_t size) {
     static const char kHex[] = "0123456789ABCDEF";
-    const unsigned size = vdx::stickFrameSize(frame);
     std::string line(2 * size + 1, '\n');
-    for (unsigned i = 0; i < size; ++i) {
-        line[2 * i] = kHex[frame[i] >> 4];
-        line[2 * i + 1] = kHex[frame[i] & 0x0F];
+    for (size_t i = 0; i < size; ++i) {
+        line[2 * i] = kHex[data[i] >> 4];
+        line[2 * i + 1] = kHex[data[i] & 0x0F];
     }
     std::fwrite(line.data(), 1, line.size(), stdout);
-    return 1;
+}
+
+enum class Format { Stick, Radio, RadioCrc };
+
+bool parseFormat(const char* text, Format* out) {
+    if (text == nullptr) return false;
+    const std::string f = text;
+    if (f == "stick")
+        *out = Format::Stick;
+    else if (f == "radio")
+        *out = Format::Radio;
+    else if (f == "radio-crc")
+        *out = Format::RadioCrc;
+    else
+        return false;
+    return true;
+}
+
+// The writer of the send cycle: prints each frame, or keeps the address
+// frame until its telegram comes and prints the radio frame of the two.
+vdx::FrameWriter printer(Format format) {
+    return [format, address = std::vector<uint8_t>()](const uint8_t* frame) mutable {
+        const unsigned size = vdx::stickFrameSize(frame);
+        if (format == Format::Stick) {
+            printHex(frame, size);
+        } else if (frame[0] == 0x01) {
+            address.assign(frame, frame + size);
+        } else {
+            std::vector<uint8_t> radio = vdx::radioFrame(address.data(), frame);
+            if (format == Format::RadioCrc) radio = vdx::withFormatACrcs(radio);
+            printHex(radio.data(), radio.size());
+        }
+        return 1;
+    };
 }
 
 }  // namespace
@@ -60,6 +102,7 @@ int main(int argc, char** argv) {
     const char* config = nullptr;
     long ticks = 10;
     bool plain = false;
+    Format format = Format::Stick;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--version") == 0) {
@@ -74,6 +117,10 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(arg, "--config") == 0) {
             if (i + 1 >= argc) return usageError("--config needs a file name");
             config = argv[++i];
+        } else if (std::strcmp(arg, "--format") == 0) {
+            if (!parseFormat(i + 1 < argc ? argv[i + 1] : nullptr, &format))
+                return usageError("--format needs stick, radio or radio-crc");
+            ++i;
         } else if (std::strcmp(arg, "--ticks") == 0) {
             if (!parseCount(i + 1 < argc ? argv[i + 1] : nullptr, &ticks))
                 return usageError("--ticks needs a whole number from 0 to 100000000");
@@ -96,6 +143,7 @@ int main(int argc, char** argv) {
 
     const auto noDisplay = [](int, const char*) {};
     vdx::startSending(noDisplay);
-    for (long t = 0; t < ticks; ++t) vdx::sendTick(!plain, vdx::keyTable, printFrame, noDisplay);
+    const vdx::FrameWriter print = printer(format);
+    for (long t = 0; t < ticks; ++t) vdx::sendTick(!plain, vdx::keyTable, print, noDisplay);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -392,6 +392,11 @@ int main(int argc, char** argv) {
     std::vector<char*> args;
     for (std::string& a : s.options.command) args.push_back(&a[0]);
     args.push_back(nullptr);
+    // the watches first: a program may open the port as soon as it starts
+    s.loop = g_main_loop_new(nullptr, FALSE);
+    s.inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (s.inotify >= 0) g_unix_fd_add(s.inotify, G_IO_IN, onPortEvent, &s);
+    watchPort(s);
     GPid pid = 0;
     GError* spawnError = nullptr;
     if (!g_spawn_async(nullptr, args.data(), nullptr,
@@ -400,10 +405,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "verdanox-virtual-stick: cannot start %s: %s\n", args[0], spawnError->message);
         return 127;
     }
-    s.loop = g_main_loop_new(nullptr, FALSE);
-    s.inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (s.inotify >= 0) g_unix_fd_add(s.inotify, G_IO_IN, onPortEvent, &s);
-    watchPort(s);
     g_child_watch_add(pid, onChildExit, &s);
     g_main_loop_run(s.loop);
 

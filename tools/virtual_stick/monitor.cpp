@@ -1,5 +1,6 @@
 #include "tools/virtual_stick/monitor.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "telegram/frames.h"
 #include "tools/oracle/openssl_aes.h"
 
 namespace vstick {
@@ -22,11 +24,10 @@ std::string format(const char* fmt, ...) {
     return buf;
 }
 
-// Manufacturer flag as its three letters (EN 13757-3 / FLAG association).
 std::string manufacturer(const uint8_t* m) {
-    const unsigned v = m[0] | (m[1] << 8);
-    const char s[4] = {char(((v >> 10) & 31) + 64), char(((v >> 5) & 31) + 64), char((v & 31) + 64), 0};
-    return s;
+    char letters[4];
+    vdx::manufacturerLetters(m, letters);
+    return letters;
 }
 
 // BCD, low byte first, as its decimal digits.
@@ -194,6 +195,18 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
 
 namespace {
 
+// EN 13757-4 CRC, bit by bit: polynomial x^16 + x^13 + x^12 + x^11 + x^10 +
+// x^8 + x^6 + x^5 + x^2 + 1, register starting at zero, complemented.
+uint16_t en13757Crc(const uint8_t* data, size_t n) {
+    unsigned reg = 0;
+    for (size_t i = 0; i < n; ++i)
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool feedback = (((data[i] >> bit) & 1) != 0) != ((reg & 0x8000) != 0);
+            reg = ((reg << 1) & 0xFFFF) ^ (feedback ? 0x3D65 : 0);
+        }
+    return static_cast<uint16_t>(reg ^ 0xFFFF);
+}
+
 // Exactly `bytes` bytes as 2 * `bytes` hexadecimal digits, nothing else.
 bool strictHex(const std::string& text, uint8_t* out, size_t bytes) {
     if (text.size() != 2 * bytes) return false;
@@ -237,6 +250,32 @@ std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* 
         keys.push_back(k);
     }
     return keys;
+}
+
+bool radioToStickFrames(const std::vector<uint8_t>& radio, bool formatA, std::vector<uint8_t>* stream,
+                        std::string* error) {
+    std::vector<uint8_t> data;
+    if (!formatA) {
+        data = radio;
+    } else {
+        for (size_t at = 0, block = 10; at < radio.size(); block = 16) {
+            const size_t n = std::min(block, radio.size() - at < 2 ? 0 : radio.size() - at - 2);
+            if (n == 0) return *error = "a block without data or CRC", false;
+            const unsigned crc = radio[at + n] << 8 | radio[at + n + 1];
+            if (en13757Crc(radio.data() + at, n) != crc) return *error = format("CRC of the block at %zu", at), false;
+            data.insert(data.end(), radio.begin() + static_cast<long>(at), radio.begin() + static_cast<long>(at + n));
+            at += n + 2;
+        }
+    }
+    if (data.size() < 11 || data[0] != data.size() - 1) return *error = "L does not match the length", false;
+    const size_t n = data.size() - 10 + 1;  // C-field, CI and what follows
+    const uint8_t head[] = {0x01, 0x08, 0x00};
+    stream->insert(stream->end(), head, head + 3);
+    stream->insert(stream->end(), data.begin() + 2, data.begin() + 10);
+    const uint8_t telegram[] = {0x44, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), data[1]};
+    stream->insert(stream->end(), telegram, telegram + 4);
+    stream->insert(stream->end(), data.begin() + 10, data.end());
+    return true;
 }
 
 }  // namespace vstick

@@ -56,4 +56,12 @@ std::string describePayload(const uint8_t* payload, size_t n);
 
 std::string hex(const uint8_t* data, size_t n);
 
+// A wireless M-Bus frame as a receiver hands it to its decoder (L, C, M, A,
+// then the rest of the telegram), with the CRC blocks of frame format A or
+// without, turned back into the stick frames that make the stick send it:
+// the address frame and the telegram frame, appended to `stream`. False,
+// with the reason, when L or a block's CRC does not match.
+bool radioToStickFrames(const std::vector<uint8_t>& radio, bool formatA, std::vector<uint8_t>* stream,
+                        std::string* error);
+
 }  // namespace vstick

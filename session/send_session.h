@@ -1,0 +1,47 @@
+// A sending session without a window, for verdanox-send: the discovery,
+// link, send cycle and frames of the window program, with the stick drained
+// between ticks and a lost stick found again, as the window does.
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <string>
+
+#include "link/keeper.h"
+#include "telegram/send_cycle.h"
+
+namespace vdx {
+
+struct SendPlan {
+    double intervalSeconds = 5;  // between telegrams; the first goes at once
+    long telegrams = 0;          // 0: until stopped
+    bool plain = false;          // plain telegrams instead of security mode 7
+};
+
+class SendSession {
+public:
+    // Lines for the user about the stick (it stopped taking telegrams, it is
+    // back), as the window's stderr lines.
+    std::function<void(const std::string& line)> tell;
+    // Every telegram the cycle built, sent or not.
+    std::function<void(const SentTelegram& telegram)> report;
+
+    ~SendSession();  // closes the link, once
+
+    // Finds and opens the stick as verdanox does; false with the reason.
+    bool open(std::string* why);
+    // Presses Start and sends until the plan is done or `stop` is set (by
+    // a signal handler); between telegrams it drains what the stick sends.
+    void run(const SendPlan& plan, const volatile std::sig_atomic_t& stop);
+
+    unsigned delivered() const { return delivered_; }
+    unsigned lost() const { return lost_; }
+
+private:
+    void drainUntil(double deadlineSeconds, const volatile std::sig_atomic_t& stop);
+
+    LinkKeeper keeper_;
+    unsigned delivered_ = 0, lost_ = 0;
+};
+
+}  // namespace vdx

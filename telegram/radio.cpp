@@ -1,0 +1,42 @@
+#include "telegram/radio.h"
+
+#include <cstring>
+
+#include "telegram/frames.h"
+
+namespace vdx {
+
+uint16_t wmbusCrc(const uint8_t* data, size_t n) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= static_cast<uint16_t>(data[i] << 8);
+        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x3D65 : crc << 1);
+    }
+    return static_cast<uint16_t>(~crc);
+}
+
+//  radio:  L  C  M(2) A(6: ID 4, version, type)  CI ...
+//  from:      telegram[3]  address[3..10]          telegram[4..]
+std::vector<uint8_t> radioFrame(const uint8_t* addressFrame, const uint8_t* telegramFrame) {
+    const unsigned n = stickFrameSize(telegramFrame) - 3;  // C-field and what follows
+    std::vector<uint8_t> frame(n + 9);
+    frame[0] = static_cast<uint8_t>(n + 8);
+    frame[1] = telegramFrame[3];
+    std::memcpy(frame.data() + 2, addressFrame + 3, 8);
+    std::memcpy(frame.data() + 10, telegramFrame + 4, n - 1);
+    return frame;
+}
+
+std::vector<uint8_t> withFormatACrcs(const std::vector<uint8_t>& frame) {
+    std::vector<uint8_t> out;
+    for (size_t start = 0, size = 10; start < frame.size(); start += size, size = 16) {
+        const size_t n = frame.size() - start < size ? frame.size() - start : size;
+        out.insert(out.end(), frame.begin() + static_cast<long>(start), frame.begin() + static_cast<long>(start + n));
+        const uint16_t crc = wmbusCrc(frame.data() + start, n);
+        out.push_back(static_cast<uint8_t>(crc >> 8));
+        out.push_back(static_cast<uint8_t>(crc & 0xFF));
+    }
+    return out;
+}
+
+}  // namespace vdx
