@@ -1,10 +1,12 @@
 ; The Verdanox installer (NSIS 3). makensis gets:
 ;   -DVERSION=1.0.0 -DSOURCE=<folder with the files of the zip> -DOUTFILE=<installer>
+;   -DICON=<the program's .ico>
 ; It installs the programs to Program Files, gives the installing user a
 ; Start-menu shortcut whose "Start in" folder is Documents\Verdanox, puts
 ; the sample VDXconfig.txt there unless one is there already, and registers
 ; an uninstaller in Add/Remove Programs that never deletes that folder.
 Unicode true
+Target amd64-unicode  ; a 64-bit installer for 64-bit programs
 !include "MUI2.nsh"
 !include "x64.nsh"
 
@@ -25,9 +27,9 @@ VIAddVersionKey "FileDescription" "Verdanox ${VERSION} setup"
 VIAddVersionKey "CompanyName" "${PUBLISHER}"
 VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}. MIT License."
 
-!define MUI_ICON "${SOURCE}\verdanox.ico"
-!define MUI_UNICON "${SOURCE}\verdanox.ico"
-!insertmacro MUI_PAGE_LICENSE "${SOURCE}\LICENSE.txt"
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!insertmacro MUI_PAGE_LICENSE "${SOURCE}/LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README-Windows.txt"
@@ -48,7 +50,7 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}. MIT License."
   !insertmacro ${action} "FOX-LICENSE-ADDENDUM.txt"
 !macroend
 !macro Install name
-  File "${SOURCE}\${name}"
+  File "${SOURCE}/${name}"
 !macroend
 !macro Remove name
   Delete "$INSTDIR\${name}"
@@ -65,6 +67,8 @@ FunctionEnd
 Function un.onInit
   SetRegView 64
 FunctionEnd
+
+!include "FileFunc.nsh"
 
 Section "Verdanox"
   SetOutPath "$INSTDIR"
@@ -91,7 +95,8 @@ Section "Verdanox"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
 Section "Uninstall"

@@ -1,8 +1,9 @@
-"""verdanox.exe under wine and Xvfb on a pseudo-terminal stick: the CDC stick
-is entered into the wine registry on COM31, the window appears, Start sends
-telegrams whose bytes must equal the native verdanox-frames output, and
-File > quit ends the program with status 0.
-Usage: run_wine_program.py VERDANOX_EXE NATIVE_FRAMES_TOOL CONFIG"""
+"""verdanox-send.exe and verdanox.exe under wine on a pseudo-terminal stick:
+the CDC stick is entered into the wine registry on COM31. verdanox-send.exe
+sends four telegrams whose bytes must equal the native verdanox-frames
+output; then, under Xvfb, the window appears, Start sends telegrams with the
+same bytes, and File > quit ends the program with status 0.
+Usage: run_wine_program.py VERDANOX_EXE SEND_EXE NATIVE_FRAMES_TOOL CONFIG"""
 import os
 import subprocess
 import sys
@@ -14,7 +15,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "gui"))
 from wine_com import ComPort, wait_wineserver  # noqa: E402
 from xharness import Session, Xvfb, workdir_with_config  # noqa: E402
 
-exe, native, config = (os.path.abspath(a) for a in sys.argv[1:4])
+exe, send, native, config = (os.path.abspath(a) for a in sys.argv[1:5])
 if not os.access(native, os.X_OK):
     print("native verdanox-frames not built: skipped")
     sys.exit(77)
@@ -33,11 +34,29 @@ def reg(*args):
     subprocess.run(["wine", "reg", *args, "/f"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
 
 
-expected = subprocess.run([native, "--config", config, "--ticks", "2"], capture_output=True, text=True).stdout.split()
+def received_frames(data):
+    frames = []
+    while len(data) >= 3 and len(data) >= 3 + data[1] + 256 * data[2]:
+        n = 3 + data[1] + 256 * data[2]
+        frames.append(data[:n].hex().upper())
+        data = data[n:]
+    return frames
+
+
+expected = subprocess.run([native, "--config", config, "--ticks", "4"], capture_output=True, text=True).stdout.split()
 stick = ComPort("COM31")
 reg("add", KEY, "/v", "ClassGUID", "/d", "{4D36E978-E325-11CE-BFC1-08002BE10318}")
 reg("add", KEY, "/v", "DeviceDesc", "/d", "Virtual RF stick (wine)")
 reg("add", KEY + r"\Device Parameters", "/v", "PortName", "/d", "COM31")
+sent = subprocess.run(["wine", send, "--ticks", "4", "--interval", "0.2", "--quiet", "--config", config],
+                      stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+time.sleep(0.5)
+check("verdanox-send.exe: exit status 0 and its summary",
+      sent.returncode == 0 and "4 telegrams sent, 0 not sent" in sent.stderr, (sent.returncode, sent.stderr))
+check("verdanox-send.exe: the bytes on COM31 are the native tool's", received_frames(bytes(stick.received)) == expected,
+      (received_frames(bytes(stick.received)), expected))
+stick.received.clear()
+expected = expected[:4]
 x = Xvfb()
 try:
     # Under wine, whose clock is precise, FOX waits 0 ms for the last fraction
@@ -54,11 +73,7 @@ try:
         end = time.time() + 15
         while len(stick.received) < 2 * (11 + 118) and time.time() < end:
             time.sleep(0.2)
-        frames, data = [], bytes(stick.received)
-        while len(data) >= 3 and len(data) >= 3 + data[1] + 256 * data[2]:
-            n = 3 + data[1] + 256 * data[2]
-            frames.append(data[:n].hex().upper())
-            data = data[n:]
+        frames = received_frames(bytes(stick.received))
         check("Start: two ticks of frames, byte for byte as the native build makes them",
               frames[:4] == expected, (frames, expected))
         s.screenshot(os.path.join(os.path.dirname(exe), "wine-window.png"), w)

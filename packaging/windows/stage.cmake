@@ -1,0 +1,23 @@
+# Fills the Windows release folder: the programs, stripped, and the text
+# files with CR LF line ends for Notepad. Run by the windows_dist target:
+#   cmake -DSTAGE=dir -DSTRIP=strip -DPROGRAMS=a.exe|b.exe -DTEXTS=source=name|... -P stage.cmake
+file(REMOVE_RECURSE ${STAGE})
+string(REPLACE "|" ";" PROGRAMS "${PROGRAMS}")
+string(REPLACE "|" ";" TEXTS "${TEXTS}")
+file(MAKE_DIRECTORY ${STAGE})
+foreach(program ${PROGRAMS})
+  get_filename_component(name ${program} NAME)
+  execute_process(COMMAND ${STRIP} -o ${STAGE}/${name} ${program} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "cannot strip ${program}")
+  endif()
+endforeach()
+foreach(text ${TEXTS})
+  string(REPLACE "=" ";" pair ${text})
+  list(GET pair 0 source)
+  list(GET pair 1 name)
+  file(READ ${source} content)
+  string(REPLACE "\r\n" "\n" content "${content}")
+  string(REPLACE "\n" "\r\n" content "${content}")
+  file(WRITE ${STAGE}/${name} "${content}")
+endforeach()
