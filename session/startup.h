@@ -2,6 +2,8 @@
 // problems.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "vdx_version.h"
@@ -16,6 +18,9 @@ void prepareProcess();
 
 // Writes `text` to stderr, each of its lines as "program: line".
 void tell(const char* program, const std::string& text);
+
+// Bytes as upper-case hexadecimal text, two digits a byte.
+std::string hexText(const uint8_t* data, size_t n);
 
 // True when one of the arguments is exactly `option`.
 bool hasOption(int argc, char** argv, const char* option);

@@ -16,14 +16,27 @@ namespace {
 const uint8_t kAddress[8] = {0x98, 0x58, 0x70, 0x56, 0x34, 0x12, 0x01, 0x03};
 const uint8_t kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-std::vector<std::string> send(vstick::TelegramMonitor& monitor, vdx::MeterRecord& m, bool encrypted, int corrupt = -1,
-                              const uint8_t* key = kKey) {
-    uint8_t address[11], telegram[118];
+vstick::MeterKey exampleKey() {
+    vstick::MeterKey key{};
+    std::memcpy(key.address, kAddress, 8);
+    std::memcpy(key.key, kKey, 16);
+    key.keyValid = true;
+    return key;
+}
+
+// The address frame and the next telegram of meter m.
+void buildFrames(vdx::MeterRecord& m, bool encrypted, const uint8_t* key, uint8_t address[11], uint8_t telegram[118]) {
     vdx::buildAddressFrame(m, address);
     if (encrypted)
         vdx::buildEncryptedTelegram(m, key, telegram);
     else
         vdx::buildPlainTelegram(m, telegram);
+}
+
+std::vector<std::string> send(vstick::TelegramMonitor& monitor, vdx::MeterRecord& m, bool encrypted, int corrupt = -1,
+                              const uint8_t* key = kKey) {
+    uint8_t address[11], telegram[118];
+    buildFrames(m, encrypted, key, address, telegram);
     if (corrupt >= 0) telegram[corrupt] ^= 0x01;
     std::vector<uint8_t> stream(address, address + 11);
     stream.insert(stream.end(), telegram, telegram + vdx::stickFrameSize(telegram));
@@ -37,11 +50,7 @@ std::vector<std::string> send(vstick::TelegramMonitor& monitor, vdx::MeterRecord
 }  // namespace
 
 TEST(Monitor, DecodesPlainAndMode7Telegrams) {
-    vstick::MeterKey key{};
-    std::memcpy(key.address, kAddress, 8);
-    std::memcpy(key.key, kKey, 16);
-    key.keyValid = true;
-    vstick::TelegramMonitor monitor({key});
+    vstick::TelegramMonitor monitor({exampleKey()});
     vdx::MeterRecord m{};
     std::memcpy(m.manufacturer, kAddress, 8);
 
@@ -104,20 +113,12 @@ TEST(Monitor, ChecksKeysAsWrittenInTheFile) {
 // The radio frames verdanox-frames prints decode back into the stick frames
 // of the example meter, and the monitor verifies what they carry.
 TEST(Monitor, RadioFramesDecodeBackToTheStickFrames) {
-    vstick::MeterKey key{};
-    std::memcpy(key.address, kAddress, 8);
-    std::memcpy(key.key, kKey, 16);
-    key.keyValid = true;
-    vstick::TelegramMonitor monitor({key});
+    vstick::TelegramMonitor monitor({exampleKey()});
     vdx::MeterRecord m{};
     std::memcpy(m.manufacturer, kAddress, 8);
     for (bool encrypted : {false, true}) {
         uint8_t address[11], telegram[118];
-        vdx::buildAddressFrame(m, address);
-        if (encrypted)
-            vdx::buildEncryptedTelegram(m, kKey, telegram);
-        else
-            vdx::buildPlainTelegram(m, telegram);
+        buildFrames(m, encrypted, kKey, address, telegram);
         std::vector<uint8_t> stick(address, address + 11);
         stick.insert(stick.end(), telegram, telegram + vdx::stickFrameSize(telegram));
         const std::vector<uint8_t> radio = vdx::radioFrame(address, telegram);

@@ -51,15 +51,7 @@ bool parseCount(const char* text, long* out) {
     return true;
 }
 
-void printHex(const uint8_t* data, size_t size) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string line(2 * size + 1, '\n');
-    for (size_t i = 0; i < size; ++i) {
-        line[2 * i] = kHex[data[i] >> 4];
-        line[2 * i + 1] = kHex[data[i] & 0x0F];
-    }
-    std::fwrite(line.data(), 1, line.size(), stdout);
-}
+void printHex(const uint8_t* data, size_t size) { std::printf("%s\n", vdx::hexText(data, size).c_str()); }
 
 enum class Format { Stick, Radio, RadioCrc };
 

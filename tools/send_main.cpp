@@ -48,13 +48,6 @@ int usageError(const std::string& what) {
     return 2;
 }
 
-std::string hex(const uint8_t* data, size_t n) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += {kHex[data[i] >> 4], kHex[data[i] & 15]};
-    return s;
-}
-
 // UTC, to the millisecond: 2026-12-08T09:30:00.123Z
 std::string timestamp() {
     const auto now = std::chrono::system_clock::now();
@@ -83,8 +76,8 @@ std::string describe(const vdx::SentTelegram& t, bool json) {
                       "\"type\":%u,\"access\":%u,\"counter\":%s,\"mode\":\"%s\",\"written\":%s,\"frames\":[\"%s\",",
                       timestamp().c_str(), t.meter, letters, id, a[6], a[7], access,
                       t.encrypted ? std::to_string(counter).c_str() : "null", t.encrypted ? "mode 7" : "plain",
-                      t.delivered ? "true" : "false", hex(t.addressFrame, 11).c_str());
-        return text + ("\"" + hex(f, vdx::stickFrameSize(f)) + "\"]}");
+                      t.delivered ? "true" : "false", vdx::hexText(t.addressFrame, 11).c_str());
+        return text + ("\"" + vdx::hexText(f, vdx::stickFrameSize(f)) + "\"]}");
     }
     std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s, %s", timestamp().c_str(),
                   t.meter, letters, id, a[6], a[7], access, t.encrypted ? "mode 7, counter " : "plain",
