@@ -25,11 +25,11 @@ def build(tree):
     subprocess.run(["cmake", "--preset", "release"], cwd=tree, check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", "--preset", "release"], cwd=tree, check=True, stdout=subprocess.DEVNULL)
     out = os.path.join(tree, "build", "release")
-    bench = os.path.join(out, "tools", "verdanox-bench-receive")
+    bench = os.path.join(out, "tests", "verdanox-bench-receive")
     if not os.path.exists(bench):  # an older tree: build the harness against its libraries
         fox = subprocess.run(["pkg-config", "--cflags", "--libs", "fox"], capture_output=True, text=True).stdout.split()
         subprocess.run(["g++", "-std=c++17", "-O2", "-Wno-register", "-I" + tree,
-                        os.path.join(ROOT, "tools", "bench_receive.cpp"), "-o", bench,
+                        os.path.join(ROOT, "tests", "bench", "bench_receive.cpp"), "-o", bench,
                         os.path.join(out, "app", "libverdanox_gui.a"), os.path.join(out, "libverdanox_core.a"),
                         *fox, "-lutil", "-pthread"], check=True)
     return out
@@ -62,7 +62,7 @@ def program_cpu(x, out, seconds):
 
 
 def bench(x, out, mode, seconds):
-    line = subprocess.run([os.path.join(out, "tools", "verdanox-bench-receive"), mode, str(seconds)], env=x.env,
+    line = subprocess.run([os.path.join(out, "tests", "verdanox-bench-receive"), mode, str(seconds)], env=x.env,
                           capture_output=True, text=True, timeout=seconds + 60).stdout.strip()
     return line
 
