@@ -1,0 +1,24 @@
+// The virtual stick's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vstick {
+
+struct Options {
+    std::string config = "VDXconfig.txt";
+    std::string framesPath;
+    std::string reply = "none";
+    long unplugAfter = -1;
+    long replugAfter = -1;
+    bool busy = false;
+    std::string serial = "VX00010042";
+    std::vector<std::string> command;
+};
+
+// Reads the options into `o`. False when the program should end at once,
+// with *exitCode: 0 after --help or --version, 2 on a bad option.
+bool parseOptions(int argc, char** argv, Options* o, int* exitCode);
+
+}  // namespace vstick
