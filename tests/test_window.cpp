@@ -138,3 +138,31 @@ TEST_F(Window, DestructorClosesTheLinkOnce) {
     EXPECT_EQ(linkState.comHandle, kNoHandle);
     window = new VerdanoxWindow(&app);  // for TearDown; nothing to close now
 }
+
+// Where the link has a descriptor the poll runs on its input and no 1 ms
+// timer remains. A hang-up stops the watch, the timer takes over, the status
+// line tells the trouble (also after OMS4 is chosen), and a tick that opens
+// the stick again ends it.
+TEST_F(Window, WatchedLinkHangsUpAndComesBack) {
+    fake.watchable = 0;  // any descriptor serves for the toolkit's table
+    app.removeTimeout(window, VerdanoxWindow::ID_RECEIVE_POLL);
+    send(SEL_TIMEOUT, VerdanoxWindow::ID_RECEIVE_POLL);
+    EXPECT_FALSE(app.hasTimeout(window, VerdanoxWindow::ID_RECEIVE_POLL)) << "the descriptor is watched instead";
+
+    fake.hangUpAt = 0;
+    EXPECT_EQ(send(SEL_IO_READ, VerdanoxWindow::ID_RECEIVE_POLL), 1);
+    EXPECT_TRUE(window->stickLost());
+    EXPECT_EQ(window->statusText(), kStickTroubleStatus);
+    EXPECT_TRUE(app.hasTimeout(window, VerdanoxWindow::ID_RECEIVE_POLL)) << "the timer takes over";
+    command(VerdanoxWindow::ID_OMS4);
+    EXPECT_EQ(window->statusText(), kStickTroubleStatus) << "the trouble stays shown";
+
+    fake.hangUpAt = ~0ull;
+    SerialPortInfo stick;
+    stick.instanceId = "USB\\VID_10C4&PID_0003\\VX0001";
+    stick.portName = "/dev/ttyACM0";
+    fake.ports = {stick};
+    tick();  // sending is off: the stick opened again ends the trouble
+    EXPECT_FALSE(window->stickLost());
+    EXPECT_EQ(window->statusText(), "OMS4");
+}
