@@ -450,9 +450,12 @@ TEST_F(Link, KeeperClosesReopensAndTellsTwice) {
     ASSERT_EQ(told.size(), 2u);
     EXPECT_EQ(told[1], "USB RF stick VX0002 on /dev/ttyACM1 is back: telegrams are being sent again");
 
-    keeper.hungUp();  // pulled out with sending off: back once it opens again
+    keeper.hungUp();  // pulled out with sending off; an FTDI stick comes instead
+    fake.ports.clear();
+    fake.ftdi = {{"VB0009", "FTDI stick"}};
     keeper.tickStarting();
     keeper.tickDone(false, false);
     EXPECT_EQ(told.size(), 4u);
-    EXPECT_EQ(told[3], "USB RF stick VX0002 on /dev/ttyACM1 is back");
+    EXPECT_EQ(told[3], "USB RF stick VB0009 is back");
+    EXPECT_EQ(linkState.transportKind, TransportKind::Ftdi);
 }
