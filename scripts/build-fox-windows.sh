@@ -15,7 +15,7 @@ cxxflags="-O2"
 configure_options=(--host=$host --enable-static --disable-shared --enable-release --with-opengl=no
                    --disable-jpeg --disable-png --disable-tiff --disable-zlib --disable-bz2lib --without-xft)
 
-source_version() { apt-cache showsrc fox1.6 2>/dev/null | awk '/^Version:/ {print $2; exit}'; }
+source_version() { apt-cache showsrc fox1.6 2>/dev/null | awk '/^Version:/ {print $2; exit}' || true; }
 version=$(source_version)
 if [ -z "$version" ]; then
   # the source package lists are needed only here, once per machine
