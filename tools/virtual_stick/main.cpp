@@ -32,6 +32,7 @@ namespace {
 
 struct Stick {
     vstick::Options options;
+    GPid child = 0;
     vstick::TelegramMonitor* monitor = nullptr;
     vstick::UsbStick* usb = nullptr;
     FILE* frames = nullptr;
@@ -206,6 +207,14 @@ void onProgramIoctl(Stick& s, unsigned long request) {
 // pseudo-terminal's device node), so that tests can count them from outside.
 // With --busy the first close, discovery's test-open, makes the stick take
 // the port.
+// Ctrl+C or SIGTERM: the program under test ends first (it closes the port,
+// which still needs this side to answer its ioctls), then this tool.
+gboolean onStopSignal(gpointer data) {
+    Stick& s = *static_cast<Stick*>(data);
+    if (s.child > 0) kill(s.child, SIGTERM);
+    return G_SOURCE_CONTINUE;
+}
+
 gboolean onPortEvent(gint fd, GIOCondition, gpointer data) {
     Stick& s = *static_cast<Stick*>(data);
     alignas(inotify_event) char buf[4096];
@@ -305,7 +314,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "verdanox-virtual-stick: cannot start %s: %s\n", args[0], spawnError->message);
         return 127;
     }
+    s.child = pid;
     g_child_watch_add(pid, onChildExit, &s);
+    g_unix_signal_add(SIGINT, onStopSignal, &s);
+    g_unix_signal_add(SIGTERM, onStopSignal, &s);
     g_main_loop_run(s.loop);
 
     if (s.frames != nullptr) std::fclose(s.frames);
