@@ -189,18 +189,23 @@ def telegram_gaps(s):
     return [round(b - a, 2) for a, b in zip(times, times[1:])]
 
 
+def about_box_within(s, w, seconds, what):
+    """Ctrl+A must open the about box within `seconds`; the box is closed again."""
+    t0 = time.time()
+    s.key(w, "ctrl+a")
+    box = s.find_window("About Verdanox", 5)
+    check(what, box is not None and time.time() - t0 < seconds, time.time() - t0)
+    if box:
+        s.key(box, "Escape")
+
+
 def slow_stick(x):
     # after every telegram the stick announces 4000 bytes and trickles them in
     s, w = start(x, ["--reply", "slow"])
     s.click(w, *START)
     s.wait_for(MODE7_OK, 1, timeout=7)
     time.sleep(1)  # the trickle is under way
-    t0 = time.time()
-    s.key(w, "ctrl+a")
-    box = s.find_window("About Verdanox", 5)
-    check("slow stick: the about box opens within 1 s", box is not None and time.time() - t0 < 1.0, time.time() - t0)
-    if box:
-        s.key(box, "Escape")
+    about_box_within(s, w, 1.0, "slow stick: the about box opens within 1 s")
     s.wait_for(MODE7_OK, 3, timeout=12)
     gaps = telegram_gaps(s)
     check("slow stick: telegrams stay 5 s apart", gaps and all(4.9 <= g <= 5.3 for g in gaps), gaps)
@@ -224,13 +229,7 @@ def misbehaving_stick(x):
     s.click(w, *START)
     check("answers of garbage and 600-byte frames are drained while sending",
           s.wait_for(MODE7_OK, 2, timeout=13), s.output())
-    t0 = time.time()
-    s.key(w, "ctrl+a")
-    box = s.find_window("About Verdanox", 5)
-    check("responsive under garbage: a key is handled within a second", box is not None and time.time() - t0 < 1.5,
-          time.time() - t0)
-    if box:
-        s.key(box, "Escape")
+    about_box_within(s, w, 1.5, "responsive under garbage: a key is handled within a second")
 
     s.wait_for("stick pulled out", 1, timeout=12)
     gaps = telegram_gaps(s)
@@ -240,12 +239,7 @@ def misbehaving_stick(x):
           s.wait_for("^verdanox: USB RF stick not responding: telegrams are not being sent$", 1, timeout=2), s.output())
     status = status_text(s, w)
     check("stick pulled out: the status line shows the trouble", "not responding" in status, status)
-    t0 = time.time()
-    s.key(w, "ctrl+a")
-    box = s.find_window("About Verdanox", 5)
-    check("responsive after the stick vanished", box is not None and time.time() - t0 < 2, time.time() - t0)
-    if box:
-        s.key(box, "Escape")
+    about_box_within(s, w, 2, "responsive after the stick vanished")
     time.sleep(5)  # a tick while the stick is out
     check("stick pulled out: counts stop rising", [s.field_text(w, *COUNT(i)) for i in (2, 3)] == ["1", "0"])
 
