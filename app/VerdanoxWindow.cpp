@@ -4,18 +4,23 @@
 #include <string>
 #include <type_traits>
 
-#include "config/config.h"
 #include "app/images.h"
+#include "config/config.h"
 #include "link/link.h"
+#include "session/configuration.h"
+#include "session/startup.h"
 #include "telegram/send_cycle.h"
 
 namespace vdx {
+
+const char kStickTroubleStatus[] = "USB RF stick not responding: not sending";
+const char kNoConfigurationStatus[] = "No VDXconfig.txt: all meters are zero";
 
 static_assert(FXMainWindow::ID_LAST == 60, "message identifiers are numbered from 60");
 static_assert(VerdanoxWindow::ID_RECEIVE_POLL == 67 && VerdanoxWindow::ID_SEND_TIMER == 68, "timer identifiers");
 
 namespace {
-constexpr FXuint kReceivePollMs = 1;
+constexpr FXuint kReceivePollMs = SendLoop::kReceivePollMs;
 constexpr FXuint kFirstReceivePollMs = 1000;
 constexpr FXuint kSendPeriodMs = 5000;
 
@@ -40,6 +45,7 @@ FXDEFMAP(VerdanoxWindow) VerdanoxWindowMap[] = {
     // where the link offers a descriptor, the poll runs when it has input
     FXMAPFUNC(SEL_IO_READ, VerdanoxWindow::ID_RECEIVE_POLL, VerdanoxWindow::onReceivePoll),
     FXMAPFUNC(SEL_TIMEOUT, VerdanoxWindow::ID_SEND_TIMER, VerdanoxWindow::onSendTimer),
+    FXMAPFUNC(SEL_UPDATE, VerdanoxWindow::ID_STATUS, VerdanoxWindow::onUpdStatus),
     // no widget sends these two; they are handled as nothing
     FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_RESERVED_63, VerdanoxWindow::onCmdReserved),
     FXMAPFUNC(SEL_COMMAND, VerdanoxWindow::ID_RESERVED_64, VerdanoxWindow::onCmdReserved),
@@ -61,6 +67,8 @@ VerdanoxWindow::VerdanoxWindow(FXApp* app)
     statusBar = new FXStatusBar(this, LAYOUT_SIDE_BOTTOM | LAYOUT_FILL_X | STATUSBAR_WITH_DRAGCORNER, 0, 0, 0, 0, 3, 3,
                                 2, 2, 4, 0);
     statusLine = statusBar->getStatusLine();
+    statusLine->setTarget(this);
+    statusLine->setSelector(ID_STATUS);
     contents =
         new FXHorizontalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y | PACK_UNIFORM_WIDTH, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4);
     panel = new FXVerticalFrame(contents, FRAME_RAISED | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 4, 4,
@@ -71,8 +79,8 @@ VerdanoxWindow::VerdanoxWindow(FXApp* app)
     new FXLabel(matrix, "meter #: ", nullptr, 0, 0, 0, 0, 0, 2, 2, 2, 2);
     new FXLabel(matrix, "number of SND_NR", nullptr, 0, 0, 0, 0, 0, 2, 2, 2, 2);
     const FXuint fieldOptions = TEXTFIELD_LIMITED | FRAME_SUNKEN | FRAME_THICK;
+    loadMeterAddresses();
     for (int i = 0; i < kMeterCount; ++i) {
-        loadMeterAddress(i);
         meterFields[i] = new FXTextField(matrix, 16, nullptr, 0, fieldOptions, 0, 0, 0, 0, 2, 2, 2, 2);
         meterFields[i]->setText(configLines[i], FALSE);
         meterFields[i]->setEditable(FALSE);
@@ -93,7 +101,6 @@ VerdanoxWindow::VerdanoxWindow(FXApp* app)
 
     settingsMenu = new FXMenuPane(this);
     oms4Item = new FXMenuRadio(settingsMenu, "OMS4", this, ID_OMS4);
-    statusLine->setNormalText("OMS4");
     oms4Item->setCheck(TRUE);
     new FXMenuSeparator(settingsMenu);
     encryptionItem = new FXMenuCheck(settingsMenu, "Encryption on", this, ID_ENCRYPTION);
@@ -105,9 +112,16 @@ VerdanoxWindow::VerdanoxWindow(FXApp* app)
     encryptionOn = 1;
     sendingEnabled = false;
     currentMeter = 0;
-    watchTheStick();
+    // a stick that stops taking telegrams: stderr gets one line when that
+    // starts and one when it ends (the status line follows by itself)
+    loop.beforeClose = [this] {
+        stopWatching();
+        getApp()->addTimeout(this, ID_RECEIVE_POLL, kReceivePollMs);
+    };
+    loop.troubleStarted = loop.troubleEnded = [](const std::string& line) { tell("verdanox", line); };
     app->addTimeout(this, ID_RECEIVE_POLL, kFirstReceivePollMs);
     app->addTimeout(this, ID_SEND_TIMER, kSendPeriodMs);
+    handle(this, FXSEL(SEL_UPDATE, ID_STATUS), nullptr);
 }
 
 VerdanoxWindow::~VerdanoxWindow() {
@@ -131,23 +145,6 @@ void VerdanoxWindow::create() {
 
 void VerdanoxWindow::showCount(int meter, const char* text) { countFields[meter]->setText(text, FALSE); }
 
-// A stick that stops taking telegrams: the status line says so until they go
-// out again, and stderr gets one line when that starts and one when it ends.
-void VerdanoxWindow::watchTheStick() {
-    keeper.beforeClose = [this] {
-        stopWatching();
-        getApp()->addTimeout(this, ID_RECEIVE_POLL, kReceivePollMs);
-    };
-    keeper.troubleStarted = [this](const std::string& line) {
-        statusLine->setNormalText(kStickTroubleStatus);
-        std::fprintf(stderr, "verdanox: %s\n", line.c_str());
-    };
-    keeper.troubleEnded = [this](const std::string& line) {
-        statusLine->setNormalText("OMS4");
-        std::fprintf(stderr, "verdanox: %s\n", line.c_str());
-    };
-}
-
 long VerdanoxWindow::onCmdStart(FXObject*, FXSelector, void*) {
     startSending([this](int meter, const char* text) { showCount(meter, text); });
     return 1;
@@ -159,8 +156,16 @@ long VerdanoxWindow::onCmdStop(FXObject*, FXSelector, void*) {
 }
 
 long VerdanoxWindow::onCmdOMS4(FXObject*, FXSelector, void*) {
-    statusLine->setNormalText(keeper.lost() ? kStickTroubleStatus : "OMS4");  // the trouble stays shown
     oms4Item->setCheck(TRUE);
+    return 1;
+}
+
+// The status line follows the program's state: stick trouble first, then a
+// configuration that could not be read, else the profile.
+long VerdanoxWindow::onUpdStatus(FXObject*, FXSelector, void*) {
+    statusLine->setNormalText(loop.lost()            ? kStickTroubleStatus
+                              : configurationMissing ? kNoConfigurationStatus
+                                                     : "OMS4");
     return 1;
 }
 
@@ -180,13 +185,13 @@ long VerdanoxWindow::onReceivePoll(FXObject*, FXSelector, void*) {
     // a device that went away stays readable for ever: the keeper stops the
     // watch, closes the link and lets the timer take over until a send tick
     // opens the stick again
-    if (receivePoll() == ReceiveResult::HungUp) keeper.hungUp();
+    loop.receive();
     armReceivePoll();
     return 1;
 }
 
 void VerdanoxWindow::armReceivePoll() {
-    const LinkHandle handle = linkWatchHandle();
+    const LinkHandle handle = loop.watchHandle();
     if (handle == kNoHandle) {
         stopWatching();
         getApp()->addTimeout(this, ID_RECEIVE_POLL, kReceivePollMs);
@@ -205,11 +210,7 @@ void VerdanoxWindow::stopWatching() {
 }
 
 long VerdanoxWindow::onSendTimer(FXObject*, FXSelector, void*) {
-    keeper.tickStarting();
-    const bool sending = sendingEnabled;
-    const bool delivered = sendTick(encryptionOn != 0, keyTable, writeFrame,
-                                    [this](int meter, const char* text) { showCount(meter, text); });
-    keeper.tickDone(sending, delivered);
+    loop.tick(encryptionOn != 0, [this](int meter, const char* text) { showCount(meter, text); });
     armReceivePoll();  // a stick opened again is watched at once
     getApp()->addTimeout(this, ID_SEND_TIMER, kSendPeriodMs);
     return 1;

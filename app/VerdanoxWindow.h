@@ -5,10 +5,15 @@
 
 #include <fx.h>
 
-#include "link/keeper.h"
 #include "link/platform.h"
+#include "session/send_loop.h"
 
 namespace vdx {
+
+// The status line's text while telegrams cannot be sent, and while the
+// configuration could not be read; both fit the window's width.
+extern const char kStickTroubleStatus[];
+extern const char kNoConfigurationStatus[];
 
 class VerdanoxWindow : public FXMainWindow {
     FXDECLARE(VerdanoxWindow)
@@ -29,7 +34,8 @@ protected:
     FXTextField* countFields[10] = {};
     FXuchar encryptionOn = 0;
     LinkHandle watchedHandle = kNoHandle;  // the link descriptor the toolkit watches
-    LinkKeeper keeper;                     // notices a lost stick and finds it again
+    SendLoop loop;                         // the send ticks, the drain, a lost stick
+    bool configurationMissing = false;
 
     // For the toolkit's class factory only.
     VerdanoxWindow() {}
@@ -45,6 +51,7 @@ public:
         ID_ENCRYPTION,
         ID_RECEIVE_POLL,
         ID_SEND_TIMER,
+        ID_STATUS,
         ID_LAST
     };
 
@@ -60,6 +67,11 @@ public:
     long onReceivePoll(FXObject*, FXSelector, void*);
     long onSendTimer(FXObject*, FXSelector, void*);
     long onCmdReserved(FXObject*, FXSelector, void*);
+    long onUpdStatus(FXObject*, FXSelector, void*);
+
+    // The configuration could not be read: the status line says so while
+    // the stick is fine.
+    void setConfigurationMissing(bool missing) { configurationMissing = missing; }
 
     // The two error boxes of start-up; each returns when it is closed.
     void showStickNotFound();
@@ -69,8 +81,12 @@ public:
     FXString meterText(int meter) const { return meterFields[meter]->getText(); }
     FXString countText(int meter) const { return countFields[meter]->getText(); }
     bool encryptionEnabled() const { return encryptionOn != 0; }
-    FXString statusText() const { return statusLine->getNormalText(); }
-    bool stickLost() const { return keeper.lost(); }
+    // What the status line shows after the toolkit's next update pass.
+    FXString statusText() {
+        statusLine->handle(this, FXSEL(SEL_UPDATE, 0), nullptr);
+        return statusLine->getNormalText();
+    }
+    bool stickLost() const { return loop.lost(); }
 
 private:
     void showCount(int meter, const char* text);
@@ -78,7 +94,6 @@ private:
     // descriptor where it has one, else the 1 ms timer.
     void armReceivePoll();
     void stopWatching();
-    void watchTheStick();
 };
 
 }  // namespace vdx

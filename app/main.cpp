@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/VerdanoxWindow.h"
-#include "config/config.h"
 #include "link/link.h"
+#include "session/configuration.h"
 #include "session/startup.h"
 
 namespace {
@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
     if (vdx::hasOption(argc, argv, "--version")) return std::printf("verdanox %s\n", vdx::kVersion), 0;
     if (vdx::hasOption(argc, argv, "--help")) return std::fputs(kHelp, stdout), 0;
     std::string problem;
-    if (!vdx::readConfigFile(&problem)) tell(problem + " (all meter addresses and keys are zero)");
-    vdx::loadKeyTable();
+    const bool configured = vdx::loadConfiguration(nullptr, &problem);
+    if (!configured) tell(problem);
 
     int status = 0;
     {
@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
         app.init(argc, argv);
         const int found = vdx::findStick();
         vdx::VerdanoxWindow* window = new vdx::VerdanoxWindow(&app);
+        window->setConfigurationMissing(!configured);
         app.create();
         if (found == 0) {
             tell(vdx::explainStickNotFound());

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "telegram/meter.h"
 
 // Not every C runtime has these; where one is missing its effect is not needed.
 #ifndef O_NONBLOCK
@@ -144,8 +143,6 @@ bool readConfigFile(std::string* problem) { return readConfigFileFrom(kConfigFil
 void loadKeyTable() {
     for (int k = 0; k < kKeyCount; ++k) hexToBytes(configLines[10 + k], keyTable[k], kKeySize);
 }
-
-void loadMeterAddress(int meter) { hexToBytes(configLines[meter], meterTable[meter].manufacturer, kAddressSize); }
 
 void resetConfig() {
     std::memset(configLines, 0, sizeof configLines);

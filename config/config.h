@@ -37,9 +37,6 @@ bool readConfigFileFrom(const char* path, std::string* problem = nullptr);
 // keyTable[k] = hexToBytes(line 11 + k), for k = 0..9.
 void loadKeyTable();
 
-// meterTable[meter]'s eight address bytes = hexToBytes(line meter + 1).
-void loadMeterAddress(int meter);
-
 // Empties configLines and zeroes keyTable (the state before start-up).
 void resetConfig();
 

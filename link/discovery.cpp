@@ -12,6 +12,10 @@ namespace vdx {
 namespace {
 
 DiscoveryReport report;
+// The serial number of the stick that discovery takes over any other match
+// (the stick that was lost), and whether it was seen.
+std::string preferred;
+bool preferredSeen = false;
 
 constexpr size_t kWorkBufferSize = 255;  // instance id, serial, port name, description
 constexpr size_t kCdcPrefixLength = 22;
@@ -33,6 +37,8 @@ bool isFtdiStickSerial(const char* serial) {
 }
 
 void recordCdcStick(const std::string& serial, const std::string& description, const std::string& port) {
+    if (preferredSeen) return;  // the preferred stick stays chosen
+    preferredSeen = !preferred.empty() && serial == preferred;
     linkState.stickFound = 1;
     copyField(linkState.stickId, sizeof linkState.stickId, serial.c_str());
     copyField(linkState.stickType, sizeof linkState.stickType, description.c_str());
@@ -81,6 +87,7 @@ void examinePort(LinkPlatform& platform, const SerialPortInfo& member) {
 
 int findCdcPort() {
     report.ports.clear();
+    preferredSeen = false;
     LinkPlatform& platform = linkPlatform();
     if (!platform.findPortsClass()) {
         linkTraceLine("Could not find the PORTS class GUID.");
@@ -97,10 +104,12 @@ int findCdcPort() {
     return linkState.stickFound == 1 ? 1 : 0;
 }
 
-int findStick() {
-    report.ftdiSerials.clear();
-    if (findCdcPort() == 1) return 1;
+namespace {
 
+// The FTDI devices: the last one with a stick's serial prefix, or the
+// preferred one. With `onlyPreferred` (a CDC stick is recorded already) only
+// the preferred device replaces it. 1 when a device was recorded.
+int findFtdiStick(bool onlyPreferred) {
     LinkPlatform& platform = linkPlatform();
     uint32_t count = 0;
     if (platform.ftdiCreateDeviceInfoList(&count) == 0)
@@ -122,15 +131,29 @@ int findStick() {
         linkTrace("Serial: %s\n", entry.serialNumber);
         linkTrace("Description: %s\n", entry.description);
         report.ftdiSerials.emplace_back(entry.serialNumber);
-        if (isFtdiStickSerial(entry.serialNumber)) chosen = static_cast<int>(i);
+        if (!isFtdiStickSerial(entry.serialNumber) || preferredSeen) continue;
+        preferredSeen = !preferred.empty() && preferred == entry.serialNumber;
+        if (preferredSeen || !onlyPreferred) chosen = static_cast<int>(i);
     }
     if (chosen < 0) return 0;
 
     linkState.stickFound = 1;
     copyField(linkState.stickId, sizeof linkState.stickId, list[chosen].serialNumber);
     copyField(linkState.stickType, sizeof linkState.stickType, list[chosen].description);
+    linkState.portName[0] = '\0';
     linkState.transportKind = TransportKind::Ftdi;
     return 1;
+}
+
+}  // namespace
+
+int findStick(const char* preferredSerial) {
+    report.ftdiSerials.clear();
+    preferred = preferredSerial != nullptr ? preferredSerial : "";
+    const int cdc = findCdcPort();
+    const int found = (cdc == 1 && (preferred.empty() || preferredSeen)) || findFtdiStick(cdc == 1) == 1 || cdc == 1;
+    preferred.clear();
+    return found ? 1 : 0;
 }
 
 const DiscoveryReport& lastDiscovery() { return report; }

@@ -1,10 +1,10 @@
 #include "link/keeper.h"
 
 #include "link/link.h"
+#include "link/stick_transport.h"
 
 namespace vdx {
 
-const char kStickTroubleStatus[] = "USB RF stick not responding: not sending";
 const char kStickTroubleText[] = "USB RF stick not responding: telegrams are not being sent";
 
 void LinkKeeper::tickStarting() {
@@ -17,8 +17,7 @@ void LinkKeeper::tickDone(bool sent, bool delivered) {
     // stick could be opened again
     if (!lost_ || !linkIsOpen()) return;
     lost_ = false;
-    std::string line = std::string("USB RF stick ") + getStickId();
-    if (linkState.transportKind == TransportKind::ComPort) line += std::string(" on ") + linkState.portName;
+    std::string line = std::string("USB RF stick ") + getStickId() + activeTransport()->place();
     line += sent ? " is back: telegrams are being sent again" : " is back";
     if (troubleEnded) troubleEnded(line);
 }

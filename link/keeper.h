@@ -11,9 +11,7 @@
 
 namespace vdx {
 
-// The status line's text while telegrams cannot be sent (it fits the
-// window's width), and the longer line that tells the same on stderr.
-extern const char kStickTroubleStatus[];
+// The line that tells the user on stderr that telegrams cannot be sent.
 extern const char kStickTroubleText[];
 
 class LinkKeeper {

@@ -36,7 +36,10 @@ extern const StickPrefixes kStickPrefixes;
 // USB identity of the CDC stick as Windows writes its instance identifier.
 extern const char kCdcInstancePrefix[];  // "USB\VID_10C4&PID_0003\"
 
-int findStick();
+// Finds the stick: a CDC stick first, then FTDI devices, the last match
+// winning in each search. A stick whose serial number is `preferredSerial`
+// wins over every other match (a lost stick that is back).
+int findStick(const char* preferredSerial = nullptr);
 int findCdcPort();
 const char* getStickId();
 const char* getStickType();
@@ -93,9 +96,8 @@ enum class ReceiveResult {
     HungUp,   // the link's device went away (the stick was pulled out)
 };
 
-// Steps 1 to 4 of the receive poll: takes at most one stick frame off the
-// link and drops it. A header that is not yet complete is waited for like
-// the rest of its frame. The caller arranges the next run.
+// The receive poll: takes at most one stick frame off the link and drops it. A header that is not yet complete is
+// waited for like the rest of its frame. The caller arranges the next run.
 ReceiveResult receivePoll();
 
 // The one bound on waiting for announced bytes: a run of the receive poll,

@@ -104,10 +104,18 @@ public:
     virtual LinkHandle watchableHandle(LinkHandle h) = 0;
     // The operating system's text for the error of the last failed call.
     virtual std::string lastErrorText() = 0;
+    // What the backend knows about the last failed FTDI call beyond its
+    // D2XX status (empty where the library tells nothing more).
+    virtual std::string ftdiErrorDetail() { return ""; }
 
     // A monotonic clock in milliseconds, for bounded waits.
     virtual uint64_t monotonicMs() = 0;
+    // Sleeps `ms` milliseconds on that clock (a signal may end it early).
+    virtual void sleepMs(uint32_t ms) = 0;
 };
+
+// The D2XX name of an FTDI status ("FT_DEVICE_NOT_FOUND"), for the user.
+std::string ftdiStatusName(int status);
 
 // The backend the build chose for this system.
 LinkPlatform& linkPlatformDefault();

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "link/link.h"
+#include "link/stick_transport.h"
 #include "link/trace.h"
 
 namespace vdx {
@@ -23,7 +24,10 @@ LinkQuiet::~LinkQuiet() { quiet = wasQuiet_; }
 LinkPlatform& linkPlatform() { return installed != nullptr ? *installed : linkPlatformDefault(); }
 void setLinkPlatform(LinkPlatform* p) { installed = p; }
 
-void resetLinkState() { linkState = LinkState(); }
+void resetLinkState() {
+    linkState = LinkState();
+    for (TransportKind kind : {TransportKind::Ftdi, TransportKind::ComPort}) transportOf(kind)->resyncPending = false;
+}
 
 const char* getStickId() { return linkState.stickId; }
 const char* getStickType() { return linkState.stickType; }

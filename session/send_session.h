@@ -1,13 +1,13 @@
 // A sending session without a window, for verdanox-send: the discovery,
-// link, send cycle and frames of the window program, with the stick drained
-// between ticks and a lost stick found again, as the window does.
+// link, send loop and frames of the window program, woken by a blocking
+// wait on the platform clock instead of a toolkit's timers.
 #pragma once
 
 #include <csignal>
 #include <functional>
 #include <string>
 
-#include "link/keeper.h"
+#include "session/send_loop.h"
 #include "telegram/send_cycle.h"
 
 namespace vdx {
@@ -38,9 +38,7 @@ public:
     unsigned lost() const { return lost_; }
 
 private:
-    void drainUntil(double deadlineSeconds, const volatile std::sig_atomic_t& stop);
-
-    LinkKeeper keeper_;
+    SendLoop loop_;
     unsigned delivered_ = 0, lost_ = 0;
 };
 

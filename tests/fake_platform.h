@@ -25,6 +25,7 @@ public:
     uint64_t hangUpAt = ~0ull;                               // from this time on the device is gone
     uint32_t queueLie = 0;                                   // added to every queue count reported
     uint32_t readLimit = ~0u;                                // a read delivers at most this many bytes
+    uint64_t readCost = 0;                                   // fake milliseconds each read takes
     bool readsFail = false;
     uint32_t failPattern = 0;  // read i fails when bit i % 32 is set
     vdx::LinkHandle watchable = vdx::kNoHandle;
@@ -41,7 +42,7 @@ public:
     vdx::PortSettings appliedSettings;
     vdx::PortTimeouts appliedTimeouts{};
     std::string openedSerial;
-    int closes = 0, purges = 0;
+    int closes = 0, purges = 0, sleeps = 0;
     uint64_t clock = 0;
 
     bool findPortsClass() override { return log("findPortsClass"), portsClass; }
@@ -142,6 +143,10 @@ public:
     vdx::LinkHandle watchableHandle(vdx::LinkHandle) override { return watchable; }
     std::string lastErrorText() override { return "fake error"; }
     uint64_t monotonicMs() override { return clock; }
+    void sleepMs(uint32_t ms) override {
+        ++sleeps;
+        clock += ms;
+    }
 
     size_t count(const std::string& prefix) const {
         return static_cast<size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& c) {
@@ -176,6 +181,7 @@ private:
     bool take(uint8_t* b, uint32_t n, uint32_t* got) {
         const bool failing = (failPattern >> (readSizes.size() % 32)) & 1;
         readSizes.push_back(n);
+        clock += readCost;
         *got = 0;
         if (readsFail || failing || gone()) return false;
         *got = std::min<uint32_t>({n, readLimit, static_cast<uint32_t>(rx.size())});

@@ -254,6 +254,8 @@ TEST_F(Link, FramesAreWrittenWhole) {
         EXPECT_EQ(fake.written.back().size(), static_cast<size_t>(n + 3));
     }
     linkState.transportKind = TransportKind::Ftdi;
+    EXPECT_EQ(writeFrame(frame), 0) << "no FTDI handle: nothing reaches the driver";
+    linkState.ftdiHandle = 9;
     EXPECT_EQ(writeFrame(frame), 1);
     EXPECT_EQ(fake.written.back().size(), 118u);
 
@@ -355,6 +357,42 @@ TEST_F(Link, ReceivePollWaitsOnceAndResynchronises) {
         fake.queueLie = 0;
     }
     EXPECT_GT(fake.purges, 0) << "a COM port is purged";
+}
+
+// A device that hands out a byte per read (each read taking 1 ms) cannot
+// hold a run of the poll past its bound, whether the frame is queued whole
+// or trickles in so that every query finds a byte; the runs after a drop
+// resynchronise, and the next frame is read from its header.
+TEST_F(Link, ReceivePollBoundHoldsOnEveryPass) {
+    for (TransportKind kind : {TransportKind::ComPort, TransportKind::Ftdi}) {
+        for (bool trickle : {false, true}) {
+            useComPort();
+            linkState.transportKind = kind;
+            linkState.ftdiHandle = 9;
+            fake.clock = 0;
+            fake.readCost = 1;
+            fake.readLimit = 1;
+            fake.rx = {0x81, 0xFF, 0xFF};  // announces 65535 bytes
+            if (trickle)
+                for (uint64_t t = 1; t <= 3000; ++t) fake.arrivals.insert({t, {0xA5}});
+            else
+                fake.rx.resize(3 + 65535, 0xA5);
+            uint64_t longest = 0;
+            int runs = 0;
+            for (ReceiveResult r = ReceiveResult::Dropped; r == ReceiveResult::Dropped && runs < 2000; ++runs) {
+                const uint64_t start = fake.clock;
+                r = receivePoll();
+                longest = std::max(longest, fake.clock - start);
+                if (r == ReceiveResult::Dropped && fake.clock >= 3000) fake.arrivals.clear();
+            }
+            EXPECT_LE(longest, kReadWaitBoundMs + 1) << "trickle " << trickle;
+            EXPECT_TRUE(fake.rx.empty());
+            fake.readLimit = ~0u;
+            fake.rx = {0x80, 0x01, 0x00, 0x00};
+            EXPECT_EQ(receivePoll(), ReceiveResult::Frame) << "the next frame from its header";
+            fake.readCost = 0;
+        }
+    }
 }
 
 TEST_F(Link, ReceivePollSeesHangUpAndFailures) {

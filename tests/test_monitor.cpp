@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "config/config.h"
+#include "session/configuration.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
 #include "tools/virtual_stick/monitor.h"
@@ -94,11 +95,9 @@ TEST(Monitor, ChecksKeysAsWrittenInTheFile) {
     EXPECT_NE(problems[0].find("line 12: not 32 hexadecimal digits"), std::string::npos) << problems[0];
 
     // the program's own reader and builders, for meters 0, 1 and 9
-    ASSERT_TRUE(vdx::readConfigFileFrom(path.c_str()));
-    vdx::loadKeyTable();
+    ASSERT_TRUE(vdx::loadConfiguration(path.c_str(), nullptr));
     vstick::TelegramMonitor monitor(keys);
     for (int meter : {0, 9, 1}) {
-        vdx::loadMeterAddress(meter);
         const auto lines = send(monitor, vdx::meterTable[meter], true, -1, vdx::keyTable[meter]);
         ASSERT_EQ(lines.size(), 1u);
         const bool ok = lines[0].find("MAC ok") != std::string::npos;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "session/configuration.h"
 #include "session/startup.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
@@ -125,13 +126,10 @@ int main(int argc, char** argv) {
     // as the program: without the default file every address and key is
     // zero; a file named on the command line must be readable
     std::string problem;
-    if (!vdx::readConfigFileFrom(config != nullptr ? config : vdx::kConfigFileName, &problem)) {
-        std::fprintf(stderr, "verdanox-frames: %s%s\n", problem.c_str(),
-                     config != nullptr ? "" : " (all meter addresses and keys are zero)");
+    if (!vdx::loadConfiguration(config, &problem)) {
+        vdx::tell("verdanox-frames", problem);
         if (config != nullptr) return 1;
     }
-    vdx::loadKeyTable();
-    for (int m = 0; m < vdx::kMeterCount; ++m) vdx::loadMeterAddress(m);
 
     const auto noDisplay = [](int, const char*) {};
     vdx::startSending(noDisplay);

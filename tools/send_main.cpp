@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "session/configuration.h"
 #include "session/send_session.h"
 #include "session/startup.h"
 #include "telegram/frames.h"
@@ -86,8 +87,8 @@ std::string describe(const vdx::SentTelegram& t, bool json) {
 }
 
 struct Options {
-    const char* config = vdx::kConfigFileName;
-    bool configGiven = false, json = false, quiet = false;
+    const char* config = nullptr;  // VDXconfig.txt here
+    bool json = false, quiet = false;
     vdx::SendPlan plan;
 };
 
@@ -108,7 +109,6 @@ int parse(int argc, char** argv, Options* o) {
         switch (c) {
             case 'c':
                 o->config = optarg;
-                o->configGiven = true;
                 break;
             case 'i':
                 o->plan.intervalSeconds = std::strtod(optarg, &end);
@@ -156,11 +156,10 @@ int main(int argc, char** argv) {
     if (const int status = parse(argc, argv, &options)) return status < 0 ? 0 : status;
 
     std::string problem;
-    if (!vdx::readConfigFileFrom(options.config, &problem)) {
-        vdx::tell(kProgram, problem + (options.configGiven ? "" : " (all meter addresses and keys are zero)"));
-        if (options.configGiven) return 1;
+    if (!vdx::loadConfiguration(options.config, &problem)) {
+        vdx::tell(kProgram, problem);
+        if (options.config != nullptr) return 1;
     }
-    vdx::loadKeyTable();
 
     vdx::SendSession session;
     std::string why;

@@ -21,6 +21,7 @@ namespace {
 constexpr int kFtOk = 0;
 constexpr int kFtInvalidHandle = 1;
 constexpr int kFtDeviceNotFound = 2;
+constexpr int kFtDeviceNotOpened = 3;
 constexpr int kFtIoError = 4;
 constexpr int kFtInvalidParameter = 6;
 
@@ -163,22 +164,22 @@ PortOpenResult LinuxPlatform::openPort(const std::string& portName, LinkHandle* 
     *handle = kNoHandle;
     const int f = open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (f < 0) {
-        lastErrno_ = errno;
-        if (errno == EBUSY) return PortOpenResult::Busy;  // another program's exclusive mode
-        return errno == ENOENT || errno == ENODEV || errno == ENXIO ? PortOpenResult::NotFound : PortOpenResult::Error;
+        const int error = fail(errno);
+        if (error == EBUSY) return PortOpenResult::Busy;  // another program's exclusive mode
+        return error == ENOENT || error == ENODEV || error == ENXIO ? PortOpenResult::NotFound : PortOpenResult::Error;
     }
     // exclusive: a port that another program holds is busy
     if (flock(f, LOCK_EX | LOCK_NB) != 0) {
-        lastErrno_ = errno;
+        const int error = fail(errno);
         close(f);
-        return lastErrno_ == EWOULDBLOCK ? PortOpenResult::Busy : PortOpenResult::Error;
+        return error == EWOULDBLOCK ? PortOpenResult::Busy : PortOpenResult::Error;
     }
     // TIOCEXCL also keeps out programs that do not lock. A tty that is
     // exclusive already belongs to another program (root may open it anyway):
     // busy, and its mode is left alone.
     int exclusive = 0;
     if (ioctl(f, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        lastErrno_ = EBUSY;
+        fail(EBUSY);
         close(f);
         return PortOpenResult::Busy;
     }
@@ -189,7 +190,7 @@ PortOpenResult LinuxPlatform::openPort(const std::string& portName, LinkHandle* 
 
 bool LinuxPlatform::getPortSettings(LinkHandle h, PortSettings* s) {
     termios t;
-    if (tcgetattr(fd(h), &t) != 0) return false;
+    if (tcgetattr(fd(h), &t) != 0) return fail(errno), false;
     s->native.assign(reinterpret_cast<const uint8_t*>(&t), reinterpret_cast<const uint8_t*>(&t) + sizeof t);
     const speed_t speed = cfgetospeed(&t);
     s->baudRate = 0;
@@ -216,11 +217,14 @@ bool LinuxPlatform::getPortSettings(LinkHandle h, PortSettings* s) {
 
 bool LinuxPlatform::setPortSettings(LinkHandle h, const PortSettings& s) {
     termios t;
-    return nativeTermios(h, s, &t) && applyLine(h, t, s.baudRate, s.byteSize, s.parity, s.stopBits);
+    errno = 0;
+    if (nativeTermios(h, s, &t) && applyLine(h, t, s.baudRate, s.byteSize, s.parity, s.stopBits)) return true;
+    fail(errno != 0 ? errno : EINVAL);  // a setting the tty cannot take
+    return false;
 }
 
 bool LinuxPlatform::setPortTimeouts(LinkHandle h, const PortTimeouts& timeouts) {
-    if (fcntl(fd(h), F_GETFD) < 0) return false;
+    if (fcntl(fd(h), F_GETFD) < 0) return fail(errno), false;
     timeouts_[h] = timeouts;
     return true;
 }
@@ -230,7 +234,7 @@ bool LinuxPlatform::setPortQueues(LinkHandle h, uint32_t, uint32_t) { return fcn
 
 bool LinuxPlatform::portBytesWaiting(LinkHandle h, uint32_t* count) {
     int n = 0;
-    if (ioctl(fd(h), FIONREAD, &n) != 0 || n < 0) return false;
+    if (ioctl(fd(h), FIONREAD, &n) != 0 || n < 0) return fail(errno), false;
     *count = static_cast<uint32_t>(n);
     return true;
 }
@@ -239,16 +243,20 @@ bool LinuxPlatform::portRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t
     *got = 0;
     if (n == 0) return true;
     const ssize_t r = read(fd(h), buffer, n);
+    if (r < 0 && errno != EAGAIN) fail(errno);
     if (r < 0) return errno == EAGAIN;
     *got = static_cast<uint32_t>(r);
     return true;
 }
 
+// Writes within the port's write time-out; an FTDI device, which has none
+// set, takes the same 10 ms per byte plus 50 ms.
 bool LinuxPlatform::portWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) {
     const auto t = timeouts_.find(h);
     const PortTimeouts limits = t != timeouts_.end() ? t->second : PortTimeouts{0xFFFFFFFFu, 0, 0, 10, 50};
     return transferWithin(fd(h), const_cast<uint8_t*>(buffer), n, written, true,
-                          uint64_t(limits.writeMultiplier) * n + limits.writeConstant);
+                          uint64_t(limits.writeMultiplier) * n + limits.writeConstant) ||
+           (fail(errno), false);
 }
 
 void LinuxPlatform::portClose(LinkHandle h) {
@@ -266,7 +274,7 @@ void LinuxPlatform::portClose(LinkHandle h) {
 
 WaitResult LinuxPlatform::portWaitInput(LinkHandle h, uint32_t timeoutMs) { return waitFor(fd(h), POLLIN, timeoutMs); }
 
-bool LinuxPlatform::portPurgeInput(LinkHandle h) { return tcflush(fd(h), TCIFLUSH) == 0; }
+bool LinuxPlatform::portPurgeInput(LinkHandle h) { return tcflush(fd(h), TCIFLUSH) == 0 || (fail(errno), false); }
 
 std::vector<UsbTty> LinuxPlatform::ftdiDevices() {
     std::vector<UsbTty> all = scanUsbTtys(sysRoot_), ftdi;
@@ -301,8 +309,11 @@ int LinuxPlatform::ftdiOpenBySerial(const char* serial, LinkHandle* handle) {
     std::string chosen;
     for (const UsbTty& tty : ftdiDevices())
         if (tty.serial.substr(0, kFtdiSerialChars) == serial) chosen = tty.name;
-    if (chosen.empty()) return kFtDeviceNotFound;
-    return openPort(devRoot_ + "/" + chosen, handle) == PortOpenResult::Ok ? kFtOk : kFtDeviceNotFound;
+    if (chosen.empty()) {
+        lastError_ = std::string("no FTDI device has serial number ") + serial;
+        return kFtDeviceNotFound;
+    }
+    return openPort(devRoot_ + "/" + chosen, handle) == PortOpenResult::Ok ? kFtOk : kFtDeviceNotOpened;
 }
 
 int LinuxPlatform::ftdiSetBaudRate(LinkHandle h, uint32_t baud) {
@@ -322,6 +333,8 @@ int LinuxPlatform::ftdiSetDataCharacteristics(LinkHandle h, uint8_t wordLength, 
     return setPortSettings(h, s) ? kFtOk : kFtInvalidParameter;
 }
 
+// An FTDI device is a tty here: the D2XX calls are the port's calls with
+// D2XX statuses.
 int LinuxPlatform::ftdiGetStatus(LinkHandle h, uint32_t* rx, uint32_t* tx, uint32_t* event) {
     *tx = 0;
     *event = 0;
@@ -331,11 +344,11 @@ int LinuxPlatform::ftdiGetStatus(LinkHandle h, uint32_t* rx, uint32_t* tx, uint3
 // Like a D2XX read with a read time-out of kReadWaitBoundMs: waits for n
 // bytes, then returns what arrived.
 int LinuxPlatform::ftdiRead(LinkHandle h, uint8_t* buffer, uint32_t n, uint32_t* got) {
-    return transferWithin(fd(h), buffer, n, got, false, kReadWaitBoundMs) ? kFtOk : kFtIoError;
+    return transferWithin(fd(h), buffer, n, got, false, kReadWaitBoundMs) ? kFtOk : (fail(errno), kFtIoError);
 }
 
 int LinuxPlatform::ftdiWrite(LinkHandle h, const uint8_t* buffer, uint32_t n, uint32_t* written) {
-    return transferWithin(fd(h), const_cast<uint8_t*>(buffer), n, written, true, 10ull * n + 50) ? kFtOk : kFtIoError;
+    return portWrite(h, buffer, n, written) ? kFtOk : kFtIoError;
 }
 
 int LinuxPlatform::ftdiClose(LinkHandle h) {
@@ -344,14 +357,25 @@ int LinuxPlatform::ftdiClose(LinkHandle h) {
     return kFtOk;
 }
 
-WaitResult LinuxPlatform::ftdiWaitInput(LinkHandle h, uint32_t timeoutMs) { return waitFor(fd(h), POLLIN, timeoutMs); }
+WaitResult LinuxPlatform::ftdiWaitInput(LinkHandle h, uint32_t timeoutMs) { return portWaitInput(h, timeoutMs); }
 
 // The FTDI device is a tty here too, so both transports can be watched.
 LinkHandle LinuxPlatform::watchableHandle(LinkHandle h) { return h; }
 
-std::string LinuxPlatform::lastErrorText() { return std::strerror(lastErrno_); }
+int LinuxPlatform::fail(int error) {
+    lastError_ = std::strerror(error);
+    return error;
+}
+
+std::string LinuxPlatform::lastErrorText() { return lastError_; }
+std::string LinuxPlatform::ftdiErrorDetail() { return lastError_; }
 
 uint64_t LinuxPlatform::monotonicMs() { return nowMs(); }
+
+void LinuxPlatform::sleepMs(uint32_t ms) {
+    const timespec t = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    nanosleep(&t, nullptr);
+}
 
 LinkPlatform& linkPlatformDefault() {
     static LinuxPlatform platform;

@@ -53,16 +53,22 @@ public:
 
     LinkHandle watchableHandle(LinkHandle h) override;
     std::string lastErrorText() override;
+    std::string ftdiErrorDetail() override;
 
     uint64_t monotonicMs() override;
+    void sleepMs(uint32_t ms) override;
 
 private:
+    // Records the system's text for `error` as the reason of the last failed
+    // call; returns `error`.
+    int fail(int error);
+
     std::vector<UsbTty> ftdiDevices();
 
     std::string sysRoot_, devRoot_;
     std::map<LinkHandle, PortTimeouts> timeouts_;
     std::set<LinkHandle> exclusiveSet_;  // descriptors whose TIOCEXCL this link set
-    int lastErrno_ = 0;
+    std::string lastError_ = "no error";
 };
 
 }  // namespace vdx

@@ -11,6 +11,7 @@
 
 #include "link/link.h"
 #include "link/platform.h"
+#include "link/win32/ftd2xx_load.h"
 
 namespace vdx {
 namespace {
@@ -40,12 +41,7 @@ public:
     F bind(int ordinal) {
         if (!loaded_) {
             loaded_ = true;
-            // Only from the system folder (where FTDI's driver puts it) and
-            // the program's own folder; never from the current folder, which
-            // is wherever the user keeps VDXconfig.txt, so that a DLL lying
-            // there is not run.
-            module_ = LoadLibraryExA("FTD2XX.dll", nullptr,
-                                     LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+            module_ = loadFtd2xx(systemDllLoadCalls());
         }
         if (module_ == nullptr) return nullptr;
         return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, MAKEINTRESOURCEA(ordinal))));
@@ -57,6 +53,41 @@ private:
 };
 
 Ftd2xx ftd2xx;
+
+std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); }
+
+}  // namespace
+
+DllLoadCalls systemDllLoadCalls() {
+    DllLoadCalls calls;
+    calls.loadEx = [](const char* name, DWORD flags) { return LoadLibraryExA(name, nullptr, flags); };
+    calls.lastError = [] { return GetLastError(); };
+    calls.systemFolder = [] {
+        char path[MAX_PATH] = "";
+        const UINT n = GetSystemDirectoryA(path, sizeof path);
+        return n > 0 && n < sizeof path ? std::string(path) : std::string();
+    };
+    calls.programPath = [] {
+        char path[MAX_PATH] = "";
+        const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+        return n > 0 && n < sizeof path ? std::string(path) : std::string();
+    };
+    return calls;
+}
+
+HMODULE loadFtd2xx(const DllLoadCalls& calls) {
+    const char kName[] = "FTD2XX.dll";
+    HMODULE module = calls.loadEx(kName, LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+    if (module != nullptr || calls.lastError() != ERROR_INVALID_PARAMETER) return module;
+    // by full path only: a bare name would search the current folder too
+    const std::string system = calls.systemFolder();
+    if (!system.empty() && (module = calls.loadEx((system + "\\" + kName).c_str(), 0)) != nullptr) return module;
+    const std::string program = folderOf(calls.programPath());
+    if (!program.empty()) module = calls.loadEx((program + kName).c_str(), 0);
+    return module;
+}
+
+namespace {
 
 HANDLE handleOf(LinkHandle h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -335,6 +366,7 @@ public:
     }
 
     uint64_t monotonicMs() override { return GetTickCount64(); }
+    void sleepMs(uint32_t ms) override { Sleep(ms); }
 
 private:
     // Checks the receive queue until it holds bytes, the check fails (the

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "session/configuration.h"
 #include "telegram/meter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,10 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
 
     vdx::resetConfig();
-    vdx::readConfigFileFrom(path);
-    vdx::loadKeyTable();
+    vdx::loadConfiguration(path, nullptr);
     for (int m = 0; m < vdx::kMeterCount; ++m) {
-        vdx::loadMeterAddress(m);
         if (std::strlen(vdx::configLines[m]) > 255) __builtin_trap();
     }
     return 0;

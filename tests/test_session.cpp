@@ -1,0 +1,113 @@
+// verdanox-send's session on fake time: the platform clock of the scripted
+// link, so intervals, reconnection and stopping are exact and instant.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "link/link.h"
+#include "session/send_session.h"
+#include "tests/fake_platform.h"
+
+using namespace vdx;
+
+namespace {
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetLinkState();
+        resetConfig();
+        std::memset(meterTable, 0, sizeof meterTable);
+        setLinkPlatform(&fake);
+        SerialPortInfo stick;
+        stick.instanceId = "USB\\VID_10C4&PID_0003\\VX0001";
+        stick.portName = "/dev/ttyACM0";
+        fake.ports = {stick};
+        std::string why;
+        ASSERT_TRUE(session.open(&why)) << why;
+        session.tell = [this](const std::string& line) { told.push_back(line); };
+        session.report = [this](const SentTelegram& t) {
+            reports.push_back({fake.clock, t.meter, t.delivered});
+            if (onTelegram) onTelegram(reports.size());
+        };
+    }
+    void TearDown() override {
+        setLinkPlatform(nullptr);
+        resetLinkState();
+    }
+
+    struct Report {
+        uint64_t at;
+        int meter;
+        bool delivered;
+    };
+    FakePlatform fake;
+    SendSession session;
+    std::vector<std::string> told;
+    std::vector<Report> reports;
+    std::function<void(size_t telegram)> onTelegram;
+    volatile std::sig_atomic_t stop = 0;
+};
+
+}  // namespace
+
+// The first telegram goes at once, the next ones an interval apart; what the
+// stick sends in between is drained, one frame per readiness.
+TEST_F(Session, SendsOnTheIntervalAndDrains) {
+    fake.arrivals = {{1200, {0x80, 0x01, 0x00, 0x00}}, {2600, {0x81, 0x02, 0x00, 1, 2, 0x80, 0x00, 0x00}}};
+    session.run({2.5, 3, false}, stop);
+    ASSERT_EQ(reports.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(reports[i].at, 2500 * i);
+        EXPECT_EQ(reports[i].meter, static_cast<int>(i));
+        EXPECT_TRUE(reports[i].delivered);
+    }
+    ASSERT_EQ(fake.written.size(), 6u);
+    EXPECT_EQ(fake.written[0].size(), 11u);
+    EXPECT_EQ(fake.written[1].size(), 118u);
+    EXPECT_TRUE(fake.rx.empty() && fake.arrivals.empty()) << "three frames drained";
+    EXPECT_EQ(session.delivered(), 3u);
+    EXPECT_EQ(session.lost(), 0u);
+    EXPECT_TRUE(told.empty());
+
+    session.run({5, 1, true}, stop);  // plain, one telegram, no wait after it
+    EXPECT_EQ(fake.written.back().size(), 97u);
+    EXPECT_EQ(fake.clock, 5000u);
+}
+
+// Pulled out after the second telegram, back before the fifth: no write
+// reaches the driver while the link is closed, the gap is counted, and the
+// user hears of it twice.
+TEST_F(Session, LostStickIsNotWrittenAndComesBack) {
+    const std::vector<SerialPortInfo> stick = fake.ports;
+    onTelegram = [&](size_t n) {
+        if (n == 2) fake.hangUpAt = 7000, fake.ports.clear();
+        if (n == 4) fake.hangUpAt = ~0ull, fake.ports = stick;
+    };
+    session.run({5, 5, false}, stop);
+    ASSERT_EQ(reports.size(), 5u);
+    EXPECT_EQ(fake.written.size(), 6u) << "telegrams 1, 2 and 5 only";
+    EXPECT_FALSE(reports[2].delivered);
+    EXPECT_FALSE(reports[3].delivered);
+    EXPECT_TRUE(reports[4].delivered);
+    EXPECT_EQ(reports[4].at, 20000u);
+    EXPECT_EQ(session.delivered(), 3u);
+    EXPECT_EQ(session.lost(), 2u);
+    EXPECT_GE(fake.sleeps, 30) << "slept in steps of at most 100 ms while closed";
+    EXPECT_EQ(told, (std::vector<std::string>{kStickTroubleText,
+                                              "USB RF stick VX0001 on /dev/ttyACM0 is back: telegrams are being sent "
+                                              "again"}));
+}
+
+// A signal (the stop flag) ends the run at once, also during a wait.
+TEST_F(Session, StopsWhenSignalled) {
+    onTelegram = [&](size_t n) {
+        if (n == 2) stop = 1;
+    };
+    session.run({5, 0, false}, stop);
+    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_EQ(fake.clock, 5000u);
+}
