@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "crypto/byte_order.h"
+
 namespace vdx {
 namespace {
 
 void buildKeyBlock(uint8_t block[16], uint8_t constant, const uint8_t identNumber[4], uint32_t counter) {
     block[0] = constant;
-    for (int i = 0; i < 4; ++i) block[1 + i] = static_cast<uint8_t>(counter >> (8 * i));
+    putLe32(block + 1, counter);
     std::memcpy(block + 5, identNumber, 4);
     std::memset(block + 9, 0x07, 7);
 }

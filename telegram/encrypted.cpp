@@ -2,10 +2,12 @@
 #include <cstring>
 
 #include "crypto/aes128.h"
+#include "crypto/byte_order.h"
 #include "crypto/cbc.h"
 #include "crypto/cmac.h"
 #include "crypto/kdf.h"
 #include "telegram/frames.h"
+#include "telegram/long_header.h"
 
 namespace vdx {
 namespace {
@@ -25,23 +27,14 @@ enum Offset {
     kMsgCounter = 12,
     kMac = 16,
     kTplCi = 24,
-    kId = 25,
-    kMan = 29,
-    kVer = 31,
-    kType = 32,
-    kTplAccess = 33,
-    kStatus = 34,
-    kCf = 35,
-    kCfExt = 37,
+    kCfExt = kTplCi + kLongHeaderSize,
     kPayload = 38,
 };
 
 constexpr int kMacInputSize = 5 + (kEncryptedTelegramSize - kTplCi);  // 99
 
 void fillHeader(const MeterRecord& meter, uint32_t counter, uint8_t* frame) {
-    frame[0] = 0x44;
-    frame[1] = 0x73;  // N = 115
-    frame[2] = 0x00;
+    fillStickEnvelope(0x44, kEncryptedTelegramSize - 3, frame);
     frame[kC] = 0x44;            // SND_NR
     frame[kEllCi] = 0x8C;        // ELL, short form
     frame[kCommControl] = 0x24;  // synchronous + accessibility
@@ -51,18 +44,10 @@ void fillHeader(const MeterRecord& meter, uint32_t counter, uint8_t* frame) {
     frame[kFragControl] = 0x00;  // FCL 0x2C00: MCL, MCR and MAC present, fragment 0, last
     frame[kFragControl + 1] = 0x2C;
     frame[kMsgControl] = 0x25;  // message counter present, AES-CMAC-128 truncated to 8 bytes
-    for (int i = 0; i < 4; ++i) frame[kMsgCounter + i] = static_cast<uint8_t>(counter >> (8 * i));
+    putLe32(frame + kMsgCounter, counter);
     std::memset(frame + kMac, 0xFF, 8);
-    frame[kTplCi] = 0x72;
-    std::memcpy(frame + kId, meter.identNumber, 4);
-    std::memcpy(frame + kMan, meter.manufacturer, 2);
-    frame[kVer] = meter.version;
-    frame[kType] = meter.deviceType;
-    frame[kTplAccess] = meter.accessNumber;
-    frame[kStatus] = 0x00;
-    frame[kCf] = 0x50;  // CF 0x0750: mode 7, 5 encrypted blocks
-    frame[kCf + 1] = 0x07;
-    frame[kCfExt] = 0x10;  // KDF-A, key number 0
+    fillLongHeader(meter, 0x0750, frame + kTplCi);  // CF 0x0750: mode 7, 5 encrypted blocks
+    frame[kCfExt] = 0x10;                           // KDF-A, key number 0
 }
 
 }  // namespace

@@ -2,7 +2,27 @@
 
 #include <cstring>
 
+#include "crypto/byte_order.h"
+#include "telegram/long_header.h"
+
 namespace vdx {
+
+void fillLongHeader(const MeterRecord& meter, uint16_t cf, uint8_t* at) {
+    enum { kCi = 0, kId = 1, kMan = 5, kVer = 7, kType = 8, kAcc = 9, kStatus = 10, kCf = 11 };
+    at[kCi] = 0x72;
+    std::memcpy(at + kId, meter.identNumber, 4);
+    std::memcpy(at + kMan, meter.manufacturer, 2);
+    at[kVer] = meter.version;
+    at[kType] = meter.deviceType;
+    at[kAcc] = meter.accessNumber;
+    at[kStatus] = 0x00;
+    putLe16(at + kCf, cf);
+}
+
+void fillStickEnvelope(uint8_t command, uint16_t n, uint8_t* frame) {
+    frame[0] = command;
+    putLe16(frame + 1, n);
+}
 
 // Offset  Bytes                      Record
 //  0      2F 2F                      fill bytes (decryption check)
@@ -32,9 +52,7 @@ const uint8_t applicationPayload[kPayloadSize] = {
 //  cmd  len  M     ID     ver  type
 //  01   08 00
 void buildAddressFrame(const MeterRecord& meter, uint8_t frame[kAddressFrameSize]) {
-    frame[0] = 0x01;
-    frame[1] = 0x08;
-    frame[2] = 0x00;
+    fillStickEnvelope(0x01, kAddressSize, frame);
     std::memcpy(frame + 3, meter.manufacturer, kAddressSize);
 }
 
@@ -43,37 +61,16 @@ void buildAddressFrame(const MeterRecord& meter, uint8_t frame[kAddressFrameSize
 //  cmd  len    C   CI  ID   M   ver  type  ACC  ST   CF     payload (80, clear)
 //  44   5E 00  44  72                               00 00
 void buildPlainTelegram(MeterRecord& meter, uint8_t frame[kPlainTelegramSize]) {
-    enum {
-        kC = 3,
-        kCi = 4,
-        kId = 5,
-        kMan = 9,
-        kVer = 11,
-        kType = 12,
-        kAcc = 13,
-        kStatus = 14,
-        kCf = 15,
-        kPayload = 17
-    };
-    frame[0] = 0x44;
-    frame[1] = 0x5E;
-    frame[2] = 0x00;
-    frame[kC] = 0x44;   // SND_NR
-    frame[kCi] = 0x72;  // long transport header
-    std::memcpy(frame + kId, meter.identNumber, 4);
-    std::memcpy(frame + kMan, meter.manufacturer, 2);
-    frame[kVer] = meter.version;
-    frame[kType] = meter.deviceType;
-    frame[kAcc] = meter.accessNumber;
-    frame[kStatus] = 0x00;
-    frame[kCf] = 0x00;  // configuration field 0x0000: no encryption
-    frame[kCf + 1] = 0x00;
+    enum { kC = 3, kHeader = 4, kPayload = kHeader + kLongHeaderSize };
+    fillStickEnvelope(0x44, kPlainTelegramSize - 3, frame);
+    frame[kC] = 0x44;                                // SND_NR
+    fillLongHeader(meter, 0x0000, frame + kHeader);  // configuration word 0x0000: no encryption
     std::memcpy(frame + kPayload, applicationPayload, kPayloadSize);
     meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
 }
 
 void manufacturerLetters(const uint8_t m[2], char out[4]) {
-    const unsigned v = m[0] | (m[1] << 8);
+    const unsigned v = getLe16(m);
     for (int i = 0; i < 3; ++i) out[i] = static_cast<char>(((v >> (10 - 5 * i)) & 31) + 64);
     out[3] = '\0';
 }

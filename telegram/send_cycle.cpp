@@ -37,6 +37,8 @@ bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWrit
     // Built whatever happens, so that the counters move on as on the air.
     // Without its address frame the stick would send the telegram under the
     // previous meter's address, so it is not written then.
+    const uint8_t accessNumber = r.accessNumber;
+    const uint32_t messageCounter = r.messageCounter;
     uint8_t telegram[kEncryptedTelegramSize];
     if (encryptionOn)
         buildEncryptedTelegram(r, meterKeys[i], telegram);
@@ -54,6 +56,8 @@ bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWrit
         sent->meter = i;
         sent->encrypted = encryptionOn;
         sent->delivered = delivered;
+        sent->accessNumber = accessNumber;
+        sent->messageCounter = messageCounter;
         std::memcpy(sent->addressFrame, address, sizeof address);
         std::memcpy(sent->telegramFrame, telegram, stickFrameSize(telegram));
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "telegram/frames.h"
 #include "telegram/meter.h"
 
 namespace vdx {
@@ -15,13 +16,16 @@ using FrameWriter = std::function<int(const uint8_t* frame)>;
 // Shows `text` in the count field of meter `meter`.
 using CountDisplay = std::function<void(int meter, const char* text)>;
 
-// What one tick sent, for front ends that report every telegram.
+// What one tick sent, for front ends that report every telegram: the facts
+// the builders used, so that nobody has to read them back from the bytes.
 struct SentTelegram {
     int meter = 0;
-    bool encrypted = false;
-    bool delivered = false;  // both frames written whole
-    uint8_t addressFrame[11] = {};
-    uint8_t telegramFrame[118] = {};  // 97 bytes used when plain
+    bool encrypted = false;       // security mode 7, else plain
+    bool delivered = false;       // both frames written whole
+    uint8_t accessNumber = 0;     // the telegram's access number
+    uint32_t messageCounter = 0;  // its message counter (mode 7)
+    uint8_t addressFrame[kAddressFrameSize] = {};
+    uint8_t telegramFrame[kEncryptedTelegramSize] = {};  // kPlainTelegramSize bytes used when plain
 };
 
 // Start: every meter's sendCount, accessNumber and messageCounter to 0 and its
@@ -31,7 +35,7 @@ void startSending(const CountDisplay& show);
 // Stop: sending off; counters and currentMeter stay.
 void stopSending();
 
-// Steps 1 to 7 of a send tick: with sending on, sends the current meter's
+// One send tick: with sending on, sends the current meter's
 // address frame and its plain or encrypted telegram (meterKeys[currentMeter]),
 // shows its count and moves to the next meter. The telegram counts as sent
 // only when both frames were written whole; the access number and message

@@ -33,6 +33,7 @@ check "missing config: zero address" "$(cd "$dir" && "$tool" --ticks 1 2>/dev/nu
 rmdir "$dir"
 
 "$tool" --help | grep -q '^usage: verdanox-frames'; check "--help" $? 0
+check "--name=value and short forms" "$("$tool" --config="$config" --ticks=2 --format=radio | md5sum)" "$("$tool" -c "$config" -n 2 -f radio | md5sum)"
 "$tool" --ticks 0 --config "$config" >/dev/null; check "--ticks 0" $? 0
 for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config" "--format" "--format hex"; do
   err=$("$tool" $bad 2>&1 >/dev/null); rc=$?

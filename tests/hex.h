@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "session/startup.h"
+
 namespace testhex {
 
 inline std::vector<uint8_t> bytes(const std::string& hex) {
@@ -17,15 +19,7 @@ inline std::vector<uint8_t> bytes(const std::string& hex) {
     return out;
 }
 
-inline std::string str(const uint8_t* data, size_t len) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < len; ++i) {
-        s += kHex[data[i] >> 4];
-        s += kHex[data[i] & 15];
-    }
-    return s;
-}
+inline std::string str(const uint8_t* data, size_t len) { return vdx::hexText(data, len); }
 
 inline std::string str(const std::vector<uint8_t>& v) { return str(v.data(), v.size()); }
 

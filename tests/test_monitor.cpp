@@ -10,6 +10,7 @@
 #include "session/configuration.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
+#include "tests/hex.h"
 #include "tools/virtual_stick/monitor.h"
 
 namespace {
@@ -127,7 +128,7 @@ TEST(Monitor, RadioFramesDecodeBackToTheStickFrames) {
             ASSERT_TRUE(
                 vstick::radioToStickFrames(formatA ? vdx::withFormatACrcs(radio) : radio, formatA, &decoded, &error))
                 << error;
-            EXPECT_EQ(vstick::hex(decoded.data(), decoded.size()), vstick::hex(stick.data(), stick.size()));
+            EXPECT_EQ(testhex::str(decoded), testhex::str(stick));
         }
         std::vector<uint8_t> decoded;
         std::string error;

@@ -1,9 +1,8 @@
 // verdanox-frames: prints the stick frames that the send cycle hands to the
 // stick, one per line in upper-case hexadecimal, without a stick.
-#include <cerrno>
+#include <getopt.h>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,12 +12,13 @@
 #include "telegram/frames.h"
 #include "telegram/radio.h"
 #include "telegram/send_cycle.h"
+#include "tools/cli.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: verdanox-frames [--config FILE] [--ticks N] [--plain] [--format stick|radio|radio-crc]\n"
-    "                       [--help] [--version]\n";
+    "       verdanox-frames --help | --version\n";
 
 const char kHelp[] =
     "Reads the meter configuration as Verdanox does (\"VDXconfig.txt\" in the\n"
@@ -26,31 +26,22 @@ const char kHelp[] =
     "runs N send ticks, printing every stick frame written, one per line, in\n"
     "upper-case hexadecimal; or, with --format radio, each telegram as the\n"
     "wireless M-Bus frame a receiver passes to its decoder.\n\n"
-    "  --config FILE  configuration file to read\n"
-    "  --ticks N      number of send ticks (default 10)\n"
-    "  --plain        send plain telegrams instead of security mode 7\n"
-    "  --format F     stick (default): the address frame and the telegram frame\n"
-    "                 as handed to the stick; radio: one line per telegram, L,\n"
-    "                 C, M and A fields, then the rest of the telegram;\n"
-    "                 radio-crc: the same in frame format A with the CRC blocks\n"
-    "                 of EN 13757-4\n"
-    "  --help         print this text\n"
-    "  --version      print the version\n";
+    "  -c, --config FILE  configuration file to read\n"
+    "  -n, --ticks N      number of send ticks (default 10)\n"
+    "  -p, --plain        send plain telegrams instead of security mode 7\n"
+    "  -f, --format F     stick (default): the address frame and the telegram\n"
+    "                     frame as handed to the stick; radio: one line per\n"
+    "                     telegram, L, C, M and A fields, then the rest of the\n"
+    "                     telegram; radio-crc: the same in frame format A with\n"
+    "                     the CRC blocks of EN 13757-4\n"
+    "  -h, --help         print this text\n"
+    "  -V, --version      print the version\n\n"
+    "Exit status: 0 on success, 1 when the --config file cannot be read or\n"
+    "standard output cannot be written, 2 on a bad option.\n";
 
-int usageError(const char* what) {
-    std::fprintf(stderr, "verdanox-frames: %s\n%s", what, kUsage);
-    return 2;
-}
+const char kProgram[] = "verdanox-frames";
 
-bool parseCount(const char* text, long* out) {
-    if (text == nullptr || *text < '0' || *text > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < 0 || v > 100000000L) return false;
-    *out = v;
-    return true;
-}
+int usageError(const std::string& what) { return vdx::usageError(kProgram, what, kUsage); }
 
 void printHex(const uint8_t* data, size_t size) { std::printf("%s\n", vdx::hexText(data, size).c_str()); }
 
@@ -88,52 +79,71 @@ vdx::FrameWriter printer(Format format) {
     };
 }
 
+struct Options {
+    const char* config = nullptr;  // VDXconfig.txt here
+    long ticks = 10;
+    bool plain = false;
+    Format format = Format::Stick;
+};
+
+// 0 to go on, otherwise the exit status (-1: done, status 0).
+int parse(int argc, char** argv, Options* o) {
+    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                      {"ticks", required_argument, nullptr, 'n'},
+                                      {"plain", no_argument, nullptr, 'p'},
+                                      {"format", required_argument, nullptr, 'f'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":c:n:pf:hV", kOptions, nullptr)) != -1;) {
+        switch (c) {
+            case 'c':
+                o->config = optarg;
+                break;
+            case 'n':
+                if (!vdx::parseWhole(optarg, 0, 100000000L, &o->ticks))
+                    return usageError("--ticks needs a whole number from 0 to 100000000");
+                break;
+            case 'p':
+                o->plain = true;
+                break;
+            case 'f':
+                if (!parseFormat(optarg, &o->format)) return usageError("--format needs stick, radio or radio-crc");
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                std::fputs(kHelp, stdout);
+                return -1;
+            case 'V':
+                std::printf("%s %s\n", kProgram, vdx::kVersion);
+                return -1;
+            default:
+                return usageError(vdx::optionProblem(c, argv[optind - 1]));
+        }
+    }
+    if (optind < argc) return usageError(std::string("unexpected argument ") + argv[optind]);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     vdx::prepareProcess();
-    const char* config = nullptr;
-    long ticks = 10;
-    bool plain = false;
-    Format format = Format::Stick;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--version") == 0) {
-            std::printf("verdanox-frames %s\n", vdx::kVersion);
-            return 0;
-        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (std::strcmp(arg, "--plain") == 0) {
-            plain = true;
-        } else if (std::strcmp(arg, "--config") == 0) {
-            if (i + 1 >= argc) return usageError("--config needs a file name");
-            config = argv[++i];
-        } else if (std::strcmp(arg, "--format") == 0) {
-            if (!parseFormat(i + 1 < argc ? argv[i + 1] : nullptr, &format))
-                return usageError("--format needs stick, radio or radio-crc");
-            ++i;
-        } else if (std::strcmp(arg, "--ticks") == 0) {
-            if (!parseCount(i + 1 < argc ? argv[i + 1] : nullptr, &ticks))
-                return usageError("--ticks needs a whole number from 0 to 100000000");
-            ++i;
-        } else {
-            return usageError((std::string("unknown option ") + arg).c_str());
-        }
-    }
+    Options o;
+    if (const int status = parse(argc, argv, &o)) return status < 0 ? 0 : status;
 
     // as the program: without the default file every address and key is
     // zero; a file named on the command line must be readable
     std::string problem;
-    if (!vdx::loadConfiguration(config, &problem)) {
-        vdx::tell("verdanox-frames", problem);
-        if (config != nullptr) return 1;
+    if (!vdx::loadConfiguration(o.config, &problem)) {
+        vdx::tell(kProgram, problem);
+        if (o.config != nullptr) return 1;
     }
 
     const auto noDisplay = [](int, const char*) {};
     vdx::startSending(noDisplay);
-    const vdx::FrameWriter print = printer(format);
-    for (long t = 0; t < ticks; ++t) vdx::sendTick(!plain, vdx::keyTable, print, noDisplay);
+    const vdx::FrameWriter print = printer(o.format);
+    for (long t = 0; t < o.ticks; ++t) vdx::sendTick(!o.plain, vdx::keyTable, print, noDisplay);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -3,18 +3,17 @@
 // (or JSON object) per telegram on stdout, a summary on stderr at the end.
 #include <getopt.h>
 
-#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "config/config.h"
 #include "session/configuration.h"
 #include "session/send_session.h"
 #include "session/startup.h"
-#include "telegram/frames.h"
+#include "session/telegram_record.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -37,54 +36,14 @@ const char kHelp[] =
     "  -q, --quiet             nothing per telegram\n"
     "  -h, --help              print this text\n"
     "  -V, --version           print the version\n\n"
-    "Exit status: 0 when every telegram was written, 1 when no stick was found\n"
-    "or it could not be opened, 2 on a bad option, 3 when some telegrams could\n"
-    "not be written.\n";
+    "Exit status: 0 when every telegram was written, 1 when the --config file\n"
+    "cannot be read or no stick was found or it could not be opened, 2 on a bad\n"
+    "option, 3 when some telegrams could not be written.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void onStopSignal(int) { stopRequested = 1; }
 
-int usageError(const std::string& what) {
-    std::fprintf(stderr, "%s: %s\n%s", kProgram, what.c_str(), kUsage);
-    return 2;
-}
-
-// UTC, to the millisecond: 2026-12-08T09:30:00.123Z
-std::string timestamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const long ms =
-        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", std::gmtime(&seconds));
-    return text + std::string(".") + std::to_string(1000 + ms).substr(1) + "Z";
-}
-
-// One telegram as a line or as a JSON object, from its frames.
-std::string describe(const vdx::SentTelegram& t, bool json) {
-    const uint8_t* a = t.addressFrame + 3;  // M (2), ID (4, BCD low byte first), version, type
-    const uint8_t* f = t.telegramFrame;
-    char letters[4];
-    vdx::manufacturerLetters(a, letters);
-    char id[9];
-    std::snprintf(id, sizeof id, "%02X%02X%02X%02X", a[5], a[4], a[3], a[2]);
-    const unsigned access = t.encrypted ? f[6] : f[13];
-    const unsigned long counter = f[12] | f[13] << 8 | f[14] << 16 | static_cast<unsigned long>(f[15]) << 24;
-    char text[512];
-    if (json) {
-        std::snprintf(text, sizeof text,
-                      "{\"time\":\"%s\",\"meter\":%d,\"manufacturer\":\"%s\",\"id\":\"%s\",\"version\":%u,"
-                      "\"type\":%u,\"access\":%u,\"counter\":%s,\"mode\":\"%s\",\"written\":%s,\"frames\":[\"%s\",",
-                      timestamp().c_str(), t.meter, letters, id, a[6], a[7], access,
-                      t.encrypted ? std::to_string(counter).c_str() : "null", t.encrypted ? "mode 7" : "plain",
-                      t.delivered ? "true" : "false", vdx::hexText(t.addressFrame, 11).c_str());
-        return text + ("\"" + vdx::hexText(f, vdx::stickFrameSize(f)) + "\"]}");
-    }
-    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s, %s", timestamp().c_str(),
-                  t.meter, letters, id, a[6], a[7], access, t.encrypted ? "mode 7, counter " : "plain",
-                  t.encrypted ? std::to_string(counter).c_str() : "", t.delivered ? "sent" : "NOT SENT");
-    return text;
-}
+int usageError(const std::string& what) { return vdx::usageError(kProgram, what, kUsage); }
 
 struct Options {
     const char* config = nullptr;  // VDXconfig.txt here
@@ -105,20 +64,16 @@ int parse(int argc, char** argv, Options* o) {
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, ":c:i:n:pjqhV", kOptions, nullptr)) != -1;) {
-        char* end = nullptr;
         switch (c) {
             case 'c':
                 o->config = optarg;
                 break;
             case 'i':
-                o->plan.intervalSeconds = std::strtod(optarg, &end);
-                if (*optarg == '\0' || *end != '\0' || !(o->plan.intervalSeconds >= 0.1) ||
-                    o->plan.intervalSeconds > 86400)
+                if (!vdx::parseDecimal(optarg, 0.1, 86400, &o->plan.intervalSeconds))
                     return usageError("--interval needs seconds from 0.1 to 86400");
                 break;
             case 'n':
-                o->plan.telegrams = std::strtol(optarg, &end, 10);
-                if (*optarg == '\0' || *end != '\0' || o->plan.telegrams < 1)
+                if (!vdx::parseWhole(optarg, 1, LONG_MAX, &o->plan.telegrams))
                     return usageError("--ticks needs a whole number of at least 1");
                 break;
             case 'p':
@@ -137,10 +92,8 @@ int parse(int argc, char** argv, Options* o) {
             case 'V':
                 std::printf("%s %s\n", kProgram, vdx::kVersion);
                 return -1;
-            case ':':
-                return usageError(std::string(argv[optind - 1]) + " needs a value");
             default:
-                return usageError(std::string("unknown option ") + argv[optind - 1]);
+                return usageError(vdx::optionProblem(c, argv[optind - 1]));
         }
     }
     if (optind < argc) return usageError(std::string("unexpected argument ") + argv[optind]);
@@ -171,7 +124,9 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onStopSignal);
     session.tell = [](const std::string& line) { vdx::tell(kProgram, line); };
     session.report = [&options](const vdx::SentTelegram& t) {
-        if (!options.quiet) std::printf("%s\n", describe(t, options.json).c_str());
+        if (options.quiet) return;
+        const vdx::TelegramRecord record = vdx::telegramRecord(t, vdx::utcTimestamp());
+        std::printf("%s\n", (options.json ? vdx::jsonLine(record) : vdx::textLine(record)).c_str());
     };
     session.run(options.plan, stopRequested);
     vdx::tell(kProgram, std::string(stopRequested ? "stopped: " : "") + std::to_string(session.delivered()) +

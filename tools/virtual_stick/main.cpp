@@ -92,7 +92,8 @@ void reply(Stick& s) {
         if (idle) g_timeout_add(50, trickleOn, &s);
         return;
     }
-    if (mode == "mixed") mode = (const char*[]){"ack", "big", "garbage"}[s.replies % 3];
+    static const char* const kMixed[] = {"ack", "big", "garbage"};
+    if (mode == "mixed") mode = kMixed[s.replies % 3];
     ++s.replies;
     std::vector<uint8_t> bytes;
     if (mode == "ack") {
@@ -108,6 +109,15 @@ void reply(Stick& s) {
 }
 
 gboolean onMaster(gint fd, GIOCondition, gpointer data);
+
+// Hands received bytes to the monitor: its lines to stdout, the raw frames
+// to the --frames file.
+void feedMonitor(Stick& s, const uint8_t* bytes, size_t n) {
+    for (const std::string& line : s.monitor->feed(bytes, n)) std::printf("%s %s\n", timestamp().c_str(), line.c_str());
+    for (const std::string& frame : s.monitor->takeRawFrames())
+        if (s.frames != nullptr) std::fprintf(s.frames, "%s\n", frame.c_str());
+    if (s.frames != nullptr) std::fflush(s.frames);
+}
 
 // Watches the stick's end of the port and, by inotify on the program's end,
 // the program's opens and closes.
@@ -144,8 +154,6 @@ void unplug(Stick& s) {
     if (s.options.replugAfter >= 0) g_timeout_add_seconds(static_cast<guint>(s.options.replugAfter), replug, &s);
 }
 
-gboolean onMaster(gint fd, GIOCondition, gpointer data);
-
 gboolean watchAgain(gpointer data) {
     Stick& s = *static_cast<Stick*>(data);
     if (s.master >= 0) s.masterWatch = g_unix_fd_add(s.master, G_IO_IN, onMaster, &s);
@@ -163,11 +171,7 @@ gboolean onMaster(gint fd, GIOCondition, gpointer data) {
         return G_SOURCE_REMOVE;
     }
     const unsigned before = s.monitor->telegrams();
-    for (const std::string& line : s.monitor->feed(buf, static_cast<size_t>(n)))
-        std::printf("%s %s\n", timestamp().c_str(), line.c_str());
-    for (const std::string& frame : s.monitor->takeRawFrames())
-        if (s.frames != nullptr) std::fprintf(s.frames, "%s\n", frame.c_str());
-    if (s.frames != nullptr) std::fflush(s.frames);
+    feedMonitor(s, buf, static_cast<size_t>(n));
     for (unsigned t = before; t < s.monitor->telegrams(); ++t) reply(s);
     if (s.options.unplugAfter >= 0 && !s.unpluggedOnce && s.monitor->telegrams() >= s.options.unplugAfter) {
         unplug(s);
@@ -203,10 +207,6 @@ void onProgramIoctl(Stick& s, unsigned long request) {
     if (request == TIOCNXCL && s.options.busy && s.busyFd < 0 && takePort(s)) s.grabbing = true;
 }
 
-// Reports each open and close of the port by the program (inotify on the
-// pseudo-terminal's device node), so that tests can count them from outside.
-// With --busy the first close, discovery's test-open, makes the stick take
-// the port.
 // Ctrl+C or SIGTERM: the program under test ends first (it closes the port,
 // which still needs this side to answer its ioctls), then this tool.
 gboolean onStopSignal(gpointer data) {
@@ -215,6 +215,10 @@ gboolean onStopSignal(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
+// Reports each open and close of the port by the program (inotify on the
+// pseudo-terminal's device node), so that tests can count them from outside.
+// With --busy the first close, discovery's test-open, makes the stick take
+// the port.
 gboolean onPortEvent(gint fd, GIOCondition, gpointer data) {
     Stick& s = *static_cast<Stick*>(data);
     alignas(inotify_event) char buf[4096];
@@ -241,12 +245,7 @@ void onChildExit(GPid, gint status, gpointer data) {
     s.childDone = true;
     if (s.master >= 0) {  // what is still queued
         uint8_t buf[4096];
-        ssize_t n;
-        while ((n = read(s.master, buf, sizeof buf)) > 0)
-            for (const std::string& line : s.monitor->feed(buf, static_cast<size_t>(n)))
-                std::printf("%s %s\n", timestamp().c_str(), line.c_str());
-        for (const std::string& frame : s.monitor->takeRawFrames())
-            if (s.frames != nullptr) std::fprintf(s.frames, "%s\n", frame.c_str());
+        for (ssize_t n; (n = read(s.master, buf, sizeof buf)) > 0;) feedMonitor(s, buf, static_cast<size_t>(n));
     }
     std::printf("%s program ended with status %d\n", timestamp().c_str(), s.exitStatus);
     g_main_loop_quit(s.loop);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "session/startup.h"
 #include "telegram/frames.h"
 #include "tools/oracle/openssl_aes.h"
 
@@ -62,16 +63,6 @@ void deriveKey(uint8_t constant, const uint8_t* key, const uint8_t* counter, con
 }
 
 }  // namespace
-
-std::string hex(const uint8_t* data, size_t n) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += kHex[data[i] >> 4];
-        s += kHex[data[i] & 15];
-    }
-    return s;
-}
 
 std::string describePayload(const uint8_t* p, size_t n) {
     std::string out;
@@ -128,7 +119,7 @@ std::vector<std::string> TelegramMonitor::feed(const uint8_t* data, size_t n) {
         if (pending_.size() < size) break;
         std::vector<uint8_t> frame(pending_.begin(), pending_.begin() + static_cast<long>(size));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(size));
-        raw_.push_back(hex(frame.data(), frame.size()));
+        raw_.push_back(vdx::hexText(frame.data(), frame.size()));
         std::string line = describe(frame);
         if (!line.empty()) lines.push_back(line);
     }
@@ -172,7 +163,7 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
     if (f[6] != f[33]) line += ", ACCESS NUMBERS DIFFER";
     if (f[5] != 0x24 || f[7] != 0x90 || f[8] != 0x0F || f[9] != 0x00 || f[10] != 0x2C || f[11] != 0x25 ||
         f[24] != 0x72 || f[35] != 0x50 || f[36] != 0x07 || f[37] != 0x10)
-        line += ", UNEXPECTED HEADER " + hex(f.data() + 3, 35);
+        line += ", UNEXPECTED HEADER " + vdx::hexText(f.data() + 3, 35);
     const MeterKey* meter = haveAddress_ ? keyFor(address_) : nullptr;
     if (meter == nullptr) return line + ", no key for this meter in VDXconfig.txt";
 
@@ -183,7 +174,8 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
     std::memcpy(macInput + 5, f.data() + 24, 94);
     oracle::cmac(kmac, macInput, 99, tag);
     const bool macOk = std::memcmp(tag, f.data() + 16, 8) == 0;
-    line += macOk ? ", MAC ok" : ", MAC FAILED (got " + hex(f.data() + 16, 8) + ", expected " + hex(tag, 8) + ")";
+    line += macOk ? ", MAC ok"
+                  : ", MAC FAILED (got " + vdx::hexText(f.data() + 16, 8) + ", expected " + vdx::hexText(tag, 8) + ")";
     if (!macOk)
         line += meter->keyValid ? format(": was the key of line %d used as written?", meter->keyLine)
                                 : format(": line %d is not a valid key", meter->keyLine);

@@ -54,8 +54,6 @@ std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* 
 // date and time and fabrication number, as text.
 std::string describePayload(const uint8_t* payload, size_t n);
 
-std::string hex(const uint8_t* data, size_t n);
-
 // A wireless M-Bus frame as a receiver hands it to its decoder (L, C, M, A,
 // then the rest of the telegram), with the CRC blocks of frame format A or
 // without, turned back into the stick frames that make the stick send it:

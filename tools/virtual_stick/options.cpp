@@ -1,11 +1,13 @@
 #include "tools/virtual_stick/options.h"
 
+#include <getopt.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "session/startup.h"
+#include "tools/cli.h"
 
 namespace vstick {
 namespace {
@@ -34,10 +36,7 @@ const char kHelp[] =
     "                     opening it fails\n"
     "  --serial SERIAL    the stick's USB serial number (default VX00010042)\n";
 
-int usageError(const std::string& what) {
-    std::fprintf(stderr, "verdanox-virtual-stick: %s\n%s", what.c_str(), kUsage);
-    return 2;
-}
+int usageError(const std::string& what) { return vdx::usageError("verdanox-virtual-stick", what, kUsage); }
 
 // The Verdanox program beside this tool (an installed pair), else the one of
 // the build this tool belongs to, else whatever "verdanox" the PATH finds.
@@ -57,47 +56,60 @@ std::string defaultProgram() {
 }  // namespace
 
 bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--version") {
-            std::printf("verdanox-virtual-stick %s\n", vdx::kVersion);
-            *exitCode = 0;
-            return false;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::fputs(kHelp, stdout);
-            *exitCode = 0;
-            return false;
-        } else if (arg == "--busy") {
-            o->busy = true;
-        } else if (arg == "--config" || arg == "--frames" || arg == "--reply" || arg == "--serial" ||
-                   arg == "--unplug-after" || arg == "--replug-after-seconds") {
-            if (!hasValue) return *exitCode = usageError(arg + " needs a value"), false;
-            const std::string v = argv[++i];
-            if (arg == "--config") o->config = v;
-            if (arg == "--frames") o->framesPath = v;
-            if (arg == "--serial") o->serial = v;
-            if (arg == "--reply") {
+    enum { kReplugAfter = 1000 };
+    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                      {"frames", required_argument, nullptr, 'f'},
+                                      {"reply", required_argument, nullptr, 'r'},
+                                      {"unplug-after", required_argument, nullptr, 'u'},
+                                      {"replug-after-seconds", required_argument, nullptr, kReplugAfter},
+                                      {"busy", no_argument, nullptr, 'b'},
+                                      {"serial", required_argument, nullptr, 's'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    // '+': the options end at the command, whose own options stay its own
+    for (int c; (c = getopt_long(argc, argv, "+:c:f:r:u:bs:hV", kOptions, nullptr)) != -1;) {
+        switch (c) {
+            case 'c':
+                o->config = optarg;
+                break;
+            case 'f':
+                o->framesPath = optarg;
+                break;
+            case 's':
+                o->serial = optarg;
+                break;
+            case 'b':
+                o->busy = true;
+                break;
+            case 'r': {
+                const std::string v = optarg;
                 if (v != "none" && v != "ack" && v != "big" && v != "garbage" && v != "mixed" && v != "slow")
                     return *exitCode = usageError("unknown reply mode " + v), false;
                 o->reply = v;
+                break;
             }
-            if (arg == "--unplug-after" || arg == "--replug-after-seconds") {
-                char* end = nullptr;
-                long& n = arg == "--unplug-after" ? o->unplugAfter : o->replugAfter;
-                n = std::strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0' || n < 0)
-                    return *exitCode = usageError(arg + " needs a whole number"), false;
-            }
-        } else if (arg == "--") {
-            for (++i; i < argc; ++i) o->command.emplace_back(argv[i]);
-        } else if (arg.rfind("--", 0) == 0) {
-            return *exitCode = usageError("unknown option " + arg), false;
-        } else {
-            for (; i < argc; ++i) o->command.emplace_back(argv[i]);
+            case 'u':
+                if (!vdx::parseWhole(optarg, 0, LONG_MAX, &o->unplugAfter))
+                    return *exitCode = usageError("--unplug-after needs a whole number"), false;
+                break;
+            case kReplugAfter:
+                if (!vdx::parseWhole(optarg, 0, LONG_MAX, &o->replugAfter))
+                    return *exitCode = usageError("--replug-after-seconds needs a whole number"), false;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                std::fputs(kHelp, stdout);
+                return *exitCode = 0, false;
+            case 'V':
+                std::printf("verdanox-virtual-stick %s\n", vdx::kVersion);
+                return *exitCode = 0, false;
+            default:
+                return *exitCode = usageError(vdx::optionProblem(c, argv[optind - 1])), false;
         }
     }
+    for (int i = optind; i < argc; ++i) o->command.emplace_back(argv[i]);
     if (o->command.empty()) o->command.emplace_back(defaultProgram());
     return true;
 }

@@ -6,19 +6,14 @@
 
 #include "telegram/frames.h"
 #include "telegram/send_cycle.h"
+#include "tests/fixtures.h"
 #include "tools/oracle/openssl_aes.h"
 
 namespace {
 
-const uint8_t kKey[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                          0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+using testfix::kKey;
 
-vdx::MeterRecord meter() {
-    vdx::MeterRecord m{};
-    const uint8_t address[8] = {0x12, 0x34, 0x78, 0x56, 0x34, 0x12, 0x01, 0x03};
-    std::memcpy(m.manufacturer, address, 8);
-    return m;
-}
+vdx::MeterRecord meter() { return testfix::exampleMeter(); }
 
 void BM_PlainTelegram(benchmark::State& state) {
     vdx::MeterRecord m = meter();

@@ -1,0 +1,71 @@
+#include "session/telegram_record.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "session/startup.h"
+#include "telegram/frames.h"
+
+namespace vdx {
+
+TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
+    const uint8_t* a = t.addressFrame + 3;  // M (2), ID (4, BCD low byte first), version, type
+    TelegramRecord r;
+    r.time = time;
+    r.meter = t.meter;
+    char letters[4];
+    manufacturerLetters(a, letters);
+    r.manufacturer = letters;
+    const uint8_t id[4] = {a[5], a[4], a[3], a[2]};
+    r.id = hexText(id, 4);
+    r.version = a[6];
+    r.type = a[7];
+    r.access = t.accessNumber;
+    r.encrypted = t.encrypted;
+    r.counter = t.messageCounter;
+    r.written = t.delivered;
+    r.addressFrame = hexText(t.addressFrame, kAddressFrameSize);
+    r.telegramFrame = hexText(t.telegramFrame, stickFrameSize(t.telegramFrame));
+    return r;
+}
+
+std::string textLine(const TelegramRecord& r) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s, %s", r.time.c_str(), r.meter,
+                  r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access,
+                  r.encrypted ? "mode 7, counter " : "plain", r.encrypted ? std::to_string(r.counter).c_str() : "",
+                  r.written ? "sent" : "NOT SENT");
+    return text;
+}
+
+std::string jsonLine(const TelegramRecord& r) {
+    nlohmann::ordered_json j;
+    j["time"] = r.time;
+    j["meter"] = r.meter;
+    j["manufacturer"] = r.manufacturer;
+    j["id"] = r.id;
+    j["version"] = r.version;
+    j["type"] = r.type;
+    j["access"] = r.access;
+    j["counter"] = r.encrypted ? nlohmann::ordered_json(r.counter) : nlohmann::ordered_json(nullptr);
+    j["mode"] = r.encrypted ? "mode 7" : "plain";
+    j["written"] = r.written;
+    j["frames"] = {r.addressFrame, r.telegramFrame};
+    return j.dump();
+}
+
+std::string utcTimestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const long ms =
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    const std::tm utc = *std::gmtime(&seconds);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
+    return text;
+}
+
+}  // namespace vdx
