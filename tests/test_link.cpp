@@ -497,3 +497,41 @@ TEST_F(Link, KeeperClosesReopensAndTellsTwice) {
     EXPECT_EQ(told[3], "USB RF stick VB0009 is back");
     EXPECT_EQ(linkState.transportKind, TransportKind::Ftdi);
 }
+
+// Reconnection takes the stick that was lost when it is back, over a later
+// match and over a CDC stick when the lost one was an FTDI device; another
+// stick only when the lost one is not there, and the line then names it.
+TEST_F(Link, ReconnectionPrefersTheLostStick) {
+    fake.ports = {port(kCdc + "VX0001", "/dev/ttyACM0")};
+    ASSERT_EQ(findStick(), 1);
+    ASSERT_EQ(openStick(), 1);
+    std::vector<std::string> told;
+    LinkKeeper keeper;
+    keeper.troubleEnded = [&](const std::string& line) { told.push_back(line); };
+
+    keeper.hungUp();
+    fake.ports = {port(kCdc + "VX0001", "/dev/ttyACM1"), port(kCdc + "VX0002", "/dev/ttyACM0")};
+    keeper.tickStarting();
+    keeper.tickDone(true, true);
+    EXPECT_STREQ(getStickId(), "VX0001") << "not the last match";
+    EXPECT_EQ(told.back(), "USB RF stick VX0001 on /dev/ttyACM1 is back: telegrams are being sent again");
+
+    keeper.hungUp();
+    fake.ports = {port(kCdc + "VX0002", "/dev/ttyACM0")};
+    keeper.tickStarting();
+    keeper.tickDone(false, false);
+    EXPECT_EQ(told.back(), "USB RF stick VX0002 on /dev/ttyACM0 is back") << "the other stick, named";
+
+    fake.ports.clear();
+    fake.ftdi = {{"VA0007", "FTDI stick"}};
+    keeper.hungUp();
+    keeper.tickStarting();
+    EXPECT_STREQ(getStickId(), "VA0007");
+    keeper.hungUp();
+    fake.ports = {port(kCdc + "VX0002", "/dev/ttyACM0")};
+    fake.ftdi = {{"VA0007", "FTDI stick"}, {"VB0008", "FTDI stick"}};
+    keeper.tickStarting();
+    EXPECT_STREQ(getStickId(), "VA0007") << "the lost FTDI stick over a CDC stick and a later FTDI match";
+    EXPECT_EQ(linkState.transportKind, TransportKind::Ftdi);
+    EXPECT_STREQ(linkState.portName, "");
+}

@@ -206,6 +206,29 @@ TEST_F(LinuxBackend, BusyPortIsSkippedAndOthersExclusiveModeKept) {
     EXPECT_EQ(exclusive, 0) << "and lifts only its own exclusive mode";
 }
 
+// Every failing call leaves its own reason: an FTDI serial that is gone and a
+// line setting the tty refuses are told as such, not with an older error.
+TEST_F(LinuxBackend, FailuresTellTheirOwnReason) {
+    addFtdi("ttyUSB0", "1-3", {"0403", "6001", "VA0001", "FTDI RF stick"});
+    usePlatformRoots();
+    ASSERT_EQ(findStick(), 1);
+    ASSERT_EQ(unlink((root + "/sys/class/tty/ttyUSB0").c_str()), 0);  // pulled out
+    EXPECT_EQ(openStick(), 0);
+    EXPECT_EQ(explainOpenFailure(),
+              "cannot open USB RF stick VA0001 (FTDI): the FTDI device did not open "
+              "(FT_DEVICE_NOT_FOUND: no FTDI device has serial number VA0001)");
+
+    LinkHandle h = kNoHandle;
+    ASSERT_EQ(platform.openPort(slaveName, &h), PortOpenResult::Ok);
+    EXPECT_EQ(platform.ftdiSetBaudRate(h, 12345), 6) << "FT_INVALID_PARAMETER";
+    EXPECT_EQ(platform.ftdiErrorDetail(), "Invalid argument");
+    EXPECT_EQ(ftdiStatusName(6), "FT_INVALID_PARAMETER");
+    platform.portClose(h);
+    PortSettings settings;
+    EXPECT_FALSE(platform.getPortSettings(h, &settings));
+    EXPECT_EQ(platform.lastErrorText(), "Bad file descriptor") << "a closed descriptor";
+}
+
 TEST_F(LinuxBackend, FtdiSerialLongerThanTheListHolds) {
     addFtdi("ttyUSB0", "1-3", {"0403", "6001", "VA0123456789ABCDEF01", "FTDI RF stick"});
     usePlatformRoots();

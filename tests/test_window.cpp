@@ -166,3 +166,21 @@ TEST_F(Window, WatchedLinkHangsUpAndComesBack) {
     EXPECT_FALSE(window->stickLost());
     EXPECT_EQ(window->statusText(), "OMS4");
 }
+
+// A configuration that could not be read is shown in the status line; stick
+// trouble, while present, takes precedence.
+TEST_F(Window, StatusLineTellsAMissingConfiguration) {
+    window->setConfigurationMissing(true);
+    EXPECT_EQ(window->statusText(), kNoConfigurationStatus);
+    EXPECT_LE(std::strlen(kNoConfigurationStatus), std::strlen(kStickTroubleStatus)) << "fits where the trouble fits";
+    fake.hangUpAt = 0;
+    send(SEL_TIMEOUT, VerdanoxWindow::ID_RECEIVE_POLL);
+    EXPECT_EQ(window->statusText(), kStickTroubleStatus);
+    fake.hangUpAt = ~0ull;
+    SerialPortInfo stick;
+    stick.instanceId = "USB\\VID_10C4&PID_0003\\VX0001";
+    stick.portName = "/dev/ttyACM0";
+    fake.ports = {stick};
+    tick();
+    EXPECT_EQ(window->statusText(), kNoConfigurationStatus);
+}

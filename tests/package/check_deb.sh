@@ -24,7 +24,8 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in "${programs[@]/#/./usr/bin/}" "${programs[@]/#/./usr/share/man/man1/}" \
     ./usr/share/applications/example.verdanox.Verdanox.desktop \
     ./usr/share/metainfo/example.verdanox.Verdanox.metainfo.xml \
-    ./usr/lib/udev/rules.d/60-verdanox-stick.rules ./usr/share/doc/verdanox/copyright; do
+    ./usr/lib/udev/rules.d/60-verdanox-stick.rules ./usr/share/doc/verdanox/copyright \
+    ./usr/bin/verdanox-launch ./usr/share/verdanox/VDXconfig.txt; do
   case "$path" in */man1/*) path=$path.1.gz;; esac
   grep -qxF "$path" <<<"$contents" || { echo "FAIL: $path is not in the package"; fail=1; }
 done
@@ -54,6 +55,21 @@ rules=$root/usr/lib/udev/rules.d/60-verdanox-stick.rules
 check "every udev rule keeps ModemManager off" "$(grep -c '^SUBSYSTEM' "$rules")" "$(grep -c 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$rules")"
 check "FTDI only for serials VA* and VB*" "$(grep '0403' "$rules" | grep -o 'ATTRS{serial}=="[^"]*"' | tr '\n' ' ')" \
   'ATTRS{serial}=="VA*" ATTRS{serial}=="VB*" '
+
+# the menu's launcher: ~/Verdanox without a documents folder, the documents
+# folder's Verdanox with one; the sample only where no VDXconfig.txt is
+launch() { HOME=$1 XDG_CONFIG_HOME=$1/.config "$root/usr/bin/verdanox-launch" --version; }
+home=$scratch/home-launch
+mkdir -p "$home"
+check "launcher starts the program" "$(launch "$home")" "verdanox $version"
+check "no documents folder: ~/Verdanox with the sample" "$(cmp "$home/Verdanox/VDXconfig.txt" "$root/usr/share/verdanox/VDXconfig.txt" && echo same)" same
+mkdir -p "$home/.config" "$home/Dokumente"
+echo 'XDG_DOCUMENTS_DIR="$HOME/Dokumente"' > "$home/.config/user-dirs.dirs"
+launch "$home" >/dev/null
+check "documents folder: its Verdanox with the sample" "$(cmp "$home/Dokumente/Verdanox/VDXconfig.txt" "$root/usr/share/verdanox/VDXconfig.txt" && echo same)" same
+echo "9858705634120103" > "$home/Dokumente/Verdanox/VDXconfig.txt"
+launch "$home" >/dev/null
+check "a changed VDXconfig.txt is kept" "$(cat "$home/Dokumente/Verdanox/VDXconfig.txt")" "9858705634120103"
 
 lintian --fail-on error "$deb" >"$scratch/lintian.txt" 2>&1
 check "lintian: no errors" "$?" 0

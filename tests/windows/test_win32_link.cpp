@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/link.h"
+#include "link/win32/ftd2xx_load.h"
 
 using namespace vdx;
 using testing::internal::CaptureStdout;
@@ -208,6 +209,45 @@ TEST_F(WinLink, FtdiLibraryIsNotTakenFromTheWorkingFolder) {
     EXPECT_EQ(GetCapturedStdout(), "Error opening Dongle.\n");
     setLinkTrace(false);
     EXPECT_EQ(bytesAvailable(), 0u);
+}
+
+// Windows 7 without KB2533623 refuses the search flags with
+// ERROR_INVALID_PARAMETER: the library is then loaded by its full path from
+// the system folder, then from the program's folder, never by bare name.
+// Wine knows the flags, so the test plays the old system through the seam.
+TEST(WinFtd2xxLoad, Windows7FallsBackToFullPaths) {
+    const HMODULE module = reinterpret_cast<HMODULE>(0x1000);
+    const DWORD flags = LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR;
+    std::vector<std::string> asked;
+    DWORD error = 0;
+    std::string present;  // the one full path where the library lies
+    DllLoadCalls calls;
+    calls.loadEx = [&](const char* name, DWORD f) -> HMODULE {
+        asked.push_back(std::string(name) + (f == flags ? " +flags" : f == 0 ? "" : " ?"));
+        error = f != 0 ? ERROR_INVALID_PARAMETER : ERROR_MOD_NOT_FOUND;
+        return f == 0 && present == name ? module : nullptr;
+    };
+    calls.lastError = [&] { return error; };
+    calls.systemFolder = [] { return std::string("C:\\windows\\system32"); };
+    calls.programPath = [] { return std::string("C:\\Program Files\\Verdanox\\verdanox.exe"); };
+
+    present = "C:\\Program Files\\Verdanox\\FTD2XX.dll";
+    EXPECT_EQ(loadFtd2xx(calls), module);
+    EXPECT_EQ(asked, (std::vector<std::string>{"FTD2XX.dll +flags", "C:\\windows\\system32\\FTD2XX.dll",
+                                               "C:\\Program Files\\Verdanox\\FTD2XX.dll"}));
+    asked.clear();
+    present = "C:\\windows\\system32\\FTD2XX.dll";
+    EXPECT_EQ(loadFtd2xx(calls), module);
+    EXPECT_EQ(asked.size(), 2u) << "the system folder first";
+
+    asked.clear();
+    calls.loadEx = [&](const char* name, DWORD f) -> HMODULE {
+        asked.push_back(name);
+        error = f == flags ? ERROR_MOD_NOT_FOUND : ERROR_INVALID_PARAMETER;
+        return nullptr;
+    };
+    EXPECT_EQ(loadFtd2xx(calls), nullptr);
+    EXPECT_EQ(asked.size(), 1u) << "a system that knows the flags: no other attempt";
 }
 
 // The desktop shell's icon: group "A" holding one 48 x 48 icon of 256
