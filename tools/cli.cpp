@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "vdx_version.h"
+
 namespace vdx {
 
 int usageError(const char* program, const std::string& what, const char* usage) {
@@ -11,8 +13,24 @@ int usageError(const char* program, const std::string& what, const char* usage) 
     return 2;
 }
 
-std::string optionProblem(int code, const char* argument) {
-    return code == ':' ? std::string(argument) + " needs a value" : std::string("unknown option ") + argument;
+int sharedOption(int code, const char* program, const char* usage, const char* help, const char* argument) {
+    switch (code) {
+        case 'h':
+            std::fputs(usage, stdout);
+            std::fputs(help, stdout);
+            return -1;
+        case 'V':
+            std::printf("%s %s\n", program, kVersion);
+            return -1;
+        case ':':
+            return usageError(program, std::string(argument) + " needs a value", usage);
+        default:
+            return usageError(program, std::string("unknown option ") + argument, usage);
+    }
+}
+
+int noArgumentsLeft(int next, int argc, char** argv, const char* program, const char* usage) {
+    return next < argc ? usageError(program, std::string("unexpected argument ") + argv[next], usage) : 0;
 }
 
 bool parseWhole(const char* text, long min, long max, long* out) {

@@ -10,9 +10,14 @@ namespace vdx {
 // Prints "program: what" and the usage to stderr; returns 2.
 int usageError(const char* program, const std::string& what, const char* usage);
 
-// The message for getopt_long's '?' (unknown option) and ':' (value
-// missing), from the argument it stopped at.
-std::string optionProblem(int code, const char* argument);
+// The options every tool has, and getopt_long's complaints: 'h' prints the
+// usage and `help` to stdout and 'V' the version (both -1: done, exit 0);
+// '?' (unknown option) and ':' (value missing) print the problem with the
+// usage to stderr (2). `argument` is the one getopt_long stopped at.
+int sharedOption(int code, const char* program, const char* usage, const char* help, const char* argument);
+
+// 0 when getopt_long took every argument, else a usage error (2).
+int noArgumentsLeft(int next, int argc, char** argv, const char* program, const char* usage);
 
 // A whole number from `min` to `max`, the whole text.
 bool parseWhole(const char* text, long min, long max, long* out);

@@ -111,19 +111,11 @@ int parse(int argc, char** argv, Options* o) {
             case 'f':
                 if (!parseFormat(optarg, &o->format)) return usageError("--format needs stick, radio or radio-crc");
                 break;
-            case 'h':
-                std::fputs(kUsage, stdout);
-                std::fputs(kHelp, stdout);
-                return -1;
-            case 'V':
-                std::printf("%s %s\n", kProgram, vdx::kVersion);
-                return -1;
             default:
-                return usageError(vdx::optionProblem(c, argv[optind - 1]));
+                return vdx::sharedOption(c, kProgram, kUsage, kHelp, argv[optind - 1]);
         }
     }
-    if (optind < argc) return usageError(std::string("unexpected argument ") + argv[optind]);
-    return 0;
+    return vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage);
 }
 
 }  // namespace

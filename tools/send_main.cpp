@@ -85,19 +85,11 @@ int parse(int argc, char** argv, Options* o) {
             case 'q':
                 o->quiet = true;
                 break;
-            case 'h':
-                std::fputs(kUsage, stdout);
-                std::fputs(kHelp, stdout);
-                return -1;
-            case 'V':
-                std::printf("%s %s\n", kProgram, vdx::kVersion);
-                return -1;
             default:
-                return usageError(vdx::optionProblem(c, argv[optind - 1]));
+                return vdx::sharedOption(c, kProgram, kUsage, kHelp, argv[optind - 1]);
         }
     }
-    if (optind < argc) return usageError(std::string("unexpected argument ") + argv[optind]);
-    return 0;
+    return vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage);
 }
 
 }  // namespace

@@ -98,15 +98,10 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
                 if (!vdx::parseWhole(optarg, 0, LONG_MAX, &o->replugAfter))
                     return *exitCode = usageError("--replug-after-seconds needs a whole number"), false;
                 break;
-            case 'h':
-                std::fputs(kUsage, stdout);
-                std::fputs(kHelp, stdout);
-                return *exitCode = 0, false;
-            case 'V':
-                std::printf("verdanox-virtual-stick %s\n", vdx::kVersion);
-                return *exitCode = 0, false;
-            default:
-                return *exitCode = usageError(vdx::optionProblem(c, argv[optind - 1])), false;
+            default: {
+                const int status = vdx::sharedOption(c, "verdanox-virtual-stick", kUsage, kHelp, argv[optind - 1]);
+                return *exitCode = status < 0 ? 0 : status, false;
+            }
         }
     }
     for (int i = optind; i < argc; ++i) o->command.emplace_back(argv[i]);
