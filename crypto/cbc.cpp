@@ -14,6 +14,8 @@ uint8_t chainingValue[16];
 
 void cbcReset() { std::memset(chainingValue, 0, sizeof chainingValue); }
 
+void cbcStart(const uint8_t iv[16]) { std::memcpy(chainingValue, iv, sizeof chainingValue); }
+
 const uint8_t* cbcChainingValue() { return chainingValue; }
 
 void cbcEncrypt(uint8_t* buffer, uint8_t length, const uint8_t schedule[176]) {

@@ -14,6 +14,10 @@ namespace vdx {
 // Sets the chaining value to 16 zero bytes.
 void cbcReset();
 
+// Sets the chaining value to `iv`: the next cbcEncrypt starts a chain with
+// that initialisation vector.
+void cbcStart(const uint8_t iv[16]);
+
 // CBC-encrypts `length` bytes of `buffer` in place, starting from the chaining
 // value, and leaves the last ciphertext block in the chaining value. Two calls
 // without a reset between them form one chain.

@@ -23,6 +23,17 @@ void buildAddressFrame(const MeterRecord& meter, uint8_t frame[kAddressFrameSize
 // Plain SND_NR telegram (CI 0x72, no encryption); then accessNumber += 1.
 void buildPlainTelegram(MeterRecord& meter, uint8_t frame[kPlainTelegramSize]);
 
+// OMS security mode 5 telegram (security profile A, EN 13757-7): the plain
+// telegram's layout with configuration word 0x0550 (mode 5, five encrypted
+// blocks) and `payload` AES-128-CBC-encrypted under the meter key itself;
+// then accessNumber += 1. `payload` starts with 2F 2F, the receiver's check.
+void buildMode5Telegram(MeterRecord& meter, const uint8_t meterKey[16], const uint8_t payload[kPayloadSize],
+                        uint8_t frame[kPlainTelegramSize]);
+
+// The mode 5 initialisation vector: M (2), ID (4), version, device type, then
+// the access number eight times.
+void mode5Iv(const MeterRecord& meter, uint8_t iv[16]);
+
 // OMS security mode 7 telegram (ELL, AFL with message counter and 8-byte
 // AES-CMAC, payload AES-128-CBC under derived keys); then messageCounter += 1
 // and accessNumber += 1. The per-telegram key material is wiped before return.

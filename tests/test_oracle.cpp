@@ -161,6 +161,32 @@ TEST(Encrypted, OpenSslDecryptsPayloadAndVerifiesMac) {
     }
 }
 
+// Mode 5: the plain layout with CF 50 05 and the block under the meter key
+// itself; OpenSSL decrypts it with the IV written out by hand (M, ID,
+// version, type, then the access number eight times).
+TEST(Mode5, OpenSslDecryptsUnderTheMeterKeyAndIv) {
+    const uint8_t keys[2][16] = {{0}, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C,
+                                      0x0D, 0x0E, 0x0F}};
+    const uint8_t payload[80] = {0x2F, 0x2F, 0x04, 0x13, 0x01, 0x02, 0x03, 0x04};
+    for (int k = 0; k < 2; ++k) {
+        for (uint8_t access : {0, 1, 0x7F, 0xFF}) {
+            MeterRecord m = exampleMeter();
+            m.accessNumber = access;
+            m.messageCounter = 77;
+            uint8_t frame[kPlainTelegramSize];
+            buildMode5Telegram(m, keys[k], payload, frame);
+            EXPECT_EQ(str(frame, 17), "445E004472785634121234010" + std::string("3") + str(&access, 1) + "005005");
+            std::vector<uint8_t> iv = bytes("1234 78563412 01 03");
+            iv.insert(iv.end(), 8, access);
+            uint8_t plain[80];
+            oracle::cbcDecrypt(keys[k], iv.data(), frame + 17, 80, plain);
+            EXPECT_EQ(str(plain, 80), str(payload, 80)) << "key " << k << ", access " << int(access);
+            EXPECT_EQ(m.accessNumber, static_cast<uint8_t>(access + 1));
+            EXPECT_EQ(m.messageCounter, 77u) << "mode 5 has no message counter";
+        }
+    }
+}
+
 TEST(Encrypted, MacCoversOffsets11To15And24To117Only) {
     MeterRecord m = exampleMeter();
     uint8_t frame[kEncryptedTelegramSize], kmac[16], mac[8];
