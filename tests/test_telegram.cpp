@@ -10,6 +10,7 @@
 
 #include "telegram/frames.h"
 #include "telegram/radio.h"
+#include "telegram/readings.h"
 #include "telegram/send_cycle.h"
 #include "tests/fixtures.h"
 #include "tests/hex.h"
@@ -243,4 +244,67 @@ TEST_F(SendCycle, OnlyTelegramsThatWentOutCount) {
     EXPECT_EQ(currentMeter, 3);
     stopSending();
     EXPECT_FALSE(tick());
+}
+
+// Live readings in the fixed block's layout, at chosen meter times; the
+// expected bytes are written out by hand (type I date: second, minute,
+// hour | weekday << 5, day | (year & 7) << 5, month | (year >> 3) << 4, 0).
+TEST(Readings, BlockAtChosenMeterTimes) {
+    ReadingsModel m;
+    m.start = 1769903400;  // 2026-01-31 23:50:00 UTC
+    EXPECT_EQ(m.start, unixTime(2026, 1, 31, 23, 50));
+    m.volume = 12.5;
+    m.volumeUncorrected = 12.9;
+    m.flow = 0.3;
+    m.batteryDays = 2;
+    m.fabrication = 12345678;
+    m.events = {{unixTime(2026, 2, 1, 6), 0x00000010}};
+    uint8_t block[kPayloadSize];
+    const auto field = [&](int at, int n) { return str(block + at, static_cast<size_t>(n)); };
+
+    // just before the month ends: January's due date lies before the start
+    buildReadingsBlock(readingsAt(m, unixTime(2026, 1, 31, 23, 59, 59)), block);
+    EXPECT_EQ(field(4, 6), "000000413100") << "due date 2026-01-01, no weekday";
+    EXPECT_EQ(field(12, 4) + field(19, 4),
+              "00250100"
+              "00290100")
+        << "due volumes: the start values";
+    EXPECT_EQ(field(25, 6), "3B3BD75F3100") << "Saturday 2026-01-31 23:59:59";
+    EXPECT_EQ(field(33, 4), "49250100") << "12.5 + 0.3 x 9.98/60 h = 12549 l, rounded down";
+
+    // the month rolls over: February's due date and its volumes
+    buildReadingsBlock(readingsAt(m, unixTime(2026, 2, 1)), block);
+    EXPECT_EQ(field(4, 6), "000000413200");
+    EXPECT_EQ(field(25, 6), "0000E0413200") << "Sunday";
+    EXPECT_EQ(field(12, 4) + field(33, 4),
+              "50250100"
+              "50250100");
+    EXPECT_EQ(field(19, 4) + field(40, 4),
+              "50290100"
+              "50290100");
+    EXPECT_EQ(field(48, 4), "99914100") << "before the event";
+    EXPECT_EQ(field(55, 2), "0200") << "no whole day over yet";
+    EXPECT_EQ(field(67, 4), "78563412");
+
+    // the event, at its second; the battery runs out and stays at 0
+    buildReadingsBlock(readingsAt(m, unixTime(2026, 2, 1, 6)), block);
+    EXPECT_EQ(field(48, 4), "10000000");
+    EXPECT_EQ(readingsAt(m, unixTime(2026, 2, 1, 5, 59, 59)).errorFlags, 0x00419199u);
+    EXPECT_EQ(readingsAt(m, m.start + 86400 - 1).batteryDays, 2u);
+    EXPECT_EQ(readingsAt(m, m.start + 86400).batteryDays, 1u);
+    EXPECT_EQ(readingsAt(m, m.start + 30 * 86400).batteryDays, 0u);
+
+    // a leap day, and the 8-digit register rolling over
+    m.volume = 99999.999;
+    m.flow = 1;
+    m.start = unixTime(2028, 2, 29, 11);
+    buildReadingsBlock(readingsAt(m, unixTime(2028, 2, 29, 12)), block);
+    EXPECT_EQ(field(25, 6), "00004C9D3200") << "Tuesday 2028-02-29 12:00:00";
+    EXPECT_EQ(field(33, 4), "99090000") << "100000999 l rolls over to 999";
+    EXPECT_EQ(field(4, 6), "000000813200") << "due date 2028-02-01";
+
+    // everything but the values is the fixed block's
+    for (int at : {0,  1,  2,  3,  10, 11, 16, 17, 18, 23, 24, 31, 32, 37, 38, 39, 44, 45,
+                   46, 47, 52, 53, 54, 57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 71, 79})
+        EXPECT_EQ(block[at], applicationPayload[at]) << "offset " << at;
 }

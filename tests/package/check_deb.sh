@@ -25,8 +25,8 @@ for path in "${programs[@]/#/./usr/bin/}" "${programs[@]/#/./usr/share/man/man1/
     ./usr/share/applications/example.verdanox.Verdanox.desktop \
     ./usr/share/metainfo/example.verdanox.Verdanox.metainfo.xml \
     ./usr/lib/udev/rules.d/60-verdanox-stick.rules ./usr/share/doc/verdanox/copyright \
-    ./usr/bin/verdanox-launch ./usr/share/verdanox/VDXconfig.txt; do
-  case "$path" in */man1/*) path=$path.1.gz;; esac
+    ./usr/bin/verdanox-launch ./usr/share/man/man1/verdanox-launch.1.gz ./usr/share/verdanox/VDXconfig.txt; do
+  case "$path" in */man1/*.gz) ;; */man1/*) path=$path.1.gz;; esac
   grep -qxF "$path" <<<"$contents" || { echo "FAIL: $path is not in the package"; fail=1; }
 done
 check "hicolor icons 16 to 256" "$(grep -c '^./usr/share/icons/hicolor/[0-9]*x[0-9]*/apps/verdanox.png$' <<<"$contents")" 8
@@ -79,8 +79,9 @@ cat "$scratch/lintian.txt"
 # the build tree's
 cmake --install "$build" --prefix "$scratch/home/.local" >/dev/null
 check "per-user cmake --install" "$?" 0
-ls "$scratch/home/.local/bin" | sort | tr '\n' ' ' | grep -q "verdanox verdanox-frames verdanox-send verdanox-virtual-stick" \
-  || { echo "FAIL: per-user install lacks programs"; fail=1; }
+for p in "${programs[@]}"; do
+  [ -x "$scratch/home/.local/bin/$p" ] || { echo "FAIL: per-user install lacks $p"; fail=1; }
+done
 printf '#!/bin/sh\necho "the installed program"\nexit 3\n' > "$scratch/home/.local/bin/verdanox"
 out=$(cd "$scratch" && timeout 60 "$scratch/home/.local/bin/verdanox-virtual-stick" 2>&1)
 grep -q "the installed program" <<<"$out" && grep -q "program ended with status 3" <<<"$out"

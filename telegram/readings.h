@@ -1,0 +1,57 @@
+// Readings that move with the meter's clock, in the layout of the fixed
+// 80-byte block: every record at the same offset with the same DIF/VIF and
+// fill, so a receiver that decodes the fixed block decodes these; only the
+// values change.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "telegram/frames.h"
+
+namespace vdx {
+
+// Meter times are whole seconds since 1970-01-01 00:00:00 UTC. The block's
+// date records (type I) hold the years 2000 to 2099.
+struct ReadingsModel {
+    int64_t start = 0;                 // meter time at the first telegram
+    double volume = 0.126;             // m3 at `start`
+    double volumeUncorrected = 0.735;  // m3 at `start`
+    double flow = 0;                   // m3 per hour of meter time, both volumes
+    uint32_t batteryDays = 0;          // at `start`; 4 BCD digits
+    uint32_t fabrication = 88011718;   // 8 digits
+    uint32_t errorFlags = 0x00419199;
+    // (time, error flags) in time order: the flags from that time on
+    std::vector<std::pair<int64_t, uint32_t>> events;
+};
+
+struct Readings {
+    int64_t time = 0;  // meter time T
+    uint32_t volumeLitres = 0, volumeUncorrectedLitres = 0;
+    int64_t dueDate = 0;  // the first day of T's month, 00:00:00
+    uint32_t dueVolumeLitres = 0, dueVolumeUncorrectedLitres = 0;
+    uint32_t errorFlags = 0;
+    uint32_t batteryDays = 0;
+    uint32_t fabrication = 0;
+};
+
+// The readings at meter time `t`: volumes of start + flow x (t - start),
+// in whole litres rounded down (an 8-digit register rolls over at 10^8
+// litres as a meter's does); the due date and its volumes (the start values
+// when the due date lies before `start`); the flags of the last event at or
+// before `t`; the battery days less whole days since `start`, never below 0.
+Readings readingsAt(const ReadingsModel& model, int64_t t);
+
+// The 80-byte block of `r`.
+void buildReadingsBlock(const Readings& r, uint8_t block[kPayloadSize]);
+
+// Calendar helpers (proleptic Gregorian, UTC).
+struct CivilTime {
+    int year, month, day, hour, minute, second;
+    int weekday;  // 1 Monday .. 7 Sunday
+};
+CivilTime civilTime(int64_t t);
+int64_t unixTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+}  // namespace vdx
