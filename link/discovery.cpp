@@ -16,6 +16,12 @@ DiscoveryReport report;
 // (the stick that was lost), and whether it was seen.
 std::string preferred;
 bool preferredSeen = false;
+// The one stick the user chose (serial number or port name); empty: any.
+std::string chosen;
+
+bool isChosen(const std::string& serial, const std::string& port) {
+    return chosen.empty() || serial == chosen || (!port.empty() && port == chosen);
+}
 
 constexpr size_t kWorkBufferSize = 255;  // instance id, serial, port name, description
 constexpr size_t kCdcPrefixLength = 22;
@@ -80,7 +86,8 @@ void examinePort(LinkPlatform& platform, const SerialPortInfo& member) {
         case PortOpenResult::Ok:
             break;
     }
-    if (hasPrefix(serial.c_str(), kStickPrefixes.cdc)) recordCdcStick(serial, description, port);
+    if (hasPrefix(serial.c_str(), kStickPrefixes.cdc) && isChosen(serial, port))
+        recordCdcStick(serial, description, port);
 }
 
 }  // namespace
@@ -131,7 +138,7 @@ int findFtdiStick(bool onlyPreferred) {
         linkTrace("Serial: %s\n", entry.serialNumber);
         linkTrace("Description: %s\n", entry.description);
         report.ftdiSerials.emplace_back(entry.serialNumber);
-        if (!isFtdiStickSerial(entry.serialNumber) || preferredSeen) continue;
+        if (!isFtdiStickSerial(entry.serialNumber) || !isChosen(entry.serialNumber, "") || preferredSeen) continue;
         preferredSeen = !preferred.empty() && preferred == entry.serialNumber;
         if (preferredSeen || !onlyPreferred) chosen = static_cast<int>(i);
     }
@@ -158,10 +165,12 @@ int findStick(const char* preferredSerial) {
 
 const DiscoveryReport& lastDiscovery() { return report; }
 
+void chooseStick(const std::string& serialOrPort) { chosen = serialOrPort; }
+
 std::string explainStickNotFound() {
     std::string text = std::string("USB RF stick not found: looked for a CDC stick (USB 10C4:0003, serial starting ") +
                        kStickPrefixes.cdc + ") and FTDI sticks (serial starting " + kStickPrefixes.ftdi[0] + " or " +
-                       kStickPrefixes.ftdi[1] + ")\n";
+                       kStickPrefixes.ftdi[1] + ")" + (chosen.empty() ? "" : ", only " + chosen) + "\n";
     std::string found;
     for (const PortCandidate& p : report.ports) {
         found += (found.empty() ? "" : "; ") + p.portName + " [" + p.instanceId + "]: ";

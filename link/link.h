@@ -41,6 +41,10 @@ extern const char kCdcInstancePrefix[];  // "USB\VID_10C4&PID_0003\"
 // wins over every other match (a lost stick that is back).
 int findStick(const char* preferredSerial = nullptr);
 int findCdcPort();
+// Makes discovery, at start-up and on reconnection, consider only the stick
+// with this serial number or on this port ("VX00010042", "/dev/ttyACM1",
+// "COM5"); an empty text allows any stick again.
+void chooseStick(const std::string& serialOrPort);
 const char* getStickId();
 const char* getStickType();
 void setLinkTrace(bool on);

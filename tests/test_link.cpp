@@ -534,4 +534,21 @@ TEST_F(Link, ReconnectionPrefersTheLostStick) {
     EXPECT_STREQ(getStickId(), "VA0007") << "the lost FTDI stick over a CDC stick and a later FTDI match";
     EXPECT_EQ(linkState.transportKind, TransportKind::Ftdi);
     EXPECT_STREQ(linkState.portName, "");
+
+    // a chosen stick, by serial or by port, and nothing else, ever
+    chooseStick("/dev/ttyACM0");
+    keeper.hungUp();
+    fake.ftdi.clear();
+    fake.ports = {port(kCdc + "VX0002", "/dev/ttyACM0"), port(kCdc + "VX0003", "/dev/ttyACM1")};
+    keeper.tickStarting();
+    EXPECT_STREQ(getStickId(), "VX0002") << "the port chosen, not the last match";
+    chooseStick("VB0008");
+    keeper.hungUp();
+    fake.ftdi = {{"VA0007", "FTDI stick"}};
+    keeper.tickStarting();
+    EXPECT_FALSE(linkIsOpen()) << "never another stick";
+    resetLinkState();
+    EXPECT_EQ(findStick(), 0);
+    EXPECT_NE(explainStickNotFound().find(", only VB0008\nfound: "), std::string::npos) << explainStickNotFound();
+    chooseStick("");
 }

@@ -56,6 +56,11 @@ timeout 60 "$stick" --serial AB00000001 -- "$send" --ticks 1 > none.txt 2>&1
 check "no stick: exit status 1" $? 1
 check "no stick: the reason" "$(grep -c '^verdanox-send: USB RF stick not found: looked for' none.txt)" 1
 
+timeout 60 "$stick" -- "$send" --ticks 1 --stick=VX00010042 > chosen.txt 2>&1
+check "--stick: the chosen stick" "$?: $(grep -c 'meter 0: .* sent$' chosen.txt)" "0: 1"
+timeout 60 "$stick" -- "$send" --ticks 1 --stick VX99 > other.txt 2>&1
+check "--stick: another stick is not taken" "$?: $(grep -c 'only VX99$' other.txt) $(grep -c 'VX00010042.*usable' other.txt)" "1: 1 1"
+
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1
 check "busy port: the reason" \

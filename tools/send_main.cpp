@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "link/link.h"
 #include "session/configuration.h"
 #include "session/send_session.h"
 #include "session/startup.h"
@@ -20,7 +21,8 @@ namespace {
 const char kProgram[] = "verdanox-send";
 
 const char kUsage[] =
-    "usage: verdanox-send [--config FILE] [--interval SECONDS] [--ticks N] [--plain] [--json] [--quiet]\n"
+    "usage: verdanox-send [--config FILE] [--stick SERIAL|PORT] [--interval SECONDS] [--ticks N] [--plain]\n"
+    "                     [--json] [--quiet]\n"
     "       verdanox-send --help | --version\n";
 
 const char kHelp[] =
@@ -29,6 +31,8 @@ const char kHelp[] =
     "out or it is interrupted (Ctrl+C, SIGTERM). What the stick sends back is\n"
     "drained; a stick that is pulled out is used again when it comes back.\n\n"
     "  -c, --config FILE       configuration file (default VDXconfig.txt here)\n"
+    "  -s, --stick SERIAL|PORT use only this stick (serial number, or port such\n"
+    "                          as /dev/ttyACM1), also when it comes back\n"
     "  -i, --interval SECONDS  between telegrams (default 5, at least 0.1)\n"
     "  -n, --ticks N           stop after N telegrams (default: until stopped)\n"
     "  -p, --plain             plain telegrams instead of security mode 7\n"
@@ -53,20 +57,21 @@ struct Options {
 
 // 0 to go on, otherwise the exit status.
 int parse(int argc, char** argv, Options* o) {
-    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
-                                      {"interval", required_argument, nullptr, 'i'},
-                                      {"ticks", required_argument, nullptr, 'n'},
-                                      {"plain", no_argument, nullptr, 'p'},
-                                      {"json", no_argument, nullptr, 'j'},
-                                      {"quiet", no_argument, nullptr, 'q'},
-                                      {"help", no_argument, nullptr, 'h'},
-                                      {"version", no_argument, nullptr, 'V'},
-                                      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {
+        {"config", required_argument, nullptr, 'c'},   {"stick", required_argument, nullptr, 's'},
+        {"interval", required_argument, nullptr, 'i'}, {"ticks", required_argument, nullptr, 'n'},
+        {"plain", no_argument, nullptr, 'p'},          {"json", no_argument, nullptr, 'j'},
+        {"quiet", no_argument, nullptr, 'q'},          {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":c:i:n:pjqhV", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":c:s:i:n:pjqhV", kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
                 o->config = optarg;
+                break;
+            case 's':
+                if (*optarg == '\0') return usageError("--stick needs a serial number or a port");
+                vdx::chooseStick(optarg);
                 break;
             case 'i':
                 if (!vdx::parseDecimal(optarg, 0.1, 86400, &o->plan.intervalSeconds))
