@@ -14,8 +14,8 @@ run_packages=(
   libfox-1.6-dev
   # the virtual stick: umockdev, and OpenSSL for its independent check
   umockdev libumockdev-dev libssl-dev
-  # header-only libraries: JSON output
-  nlohmann-json3-dev
+  # header-only libraries: JSON output, rig files
+  nlohmann-json3-dev libtomlplusplus-dev
 )
 test_packages=(
   # tests, benchmark, fuzzing (OpenSSL is a test-only oracle)

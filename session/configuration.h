@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "config/rig.h"
+
 namespace vdx {
 
 // Reads `path`, or VDXconfig.txt in the current folder when `path` is
@@ -16,5 +18,9 @@ bool loadConfiguration(const char* path, std::string* problem);
 
 // The meter table's addresses from configuration lines 1 to 10.
 void loadMeterAddresses();
+
+// The ten meters of the loaded configuration as a rig: in turns every
+// `interval` seconds, the fixed block, security mode 7 (plain with `plain`).
+Rig configurationRig(bool plain, double interval);
 
 }  // namespace vdx

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/config.h"
+#include "telegram/sim_meter.h"
 
 namespace vdx {
 
@@ -24,6 +25,13 @@ bool SendLoop::tick(bool encrypted, const CountDisplay& show, SentTelegram* sent
     const bool delivered = sendTick(encrypted, keyTable, writeFrame, show, sent);
     keeper_.tickDone(sending, delivered);
     return delivered;
+}
+
+bool SendLoop::send(SentTelegram& telegram) {
+    keeper_.tickStarting();
+    telegram.delivered = writeTelegram(telegram, writeFrame);
+    keeper_.tickDone(true, telegram.delivered);
+    return telegram.delivered;
 }
 
 ReceiveResult SendLoop::receive() {

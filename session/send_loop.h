@@ -31,6 +31,9 @@ public:
     // the telegram counts only when both were written whole, and one that
     // was not written means the stick is lost. True when it went out.
     bool tick(bool encrypted, const CountDisplay& show, SentTelegram* sent = nullptr);
+    // The same for a telegram built already (a rig's): writes it, marks it
+    // delivered or not, and tells the keeper.
+    bool send(SentTelegram& telegram);
 
     // One run of the receive poll; a device that went away is lost.
     ReceiveResult receive();

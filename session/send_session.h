@@ -7,16 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "session/rig_run.h"
 #include "session/send_loop.h"
 #include "telegram/send_cycle.h"
 
 namespace vdx {
-
-struct SendPlan {
-    double intervalSeconds = 5;  // between telegrams; the first goes at once
-    long telegrams = 0;          // 0: until stopped
-    bool plain = false;          // plain telegrams instead of security mode 7
-};
 
 class SendSession {
 public:
@@ -30,9 +25,10 @@ public:
 
     // Finds and opens the stick as verdanox does; false with the reason.
     bool open(std::string* why);
-    // Presses Start and sends until the plan is done or `stop` is set (by
-    // a signal handler); between telegrams it drains what the stick sends.
-    void run(const SendPlan& plan, const volatile std::sig_atomic_t& stop);
+    // Sends the run's telegrams at their times, the first at once, until
+    // `telegrams` went out (0: no end) or `stop` is set (by a signal
+    // handler); between telegrams it drains what the stick sends.
+    void run(RigRun& run, long telegrams, const volatile std::sig_atomic_t& stop);
 
     unsigned delivered() const { return delivered_; }
     unsigned lost() const { return lost_; }

@@ -23,37 +23,81 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
     r.version = a[6];
     r.type = a[7];
     r.access = t.accessNumber;
-    r.encrypted = t.encrypted;
+    r.security = t.security;
     r.counter = t.messageCounter;
+    r.readings = t.readings;
     r.written = t.delivered;
     r.addressFrame = hexText(t.addressFrame, kAddressFrameSize);
     r.telegramFrame = hexText(t.telegramFrame, stickFrameSize(t.telegramFrame));
     return r;
 }
 
+const char* securityName(Security s) {
+    switch (s) {
+        case Security::Mode5:
+            return "mode 5";
+        case Security::Mode7:
+            return "mode 7";
+        case Security::None:
+            break;
+    }
+    return "plain";
+}
+
 std::string textLine(const TelegramRecord& r) {
+    const bool mode7 = r.security == Security::Mode7;
     char text[256];
-    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s, %s", r.time.c_str(), r.meter,
-                  r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access,
-                  r.encrypted ? "mode 7, counter " : "plain", r.encrypted ? std::to_string(r.counter).c_str() : "",
+    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s, %s", r.time.c_str(), r.meter,
+                  r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access, securityName(r.security),
+                  mode7 ? ", counter " : "", mode7 ? std::to_string(r.counter).c_str() : "",
                   r.written ? "sent" : "NOT SENT");
     return text;
 }
 
+namespace {
+
+nlohmann::ordered_json readingsJson(const Readings& r) {
+    nlohmann::ordered_json j;
+    j["meter_time"] = isoTime(r.time);
+    j["volume"] = r.volumeLitres / 1000.0;
+    j["volume_uncorrected"] = r.volumeUncorrectedLitres / 1000.0;
+    j["due_date"] = isoTime(r.dueDate);
+    j["due_volume"] = r.dueVolumeLitres / 1000.0;
+    j["due_volume_uncorrected"] = r.dueVolumeUncorrectedLitres / 1000.0;
+    j["error_flags"] = r.errorFlags;
+    j["battery_days"] = r.batteryDays;
+    char fabrication[16];
+    std::snprintf(fabrication, sizeof fabrication, "%08u", static_cast<unsigned>(r.fabrication % 100000000));
+    j["fabrication"] = fabrication;
+    return j;
+}
+
+}  // namespace
+
 std::string jsonLine(const TelegramRecord& r) {
     nlohmann::ordered_json j;
-    j["time"] = r.time;
+    if (!r.time.empty()) j["time"] = r.time;
+    if (r.offset >= 0) j["offset"] = r.offset;
     j["meter"] = r.meter;
     j["manufacturer"] = r.manufacturer;
     j["id"] = r.id;
     j["version"] = r.version;
     j["type"] = r.type;
     j["access"] = r.access;
-    j["counter"] = r.encrypted ? nlohmann::ordered_json(r.counter) : nlohmann::ordered_json(nullptr);
-    j["mode"] = r.encrypted ? "mode 7" : "plain";
-    j["written"] = r.written;
+    j["counter"] = r.security == Security::Mode7 ? nlohmann::ordered_json(r.counter) : nlohmann::ordered_json(nullptr);
+    j["mode"] = securityName(r.security);
+    if (!r.time.empty()) j["written"] = r.written;
     j["frames"] = {r.addressFrame, r.telegramFrame};
+    j["readings"] = readingsJson(r.readings);
     return j.dump();
+}
+
+std::string isoTime(int64_t t) {
+    const CivilTime c = civilTime(t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", c.year, c.month, c.day, c.hour, c.minute,
+                  c.second);
+    return text;
 }
 
 std::string utcTimestamp() {

@@ -10,26 +10,35 @@
 namespace vdx {
 
 struct TelegramRecord {
-    std::string time;  // UTC, to the millisecond
+    std::string time;     // UTC, to the millisecond; empty where nothing was sent
+    double offset = -1;  // seconds after the first telegram; < 0: not given
     int meter = 0;
     std::string manufacturer;  // three letters
     std::string id;            // identification number, 8 digits
     unsigned version = 0, type = 0, access = 0;
-    bool encrypted = false;
+    Security security = Security::None;
     uint32_t counter = 0;  // mode 7 only
     bool written = false;
     std::string addressFrame, telegramFrame;  // upper-case hexadecimal
+    Readings readings;                        // what the application block says
 };
 
 // The record of `t`, stamped with `time`.
 TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time);
 
+// "plain", "mode 5", "mode 7"
+const char* securityName(Security s);
+
 // "2026-12-08T09:30:00.123Z meter 0: VDX 12345670 v01 t03, access 0, mode 7, counter 0, sent"
 std::string textLine(const TelegramRecord& r);
 // {"time":...,"meter":0,"manufacturer":"VDX","id":"12345670","version":1,"type":3,"access":0,
-//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."]}; counter null when plain
+//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],"readings":{...}};
+// counter null unless mode 7; "time" and "written" only for sent telegrams,
+// "offset" only where given
 std::string jsonLine(const TelegramRecord& r);
 
+// A meter time (seconds since 1970, UTC) as 2026-01-31T23:50:00Z.
+std::string isoTime(int64_t t);
 // The current UTC time as 2026-12-08T09:30:00.123Z.
 std::string utcTimestamp();
 

@@ -65,6 +65,11 @@ void computeTelegramMac(const uint8_t frame[kEncryptedTelegramSize], const uint8
 }
 
 void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint8_t frame[kEncryptedTelegramSize]) {
+    buildEncryptedTelegram(meter, meterKey, applicationPayload, frame);
+}
+
+void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], const uint8_t payload[kPayloadSize],
+                            uint8_t frame[kEncryptedTelegramSize]) {
     const uint32_t counter = meter.messageCounter;
     uint8_t schedule[kAesScheduleSize];
     uint8_t block[16];
@@ -80,7 +85,7 @@ void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint
     aesExpandKey(kenc, schedule);
     cbcReset();  // zero IV for every telegram
     fillHeader(meter, counter, frame);
-    std::memcpy(frame + kPayload, applicationPayload, kPayloadSize);
+    std::memcpy(frame + kPayload, payload, kPayloadSize);
     cbcEncrypt(frame + kPayload, kPayloadSize, schedule);
 
     aesExpandKey(kmac, schedule);

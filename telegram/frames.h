@@ -38,6 +38,9 @@ void mode5Iv(const MeterRecord& meter, uint8_t iv[16]);
 // AES-CMAC, payload AES-128-CBC under derived keys); then messageCounter += 1
 // and accessNumber += 1. The per-telegram key material is wiped before return.
 void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint8_t frame[kEncryptedTelegramSize]);
+// The same with another 80-byte application block than the fixed one.
+void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], const uint8_t payload[kPayloadSize],
+                            uint8_t frame[kEncryptedTelegramSize]);
 
 // The 8-byte MAC of a mode-7 telegram under Kmac (a key schedule may be
 // passed): AES-CMAC over offsets 11-15 and 24-117, truncated to 8 bytes.

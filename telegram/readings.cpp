@@ -91,6 +91,18 @@ int64_t unixTime(int year, int month, int day, int hour, int minute, int second)
            minute * 60 + second;
 }
 
+Readings fixedReadings() {
+    Readings r;
+    r.time = unixTime(2022, 4, 9, 10, 0, 16);
+    r.volumeLitres = r.dueVolumeLitres = 126;
+    r.volumeUncorrectedLitres = r.dueVolumeUncorrectedLitres = 735;
+    r.dueDate = unixTime(2022, 4, 9, 10);
+    r.errorFlags = 0x00419199;
+    r.batteryDays = 0;
+    r.fabrication = 88011718;
+    return r;
+}
+
 Readings readingsAt(const ReadingsModel& m, int64_t t) {
     Readings r;
     r.time = t;

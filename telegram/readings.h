@@ -36,6 +36,11 @@ struct Readings {
     uint32_t fabrication = 0;
 };
 
+// What the fixed block says: 2022-04-09 10:00:16, 0.126 and 0.735 m3, due
+// date 2022-04-09 10:00:00 with the same volumes, flags 0x00419199, battery
+// 0 days, fabrication number 88011718.
+Readings fixedReadings();
+
 // The readings at meter time `t`: volumes of start + flow x (t - start),
 // in whole litres rounded down (an 8-digit register rolls over at 10^8
 // litres as a meter's does); the due date and its volumes (the start values

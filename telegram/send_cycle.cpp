@@ -54,7 +54,7 @@ bool sendTick(bool encryptionOn, const uint8_t (*meterKeys)[16], const FrameWrit
     currentMeter = static_cast<uint8_t>(i + 1 == kMeterCount ? 0 : i + 1);
     if (sent != nullptr) {
         sent->meter = i;
-        sent->encrypted = encryptionOn;
+        sent->security = encryptionOn ? Security::Mode7 : Security::None;
         sent->delivered = delivered;
         sent->accessNumber = accessNumber;
         sent->messageCounter = messageCounter;

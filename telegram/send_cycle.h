@@ -7,6 +7,7 @@
 
 #include "telegram/frames.h"
 #include "telegram/meter.h"
+#include "telegram/readings.h"
 
 namespace vdx {
 
@@ -16,16 +17,20 @@ using FrameWriter = std::function<int(const uint8_t* frame)>;
 // Shows `text` in the count field of meter `meter`.
 using CountDisplay = std::function<void(int meter, const char* text)>;
 
+// How a telegram is protected: plain, OMS security mode 5 or mode 7.
+enum class Security : uint8_t { None, Mode5, Mode7 };
+
 // What one tick sent, for front ends that report every telegram: the facts
 // the builders used, so that nobody has to read them back from the bytes.
 struct SentTelegram {
     int meter = 0;
-    bool encrypted = false;       // security mode 7, else plain
+    Security security = Security::None;
     bool delivered = false;       // both frames written whole
     uint8_t accessNumber = 0;     // the telegram's access number
     uint32_t messageCounter = 0;  // its message counter (mode 7)
     uint8_t addressFrame[kAddressFrameSize] = {};
-    uint8_t telegramFrame[kEncryptedTelegramSize] = {};  // kPlainTelegramSize bytes used when plain
+    uint8_t telegramFrame[kEncryptedTelegramSize] = {};  // kPlainTelegramSize bytes used unless mode 7
+    Readings readings = fixedReadings();                  // what the application block says
 };
 
 // Start: every meter's sendCount, accessNumber and messageCounter to 0 and its

@@ -8,6 +8,7 @@
 
 #include "config/config.h"
 #include "link/link.h"
+#include "session/configuration.h"
 #include "session/send_session.h"
 #include "tests/fake_platform.h"
 
@@ -30,7 +31,7 @@ protected:
         ASSERT_TRUE(session.open(&why)) << why;
         session.tell = [this](const std::string& line) { told.push_back(line); };
         session.report = [this](const SentTelegram& t) {
-            reports.push_back({fake.clock, t.meter, t.delivered});
+            reports.push_back({fake.clock, t.meter, t.delivered, t.readings.time});
             if (onTelegram) onTelegram(reports.size());
         };
     }
@@ -43,7 +44,13 @@ protected:
         uint64_t at;
         int meter;
         bool delivered;
+        int64_t meterTime;
     };
+    // The ten meters of the configuration, in turns.
+    void run(double interval, long telegrams, bool plain) {
+        RigRun r(configurationRig(plain, interval), 0, 0);
+        session.run(r, telegrams, stop);
+    }
     FakePlatform fake;
     SendSession session;
     std::vector<std::string> told;
@@ -58,7 +65,7 @@ protected:
 // stick sends in between is drained, one frame per readiness.
 TEST_F(Session, SendsOnTheIntervalAndDrains) {
     fake.arrivals = {{1200, {0x80, 0x01, 0x00, 0x00}}, {2600, {0x81, 0x02, 0x00, 1, 2, 0x80, 0x00, 0x00}}};
-    session.run({2.5, 3, false}, stop);
+    run(2.5, 3, false);
     ASSERT_EQ(reports.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(reports[i].at, 2500 * i);
@@ -73,7 +80,7 @@ TEST_F(Session, SendsOnTheIntervalAndDrains) {
     EXPECT_EQ(session.lost(), 0u);
     EXPECT_TRUE(told.empty());
 
-    session.run({5, 1, true}, stop);  // plain, one telegram, no wait after it
+    run(5, 1, true);  // plain, one telegram, no wait after it
     EXPECT_EQ(fake.written.back().size(), 97u);
     EXPECT_EQ(fake.clock, 5000u);
 }
@@ -87,7 +94,7 @@ TEST_F(Session, LostStickIsNotWrittenAndComesBack) {
         if (n == 2) fake.hangUpAt = 7000, fake.ports.clear();
         if (n == 4) fake.hangUpAt = ~0ull, fake.ports = stick;
     };
-    session.run({5, 5, false}, stop);
+    run(5, 5, false);
     ASSERT_EQ(reports.size(), 5u);
     EXPECT_EQ(fake.written.size(), 6u) << "telegrams 1, 2 and 5 only";
     EXPECT_FALSE(reports[2].delivered);
@@ -107,7 +114,51 @@ TEST_F(Session, StopsWhenSignalled) {
     onTelegram = [&](size_t n) {
         if (n == 2) stop = 1;
     };
-    session.run({5, 0, false}, stop);
+    run(5, 0, false);
     EXPECT_EQ(reports.size(), 2u);
     EXPECT_EQ(fake.clock, 5000u);
+}
+
+// "each": every meter on its own interval after its offset, ties in file
+// order, never closer than the gap; the meters' clock runs at the rig's
+// speed from its start, and each meter sends in its own security mode.
+TEST_F(Session, EachScheduleWithGapAndFastClock) {
+    Rig rig;
+    std::string error;
+    ASSERT_TRUE(parseRig(R"(readings = "live"
+[schedule]
+mode = "each"
+gap = 0.1
+[clock]
+start = "2026-01-31T23:50:00Z"
+speed = 60
+[[meter]]
+address = "9858705634120103"
+key = "000102030405060708090A0B0C0D0E0F"
+interval = 1.0
+[[meter]]
+address = "9858705634120113"
+key = "000102030405060708090A0B0C0D0E0F"
+security = "mode5"
+interval = 1.5
+offset = 0.2
+[[meter]]
+address = "9858705634120123"
+interval = 1.0
+)",
+                         "each.toml", &rig, &error))
+        << error;
+    RigRun r(rig, 0, 0);
+    session.run(r, 8, stop);
+    std::vector<uint64_t> at;
+    std::vector<int> meters;
+    for (const Report& x : reports) at.push_back(x.at), meters.push_back(x.meter);
+    EXPECT_EQ(at, (std::vector<uint64_t>{0, 100, 200, 1000, 1100, 1700, 2000, 2100}));
+    EXPECT_EQ(meters, (std::vector<int>{0, 2, 1, 0, 2, 1, 0, 2}));
+    EXPECT_EQ(reports[3].meterTime, 1769903400 + 60) << "one real second is a meter minute";
+    EXPECT_EQ(reports[7].meterTime, 1769903400 + 126);
+    ASSERT_EQ(fake.written.size(), 16u);
+    EXPECT_EQ(fake.written[1].size(), 118u) << "mode 7";
+    EXPECT_EQ(fake.written[3].size(), 97u) << "plain";
+    EXPECT_EQ(fake.written[5][15] * 256 + fake.written[5][16], 0x5005) << "mode 5: CF 50 05";
 }

@@ -3,32 +3,41 @@
 #include <getopt.h>
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
-#include "config/config.h"
-#include "session/configuration.h"
+#include "session/rig_run.h"
 #include "session/startup.h"
+#include "session/telegram_record.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
-#include "telegram/send_cycle.h"
 #include "tools/cli.h"
+#include "tools/telegram_source.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: verdanox-frames [--config FILE] [--ticks N] [--plain] [--format stick|radio|radio-crc]\n"
+    "usage: verdanox-frames [--config FILE | --rig FILE] [--ticks N] [--plain] [--interval SECONDS]\n"
+    "                       [--format stick|radio|radio-crc] [--json]\n"
     "       verdanox-frames --help | --version\n";
 
 const char kHelp[] =
     "Reads the meter configuration as Verdanox does (\"VDXconfig.txt\" in the\n"
-    "current directory unless --config names another file), presses Start and\n"
-    "runs N send ticks, printing every stick frame written, one per line, in\n"
-    "upper-case hexadecimal; or, with --format radio, each telegram as the\n"
-    "wireless M-Bus frame a receiver passes to its decoder.\n\n"
+    "current directory unless --config names another file), or a rig file,\n"
+    "and prints the first N telegrams in the order they would be sent, without\n"
+    "a stick: every stick frame, one per line, in upper-case hexadecimal; or,\n"
+    "with --format radio, each telegram as the wireless M-Bus frame a receiver\n"
+    "passes to its decoder; or, with --json, one JSON object per telegram with\n"
+    "its time after the first, security mode, readings and frames.\n\n"
     "  -c, --config FILE  configuration file to read\n"
-    "  -n, --ticks N      number of send ticks (default 10)\n"
-    "  -p, --plain        send plain telegrams instead of security mode 7\n"
+    "  -r, --rig FILE     a rig file (TOML) instead\n"
+    "  -n, --ticks N      number of telegrams (default 10)\n"
+    "  -p, --plain        plain telegrams instead of security mode 7 (not with\n"
+    "                     --rig)\n"
+    "  -i, --interval S   seconds between telegrams (default 5; with a rig: its\n"
+    "                     interval, every meter's in \"each\")\n"
+    "  -j, --json         one JSON object per telegram\n"
     "  -f, --format F     stick (default): the address frame and the telegram\n"
     "                     frame as handed to the stick; radio: one line per\n"
     "                     telegram, L, C, M and A fields, then the rest of the\n"
@@ -36,8 +45,9 @@ const char kHelp[] =
     "                     the CRC blocks of EN 13757-4\n"
     "  -h, --help         print this text\n"
     "  -V, --version      print the version\n\n"
-    "Exit status: 0 on success, 1 when the --config file cannot be read or\n"
-    "standard output cannot be written, 2 on a bad option.\n";
+    "Exit status: 0 on success, 1 when the --config or --rig file cannot be read\n"
+    "or standard output cannot be written, 2 on a bad option or a rig file that\n"
+    "is not right.\n";
 
 const char kProgram[] = "verdanox-frames";
 
@@ -61,52 +71,61 @@ bool parseFormat(const char* text, Format* out) {
     return true;
 }
 
-// The writer of the send cycle: prints each frame, or keeps the address
-// frame until its telegram comes and prints the radio frame of the two.
-vdx::FrameWriter printer(Format format) {
-    return [format, address = std::vector<uint8_t>()](const uint8_t* frame) mutable {
-        const unsigned size = vdx::stickFrameSize(frame);
-        if (format == Format::Stick) {
-            printHex(frame, size);
-        } else if (frame[0] == 0x01) {
-            address.assign(frame, frame + size);
-        } else {
-            std::vector<uint8_t> radio = vdx::radioFrame(address.data(), frame);
-            if (format == Format::RadioCrc) radio = vdx::withFormatACrcs(radio);
-            printHex(radio.data(), radio.size());
-        }
-        return 1;
-    };
+// One telegram in the chosen format: its two stick frames, or the radio
+// frame a receiver passes to its decoder.
+void printTelegram(const vdx::SentTelegram& t, Format format) {
+    if (format == Format::Stick) {
+        printHex(t.addressFrame, vdx::kAddressFrameSize);
+        printHex(t.telegramFrame, vdx::stickFrameSize(t.telegramFrame));
+        return;
+    }
+    std::vector<uint8_t> radio = vdx::radioFrame(t.addressFrame, t.telegramFrame);
+    if (format == Format::RadioCrc) radio = vdx::withFormatACrcs(radio);
+    printHex(radio.data(), radio.size());
 }
 
 struct Options {
-    const char* config = nullptr;  // VDXconfig.txt here
+    vdx::SourceOptions source;
+    double interval = 0;  // 0: the default or the rig's
     long ticks = 10;
-    bool plain = false;
+    bool json = false;
     Format format = Format::Stick;
 };
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
     static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                      {"rig", required_argument, nullptr, 'r'},
+                                      {"interval", required_argument, nullptr, 'i'},
                                       {"ticks", required_argument, nullptr, 'n'},
                                       {"plain", no_argument, nullptr, 'p'},
+                                      {"json", no_argument, nullptr, 'j'},
                                       {"format", required_argument, nullptr, 'f'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":c:n:pf:hV", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjf:hV", kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
-                o->config = optarg;
+                o->source.config = optarg;
+                break;
+            case 'r':
+                o->source.rig = optarg;
+                break;
+            case 'i':
+                if (!vdx::parseDecimal(optarg, 0.1, 86400, &o->interval))
+                    return usageError("--interval needs seconds from 0.1 to 86400");
+                break;
+            case 'j':
+                o->json = true;
                 break;
             case 'n':
                 if (!vdx::parseWhole(optarg, 0, 100000000L, &o->ticks))
                     return usageError("--ticks needs a whole number from 0 to 100000000");
                 break;
             case 'p':
-                o->plain = true;
+                o->source.plain = true;
                 break;
             case 'f':
                 if (!parseFormat(optarg, &o->format)) return usageError("--format needs stick, radio or radio-crc");
@@ -127,15 +146,19 @@ int main(int argc, char** argv) {
 
     // as the program: without the default file every address and key is
     // zero; a file named on the command line must be readable
-    std::string problem;
-    if (!vdx::loadConfiguration(o.config, &problem)) {
-        vdx::tell(kProgram, problem);
-        if (o.config != nullptr) return 1;
+    if (o.interval > 0) o.source.interval = o.interval;
+    vdx::Rig rig;
+    if (const int status = vdx::loadTelegramSource(kProgram, o.source, &rig)) return status;
+    vdx::RigRun run(std::move(rig), o.source.rig != nullptr ? o.interval : 0, std::time(nullptr));
+    for (long t = 0; t < o.ticks; ++t) {
+        const vdx::RigRun::Planned p = run.next();
+        if (!o.json) {
+            printTelegram(p.telegram, o.format);
+            continue;
+        }
+        vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, "");
+        record.offset = p.atMs / 1000.0;
+        std::printf("%s\n", vdx::jsonLine(record).c_str());
     }
-
-    const auto noDisplay = [](int, const char*) {};
-    vdx::startSending(noDisplay);
-    const vdx::FrameWriter print = printer(o.format);
-    for (long t = 0; t < o.ticks; ++t) vdx::sendTick(!o.plain, vdx::keyTable, print, noDisplay);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,48 +1,57 @@
-// verdanox-send: the telegrams of the ten simulated meters through the USB RF
-// stick, without a window, for test rigs: sending starts at once, one line
-// (or JSON object) per telegram on stdout, a summary on stderr at the end.
+// verdanox-send: the telegrams of the simulated meters through the USB RF
+// stick, without a window, for test rigs: the ten meters of VDXconfig.txt or
+// the meters of a rig file; sending starts at once, one line (or JSON
+// object) per telegram on stdout, a summary on stderr at the end.
 #include <getopt.h>
 
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
-#include "config/config.h"
 #include "link/link.h"
-#include "session/configuration.h"
+#include "session/rig_run.h"
 #include "session/send_session.h"
 #include "session/startup.h"
 #include "session/telegram_record.h"
 #include "tools/cli.h"
+#include "tools/telegram_source.h"
 
 namespace {
 
 const char kProgram[] = "verdanox-send";
 
 const char kUsage[] =
-    "usage: verdanox-send [--config FILE] [--stick SERIAL|PORT] [--interval SECONDS] [--ticks N] [--plain]\n"
-    "                     [--json] [--quiet]\n"
+    "usage: verdanox-send [--config FILE | --rig FILE] [--stick SERIAL|PORT] [--interval SECONDS] [--ticks N]\n"
+    "                     [--plain] [--json] [--quiet]\n"
     "       verdanox-send --help | --version\n";
 
 const char kHelp[] =
-    "Finds the USB RF stick as verdanox does and sends the telegrams of the ten\n"
-    "simulated meters, meters in turn, starting at once, until N telegrams went\n"
-    "out or it is interrupted (Ctrl+C, SIGTERM). What the stick sends back is\n"
+    "Finds the USB RF stick as verdanox does and sends the telegrams of the\n"
+    "simulated meters, starting at once, until N telegrams went out or it is\n"
+    "interrupted (Ctrl+C, SIGTERM): the ten meters of VDXconfig.txt in turn, or\n"
+    "the meters of a rig file on its schedule. What the stick sends back is\n"
     "drained; a stick that is pulled out is used again when it comes back.\n\n"
     "  -c, --config FILE       configuration file (default VDXconfig.txt here)\n"
+    "  -r, --rig FILE          a rig file (TOML): meters, security modes,\n"
+    "                          readings, schedule, clock, stick\n"
     "  -s, --stick SERIAL|PORT use only this stick (serial number, or port such\n"
     "                          as /dev/ttyACM1), also when it comes back\n"
-    "  -i, --interval SECONDS  between telegrams (default 5, at least 0.1)\n"
+    "  -i, --interval SECONDS  between telegrams (default 5, at least 0.1; with\n"
+    "                          a rig: its interval, every meter's in \"each\")\n"
     "  -n, --ticks N           stop after N telegrams (default: until stopped)\n"
     "  -p, --plain             plain telegrams instead of security mode 7\n"
-    "  -j, --json              one JSON object per telegram instead of a line\n"
+    "                          (not with --rig)\n"
+    "  -j, --json              one JSON object per telegram instead of a line,\n"
+    "                          with its security mode and readings\n"
     "  -q, --quiet             nothing per telegram\n"
     "  -h, --help              print this text\n"
     "  -V, --version           print the version\n\n"
-    "Exit status: 0 when every telegram was written, 1 when the --config file\n"
-    "cannot be read or no stick was found or it could not be opened, 2 on a bad\n"
-    "option, 3 when some telegrams could not be written.\n";
+    "Exit status: 0 when every telegram was written, 1 when the --config or\n"
+    "--rig file cannot be read or no stick was found or it could not be opened,\n"
+    "2 on a bad option or a rig file that is not right, 3 when some telegrams\n"
+    "could not be written.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void onStopSignal(int) { stopRequested = 1; }
@@ -50,39 +59,49 @@ extern "C" void onStopSignal(int) { stopRequested = 1; }
 int usageError(const std::string& what) { return vdx::usageError(kProgram, what, kUsage); }
 
 struct Options {
-    const char* config = nullptr;  // VDXconfig.txt here
+    vdx::SourceOptions source;
+    const char* stick = nullptr;
+    double interval = 0;  // 0: the default or the rig's
+    long telegrams = 0;   // 0: until stopped
     bool json = false, quiet = false;
-    vdx::SendPlan plan;
 };
 
-// 0 to go on, otherwise the exit status.
+// 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
-    static const option kOptions[] = {
-        {"config", required_argument, nullptr, 'c'},   {"stick", required_argument, nullptr, 's'},
-        {"interval", required_argument, nullptr, 'i'}, {"ticks", required_argument, nullptr, 'n'},
-        {"plain", no_argument, nullptr, 'p'},          {"json", no_argument, nullptr, 'j'},
-        {"quiet", no_argument, nullptr, 'q'},          {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                      {"rig", required_argument, nullptr, 'r'},
+                                      {"stick", required_argument, nullptr, 's'},
+                                      {"interval", required_argument, nullptr, 'i'},
+                                      {"ticks", required_argument, nullptr, 'n'},
+                                      {"plain", no_argument, nullptr, 'p'},
+                                      {"json", no_argument, nullptr, 'j'},
+                                      {"quiet", no_argument, nullptr, 'q'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":c:s:i:n:pjqhV", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":c:r:s:i:n:pjqhV", kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
-                o->config = optarg;
+                o->source.config = optarg;
+                break;
+            case 'r':
+                o->source.rig = optarg;
                 break;
             case 's':
                 if (*optarg == '\0') return usageError("--stick needs a serial number or a port");
-                vdx::chooseStick(optarg);
+                o->stick = optarg;
                 break;
             case 'i':
-                if (!vdx::parseDecimal(optarg, 0.1, 86400, &o->plan.intervalSeconds))
+                if (!vdx::parseDecimal(optarg, 0.1, 86400, &o->interval))
                     return usageError("--interval needs seconds from 0.1 to 86400");
                 break;
             case 'n':
-                if (!vdx::parseWhole(optarg, 1, LONG_MAX, &o->plan.telegrams))
+                if (!vdx::parseWhole(optarg, 1, LONG_MAX, &o->telegrams))
                     return usageError("--ticks needs a whole number of at least 1");
                 break;
             case 'p':
-                o->plan.plain = true;
+                o->source.plain = true;
                 break;
             case 'j':
                 o->json = true;
@@ -105,11 +124,10 @@ int main(int argc, char** argv) {
     Options options;
     if (const int status = parse(argc, argv, &options)) return status < 0 ? 0 : status;
 
-    std::string problem;
-    if (!vdx::loadConfiguration(options.config, &problem)) {
-        vdx::tell(kProgram, problem);
-        if (options.config != nullptr) return 1;
-    }
+    if (options.interval > 0) options.source.interval = options.interval;
+    vdx::Rig rig;
+    if (const int status = vdx::loadTelegramSource(kProgram, options.source, &rig)) return status;
+    vdx::chooseStick(options.stick != nullptr ? options.stick : rig.stick);
 
     vdx::SendSession session;
     std::string why;
@@ -125,7 +143,8 @@ int main(int argc, char** argv) {
         const vdx::TelegramRecord record = vdx::telegramRecord(t, vdx::utcTimestamp());
         std::printf("%s\n", (options.json ? vdx::jsonLine(record) : vdx::textLine(record)).c_str());
     };
-    session.run(options.plan, stopRequested);
+    vdx::RigRun run(std::move(rig), options.source.rig != nullptr ? options.interval : 0, std::time(nullptr));
+    session.run(run, options.telegrams, stopRequested);
     vdx::tell(kProgram, std::string(stopRequested ? "stopped: " : "") + std::to_string(session.delivered()) +
                             " telegrams sent, " + std::to_string(session.lost()) + " not sent");
     return session.lost() > 0 ? 3 : 0;

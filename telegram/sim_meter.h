@@ -1,0 +1,31 @@
+// A simulated meter of a rig: its address and counters, key, security mode
+// and readings, and the telegram it sends at a given meter time.
+#pragma once
+
+#include <cstdint>
+
+#include "telegram/readings.h"
+#include "telegram/send_cycle.h"
+
+namespace vdx {
+
+struct SimMeter {
+    MeterRecord record{};  // address and counters (access number, message counter)
+    uint8_t key[16] = {};
+    Security security = Security::Mode7;
+    bool live = false;  // readings that move with the meter's clock, else the fixed block
+    ReadingsModel readings;
+};
+
+// Builds the meter's address frame and telegram at meter time `meterTime`
+// into `out` (its facts and readings too) and advances its counters as the
+// window's send cycle does: the access number always, the message counter
+// for mode 7. `out->delivered` is false until the telegram is written.
+void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out);
+
+// Writes a built telegram: the address frame, then the telegram frame only
+// when the address frame went out (the stick would otherwise send it under
+// the previous meter's address). True when both were written whole.
+bool writeTelegram(const SentTelegram& t, const FrameWriter& write);
+
+}  // namespace vdx

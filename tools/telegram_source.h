@@ -1,0 +1,22 @@
+// Where the tools' telegrams come from: the window's VDXconfig.txt (ten
+// meters, mode 7 or plain, in turns) or a rig file.
+#pragma once
+
+#include "config/rig.h"
+
+namespace vdx {
+
+struct SourceOptions {
+    const char* config = nullptr;  // a VDXconfig.txt; nullptr: the one here
+    const char* rig = nullptr;     // a rig file instead
+    bool plain = false;            // --config only: plain telegrams
+    double interval = 5;           // --config: between telegrams
+};
+
+// Loads the configuration or the rig into `rig`, telling the user on stderr
+// what went wrong. 0 when loaded; otherwise the exit status: 1 for a file
+// that cannot be read, 2 for a rig file that is not right or options that do
+// not go together.
+int loadTelegramSource(const char* program, const SourceOptions& options, Rig* rig);
+
+}  // namespace vdx
