@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 
-
 // Not every C runtime has these; where one is missing its effect is not needed.
 #ifndef O_NONBLOCK
 #define O_NONBLOCK 0

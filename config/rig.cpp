@@ -94,9 +94,9 @@ private:
         if (n.is_date_time()) {
             const toml::date_time dt = *n.value<toml::date_time>();
             if (!dt.offset) fail(n, "a time needs its offset from UTC (Z)");
-            const int64_t t = unixTime(dt.date.year, dt.date.month, dt.date.day, dt.time.hour, dt.time.minute,
-                                       dt.time.second) -
-                              int64_t(dt.offset->minutes) * 60;
+            const int64_t t =
+                unixTime(dt.date.year, dt.date.month, dt.date.day, dt.time.hour, dt.time.minute, dt.time.second) -
+                int64_t(dt.offset->minutes) * 60;
             if (civilTime(t).year < 2000 || civilTime(t).year > 2099) fail(n, "a time from 2000 to 2099");
             return t;
         }
@@ -129,13 +129,15 @@ private:
             if (v != "turns" && v != "each") fail(*n, "schedule mode must be \"turns\" or \"each\"");
             rig_->schedule = v == "each" ? ScheduleMode::Each : ScheduleMode::Turns;
         }
-        if (const toml::node* n = t.get("interval")) rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
+        if (const toml::node* n = t.get("interval"))
+            rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
         if (const toml::node* n = t.get("gap")) rig_->gap = number(*n, 0, 3600, "gap");
     }
 
     void clock(const toml::table& t) {
         allowKeys(t, {"start", "speed"});
-        if (const toml::node* n = t.get("start"); n != nullptr && !(n->is_string() && *n->value<std::string>() == "now")) {
+        if (const toml::node* n = t.get("start");
+            n != nullptr && !(n->is_string() && *n->value<std::string>() == "now")) {
             rig_->startNow = false;
             rig_->start = time(*n);
         }

@@ -15,9 +15,9 @@ namespace vdx {
 enum class ScheduleMode { Turns, Each };
 
 struct Rig {
-    std::vector<SimMeter> meters;          // in file order
-    std::vector<double> meterInterval;     // seconds; 0: the schedule's interval
-    std::vector<double> meterOffset;       // seconds before a meter's first telegram
+    std::vector<SimMeter> meters;       // in file order
+    std::vector<double> meterInterval;  // seconds; 0: the schedule's interval
+    std::vector<double> meterOffset;    // seconds before a meter's first telegram
     ScheduleMode schedule = ScheduleMode::Turns;
     double interval = 5.0;  // turns: between telegrams; each: every meter's default
     double gap = 0.1;       // each: least time between two telegrams on the stick
@@ -30,9 +30,9 @@ struct Rig {
 // Bounds the reader holds a rig to, so that a file cannot make a run that
 // never sends or that exhausts memory.
 constexpr size_t kMaxRigMeters = 1000000;
-constexpr double kMinInterval = 0.01;         // seconds: the schedule counts whole milliseconds
-constexpr double kMaxInterval = 31536000;     // a year
-constexpr double kMaxSpeed = 1000000;         // meter seconds per real second
+constexpr double kMinInterval = 0.01;      // seconds: the schedule counts whole milliseconds
+constexpr double kMaxInterval = 31536000;  // a year
+constexpr double kMaxSpeed = 1000000;      // meter seconds per real second
 
 // Reads the rig file at `path`. False with one message, "FILE:LINE:COLUMN:
 // what is wrong" (unknown key, bad hex, wrong length, duplicate address, a

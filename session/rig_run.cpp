@@ -4,7 +4,8 @@
 
 namespace vdx {
 
-RigRun::RigRun(Rig rig, double intervalOverride, int64_t now) : rig_(std::move(rig)), schedule_(rig_, intervalOverride) {
+RigRun::RigRun(Rig rig, double intervalOverride, int64_t now)
+    : rig_(std::move(rig)), schedule_(rig_, intervalOverride) {
     if (rig_.startNow) rig_.start = now;
     for (SimMeter& m : rig_.meters) {
         m.record.accessNumber = 0;

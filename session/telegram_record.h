@@ -10,7 +10,7 @@
 namespace vdx {
 
 struct TelegramRecord {
-    std::string time;     // UTC, to the millisecond; empty where nothing was sent
+    std::string time;    // UTC, to the millisecond; empty where nothing was sent
     double offset = -1;  // seconds after the first telegram; < 0: not given
     int meter = 0;
     std::string manufacturer;  // three letters

@@ -30,7 +30,7 @@ struct SentTelegram {
     uint32_t messageCounter = 0;  // its message counter (mode 7)
     uint8_t addressFrame[kAddressFrameSize] = {};
     uint8_t telegramFrame[kEncryptedTelegramSize] = {};  // kPlainTelegramSize bytes used unless mode 7
-    Readings readings = fixedReadings();                  // what the application block says
+    Readings readings = fixedReadings();                 // what the application block says
 };
 
 // Start: every meter's sendCount, accessNumber and messageCounter to 0 and its

@@ -46,5 +46,29 @@ check "unreadable --config names the file" "$err" "verdanox-frames: cannot read 
 err=$("$tool" --config /tmp 2>&1 >/dev/null); rc=$?
 check "a directory as --config" "$rc: $err" "1: verdanox-frames: cannot read /tmp: Is a directory"
 
+# rig files: the window's ten meters as a rig are the configuration's
+# telegrams; a bad rig names file, line and column; options that do not go
+# together; JSON records with the offset and readings
+rigs=$(dirname "$0")/../examples/rigs
+for f in "" "--format radio-crc"; do
+  check "ten-meter rig equals --config $f" "$("$tool" --rig "$rigs/ten-meters.toml" --ticks 23 $f | md5sum)" \
+    "$("$tool" --config "$config" --ticks 23 $f | md5sum)"
+done
+dir=$(mktemp -d)
+printf '[[meter]]\naddress = "9858705634120103"\nsecurity = "mode5"\n' > "$dir/bad.toml"
+err=$("$tool" --rig "$dir/bad.toml" 2>&1 >/dev/null); rc=$?
+check "bad rig: exit 2 and where" "$rc: $err" "2: verdanox-frames: $dir/bad.toml:3:12: mode5 needs the meter's key"
+rm -r "$dir"
+"$tool" --rig "$rigs/ten-meters.toml" --plain >/dev/null 2>&1; check "--plain with --rig" $? 2
+"$tool" --rig "$rigs/ten-meters.toml" --config "$config" >/dev/null 2>&1; check "--rig with --config" $? 2
+"$tool" --rig /nonexistent.toml >/dev/null 2>&1; check "unreadable --rig" $? 1
+json=$("$tool" --rig "$rigs/month-end.toml" --ticks 4 --json)
+check "month-end rig: offsets, modes, meter times, due dates" \
+  "$(printf '%s\n' "$json" | python3 -c 'import json,sys
+for l in sys.stdin:
+    r = json.loads(l); d = r["readings"]
+    print(r["offset"], r["mode"], d["meter_time"], d["due_date"], d["volume"], end="; ")')" \
+  "0.0 mode 7 2026-01-31T23:50:00Z 2026-01-01T00:00:00Z 12.5; 5.0 mode 5 2026-01-31T23:55:00Z 2026-01-01T00:00:00Z 1034.106; 10.0 mode 7 2026-02-01T00:00:00Z 2026-02-01T00:00:00Z 12.55; 15.0 mode 5 2026-02-01T00:05:00Z 2026-02-01T00:00:00Z 1034.314; "
+
 [ $fail -eq 0 ] && echo "frames tool: all checks passed"
 exit $fail

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "config/rig.h"
 #include "tests/hex.h"
 
 using testhex::str;
@@ -163,3 +164,109 @@ TEST_F(ConfigFile, OnlyARegularFileIsRead) {
     }
 }
 #endif
+
+// A rig file: the keys of the example, defaults where a key is left out.
+TEST(RigFile, KeysAndDefaults) {
+    Rig rig;
+    std::string error;
+    ASSERT_TRUE(parseRig(R"(readings = "live"
+stick = "VX00010042"
+[schedule]
+mode = "each"
+interval = 30
+gap = 0.25
+[clock]
+start = "2026-01-31T23:50:00+01:00"
+speed = 60.0
+[[meter]]
+address = "9858705634120103"
+key = "000102030405060708090a0b0c0d0e0f"
+security = "mode5"
+interval = 60.0
+offset = 1.5
+readings = "fixed"
+volume = 12.5
+volume_uncorrected = 12
+flow = 0.3
+battery_days = 3650
+fabrication = "00011718"
+error_flags = 0x00000001
+events = [ { at = 2026-02-01T06:00:00Z, error_flags = 0x10 }, { at = "2026-02-01T05:00:00Z", error_flags = 2 } ]
+[[meter]]
+address = "9858715634120103"
+)",
+                         "rig.toml", &rig, &error))
+        << error;
+    EXPECT_EQ(rig.stick, "VX00010042");
+    EXPECT_EQ(rig.schedule, ScheduleMode::Each);
+    EXPECT_EQ(rig.gap, 0.25);
+    EXPECT_FALSE(rig.startNow);
+    EXPECT_EQ(rig.start, 1769899800) << "22:50 UTC";
+    ASSERT_EQ(rig.meters.size(), 2u);
+    const SimMeter& m = rig.meters[0];
+    EXPECT_EQ(str(m.record.manufacturer, 8), "9858705634120103");
+    EXPECT_EQ(str(m.key, 16), "000102030405060708090A0B0C0D0E0F");
+    EXPECT_EQ(m.security, Security::Mode5);
+    EXPECT_FALSE(m.live) << "the meter's own choice wins";
+    EXPECT_EQ(m.readings.volumeUncorrected, 12.0) << "a whole number serves as a volume";
+    EXPECT_EQ(m.readings.fabrication, 11718u);
+    ASSERT_EQ(m.readings.events.size(), 2u);
+    EXPECT_EQ(m.readings.events[0].second, 2u) << "events in time order";
+    EXPECT_EQ(rig.meterInterval[0], 60.0);
+    EXPECT_EQ(rig.meterOffset[0], 1.5);
+    const SimMeter& plain = rig.meters[1];
+    EXPECT_EQ(plain.security, Security::None) << "no key: plain";
+    EXPECT_TRUE(plain.live);
+    EXPECT_EQ(plain.readings.volume, 0.126);
+    EXPECT_EQ(plain.readings.errorFlags, 0x00419199u);
+    EXPECT_EQ(rig.meterInterval[1], 0.0) << "the schedule's";
+}
+
+// Bad rig files: one message with the file, line and column and what is
+// wrong; nothing is taken from them.
+TEST(RigFile, ErrorsNameFileLineAndColumn) {
+    const std::string m = "[[meter]]\naddress = \"9858705634120103\"\n";
+    const struct {
+        std::string text, message;
+    } cases[] = {
+        {"", "r.toml:1:1: a rig needs at least one [[meter]] table"},
+        {"colour = 1\n" + m, "r.toml:1:1: unknown key \"colour\""},
+        {m + "volum = 1\n", "r.toml:3:1: unknown key \"volum\""},
+        {"[[meter]]\naddress = \"98587056341201\"\n", "r.toml:2:11: address: wrong length, 16 hexadecimal digits"},
+        {"[[meter]]\naddress = \"98587056341201XY\"\n", "r.toml:2:11: address: bad hex digit 'X'"},
+        {m + "key = \"0011\"\n", "r.toml:3:7: key: wrong length, 32 hexadecimal digits"},
+        {m + m, "r.toml:4:11: duplicate address 9858705634120103"},
+        {m + "security = \"mode5\"\n", "r.toml:3:12: mode5 needs the meter's key"},
+        {m + "security = \"mode6\"\n", "r.toml:3:12: security must be \"none\", \"mode5\" or \"mode7\""},
+        {m + "interval = 0\n", "r.toml:3:12: interval must be from 0.01 to 3.1536e+07"},
+        {"[schedule]\ninterval = 0.0\n" + m, "r.toml:2:12: interval must be from 0.01 to 3.1536e+07"},
+        {"[schedule]\nmode = \"round\"\n" + m, "r.toml:2:8: schedule mode must be \"turns\" or \"each\""},
+        {"[clock]\nstart = \"2026-02-30T00:00:00Z\"\n" + m,
+         "r.toml:2:9: a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099"},
+        {"[clock]\nstart = \"yesterday\"\n" + m,
+         "r.toml:2:9: a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099"},
+        {"[clock]\nstart = 2026-01-31T23:50:00\n" + m, "r.toml:2:9: a time needs its offset from UTC (Z)"},
+        {"[clock]\nspeed = -1\n" + m, "r.toml:2:9: speed must be from 1e-06 to 1e+06"},
+        {m + "battery_days = 10000\n", "r.toml:3:16: battery_days must be from 0 to 9999"},
+        {m + "fabrication = \"8801171\"\n", "r.toml:3:15: fabrication must be 8 digits"},
+        {m + "error_flags = 0x100000000\n", "r.toml:3:15: error_flags must be from 0 to 4294967295"},
+        {m + "events = [ { at = \"2026-02-01T06:00:00Z\" } ]\n",
+         "r.toml:3:12: an event needs \"at\" and \"error_flags\""},
+        {m + "volume = \"lots\"\n", "r.toml:3:10: expected a number: volume"},
+        {"readings = \"moving\"\n" + m, "r.toml:1:12: readings must be \"fixed\" or \"live\""},
+        {"meter = 3\n", "r.toml:1:9: a rig needs at least one [[meter]] table"},
+        {"[[meter]\n", "r.toml:1:9: Error while parsing table header: expected ']', saw '\\n'"},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.interval = 42;
+        std::string error;
+        EXPECT_FALSE(parseRig(c.text, "r.toml", &rig, &error)) << c.text;
+        EXPECT_EQ(error, c.message) << c.text;
+        EXPECT_EQ(rig.interval, 42) << "untouched";
+    }
+    std::string error;
+    Rig rig;
+    EXPECT_FALSE(readRig("/nonexistent/rig.toml", &rig, &error));
+    EXPECT_EQ(error, "cannot read /nonexistent/rig.toml");
+}

@@ -162,3 +162,30 @@ interval = 1.0
     EXPECT_EQ(fake.written[3].size(), 97u) << "plain";
     EXPECT_EQ(fake.written[5][15] * 256 + fake.written[5][16], 0x5005) << "mode 5: CF 50 05";
 }
+
+// The tools' run of the configuration's ten meters is the window's send
+// cycle byte for byte, for mode 7 and plain, past the first round.
+TEST(RigRunOfTheConfiguration, EqualsTheSendCycle) {
+    for (int m = 0; m < kMeterCount; ++m) {
+        const uint8_t address[8] = {0x98, 0x58, static_cast<uint8_t>(0x70 + m), 0x56, 0x34, 0x12, 0x01, 0x03};
+        std::memcpy(meterTable[m].manufacturer, address, 8);
+        for (int b = 0; b < 16; ++b) keyTable[m][b] = static_cast<uint8_t>(16 * m + b);
+    }
+    for (bool plain : {false, true}) {
+        RigRun run(configurationRig(plain, 5), 0, 0);
+        std::vector<std::vector<uint8_t>> cycle;
+        startSending([](int, const char*) {});
+        for (int t = 0; t < 23; ++t) {
+            sendTick(
+                !plain, keyTable, [&](const uint8_t* f) { return cycle.emplace_back(f, f + stickFrameSize(f)), 1; },
+                [](int, const char*) {});
+            const RigRun::Planned p = run.next();
+            EXPECT_EQ(p.atMs, 5000u * t);
+            EXPECT_EQ(std::vector<uint8_t>(p.telegram.addressFrame, p.telegram.addressFrame + 11), cycle[2 * t]);
+            const uint8_t* f = p.telegram.telegramFrame;
+            EXPECT_EQ(std::vector<uint8_t>(f, f + stickFrameSize(f)), cycle[2 * t + 1]) << "telegram " << t;
+        }
+    }
+    std::memset(meterTable, 0, sizeof meterTable);
+    resetConfig();
+}

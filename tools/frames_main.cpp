@@ -94,16 +94,12 @@ struct Options {
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
-    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
-                                      {"rig", required_argument, nullptr, 'r'},
-                                      {"interval", required_argument, nullptr, 'i'},
-                                      {"ticks", required_argument, nullptr, 'n'},
-                                      {"plain", no_argument, nullptr, 'p'},
-                                      {"json", no_argument, nullptr, 'j'},
-                                      {"format", required_argument, nullptr, 'f'},
-                                      {"help", no_argument, nullptr, 'h'},
-                                      {"version", no_argument, nullptr, 'V'},
-                                      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {
+        {"config", required_argument, nullptr, 'c'},   {"rig", required_argument, nullptr, 'r'},
+        {"interval", required_argument, nullptr, 'i'}, {"ticks", required_argument, nullptr, 'n'},
+        {"plain", no_argument, nullptr, 'p'},          {"json", no_argument, nullptr, 'j'},
+        {"format", required_argument, nullptr, 'f'},   {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjf:hV", kOptions, nullptr)) != -1;) {
         switch (c) {
