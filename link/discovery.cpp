@@ -72,6 +72,10 @@ void examinePort(LinkPlatform& platform, const SerialPortInfo& member) {
     const std::string description = workBuffer(member.description);
     linkTrace("Found friendly name: [%s]\r\n", description.c_str());
 
+    // another stick than the one the user chose is not even test-opened: it
+    // may be another sender's
+    candidate.chosen = isChosen(serial, port);
+    if (!candidate.chosen) return;
     candidate.probed = true;
     candidate.probe = platform.probePort(port);
     if (candidate.probe != PortOpenResult::Ok) candidate.error = platform.lastErrorText();
@@ -86,8 +90,7 @@ void examinePort(LinkPlatform& platform, const SerialPortInfo& member) {
         case PortOpenResult::Ok:
             break;
     }
-    if (hasPrefix(serial.c_str(), kStickPrefixes.cdc) && isChosen(serial, port))
-        recordCdcStick(serial, description, port);
+    if (hasPrefix(serial.c_str(), kStickPrefixes.cdc)) recordCdcStick(serial, description, port);
 }
 
 }  // namespace
@@ -176,6 +179,8 @@ std::string explainStickNotFound() {
         found += (found.empty() ? "" : "; ") + p.portName + " [" + p.instanceId + "]: ";
         if (!p.stickIdentity)
             found += "not a stick";
+        else if (!p.chosen)
+            found += "not the chosen stick";
         else if (!p.probed)
             found += "no port name";
         else if (p.probe == PortOpenResult::Busy)
@@ -188,7 +193,10 @@ std::string explainStickNotFound() {
             found += "usable";
     }
     for (const std::string& serial : report.ftdiSerials)
-        found += (found.empty() ? "FTDI " : "; FTDI ") + serial + ": not a stick";
+        found += (found.empty() ? "FTDI " : "; FTDI ") + serial +
+                 (!isFtdiStickSerial(serial.c_str()) ? ": not a stick"
+                  : isChosen(serial, "")             ? ": usable"
+                                                     : ": not the chosen stick");
     return text + (found.empty() ? "no serial port and no FTDI device found" : "found: " + found);
 }
 

@@ -65,6 +65,7 @@ int reopenStick();
 struct PortCandidate {
     std::string portName, instanceId;
     bool stickIdentity = false;  // CDC identity with the stick's serial prefix
+    bool chosen = true;          // the stick the user chose, or any stick
     bool probed = false;         // the test-open was made
     PortOpenResult probe = PortOpenResult::Ok;
     std::string error;  // the system's text for a failed test-open

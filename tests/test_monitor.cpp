@@ -10,6 +10,7 @@
 #include "session/configuration.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
+#include "telegram/readings.h"
 #include "tests/hex.h"
 #include "tools/virtual_stick/monitor.h"
 
@@ -74,6 +75,26 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
     other.identNumber[0] = 0x99;
     lines = send(monitor, other, true);
     EXPECT_NE(lines[0].find("no key for this meter"), std::string::npos) << lines[0];
+
+    // mode 5 with live readings, decrypted on its own (OpenSSL, the IV from
+    // the header's bytes); under another key no 2F 2F comes out
+    vdx::ReadingsModel model;
+    model.start = vdx::unixTime(2026, 1, 31, 23, 50);
+    model.volume = 12.5;
+    model.flow = 0.3;
+    uint8_t block[80], address[11], telegram[97];
+    vdx::buildReadingsBlock(vdx::readingsAt(model, vdx::unixTime(2026, 2, 1)), block);
+    for (const uint8_t* key : {kKey, kAddress + 0}) {
+        m.accessNumber = 7;
+        vdx::buildAddressFrame(m, address);
+        vdx::buildMode5Telegram(m, key == kKey ? kKey : block, block, telegram);
+        monitor.feed(address, 11);
+        lines = monitor.feed(telegram, 97);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], key == kKey ? "VDX 12345670 v01 t03, access 7, mode 5, 2F 2F ok, 2026-02-01 00:00:00, V "
+                                          "12.550 m3, V 0.785 m3 (VIFE 3A), fabrication number 88011718"
+                                        : "VDX 12345670 v01 t03, access 7, mode 5, DECRYPTION FAILED (no 2F 2F)");
+    }
 }
 
 // The monitor reads the configuration strictly and on its own: a key the

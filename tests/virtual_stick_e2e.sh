@@ -59,7 +59,15 @@ check "no stick: the reason" "$(grep -c '^verdanox-send: USB RF stick not found:
 timeout 60 "$stick" -- "$send" --ticks 1 --stick=VX00010042 > chosen.txt 2>&1
 check "--stick: the chosen stick" "$?: $(grep -c 'meter 0: .* sent$' chosen.txt)" "0: 1"
 timeout 60 "$stick" -- "$send" --ticks 1 --stick VX99 > other.txt 2>&1
-check "--stick: another stick is not taken" "$?: $(grep -c 'only VX99$' other.txt) $(grep -c 'VX00010042.*usable' other.txt)" "1: 1 1"
+check "--stick: another stick is not taken" "$?: $(grep -c 'only VX99$' other.txt) $(grep -c 'VX00010042\]: not the chosen stick' other.txt)" "1: 1 1"
+
+# two sticks, two senders side by side, each on the stick it chose; the
+# monitor checks the rig's mode 5 and mode 7 telegrams with the rig's keys
+rig=$(cd "$(dirname "$config")" && pwd)/examples/rigs/month-end.toml
+timeout 60 "$stick" --rig "$rig" --serial VX00010042 --serial VX00010043 -- sh -c \
+  "'$send' --rig '$rig' --stick VX00010043 --ticks 4 --interval 0.2 & '$send' --rig '$rig' --stick /dev/ttyACM0 --ticks 3 --interval 0.2; wait" > two.txt 2>&1
+check "two sticks: each sender on its own" "$(grep -c '^[0-9:.]* stick VX00010043: VDX' two.txt) $(grep -c '^[0-9:.]* VDX' two.txt)" "4 3"
+check "rig keys: mode 5 decrypted, mode 7 MAC ok" "$(grep -c 'mode 5, 2F 2F ok, 2026-01-31 23:5' two.txt) $(grep -c 'mode 7, counter [01], MAC ok, 2026-01-31 23:5' two.txt)" "3 4"
 
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1

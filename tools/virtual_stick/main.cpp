@@ -19,10 +19,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "config/rig.h"
 #include "session/startup.h"
 #include "tools/virtual_stick/monitor.h"
 #include "tools/virtual_stick/options.h"
@@ -207,6 +209,35 @@ void onProgramIoctl(Stick& s, unsigned long request) {
     if (request == TIOCNXCL && s.options.busy && s.busyFd < 0 && takePort(s)) s.grabbing = true;
 }
 
+// Another stick of --serial given more than once: it takes telegrams and
+// prints them after "stick SERIAL:"; it answers nothing and stays plugged in.
+struct ExtraStick {
+    std::unique_ptr<vstick::UsbStick> usb;
+    std::unique_ptr<vstick::TelegramMonitor> monitor;
+};
+
+gboolean onExtraMaster(gint fd, GIOCondition, gpointer data);
+
+gboolean watchExtraAgain(gpointer data) {
+    ExtraStick& e = *static_cast<ExtraStick*>(data);
+    g_unix_fd_add(e.usb->master(), G_IO_IN, onExtraMaster, &e);
+    return G_SOURCE_REMOVE;
+}
+
+gboolean onExtraMaster(gint fd, GIOCondition, gpointer data) {
+    ExtraStick& e = *static_cast<ExtraStick*>(data);
+    uint8_t buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) {  // no program has the port open (EIO): look again shortly
+        g_timeout_add(5, watchExtraAgain, &e);
+        return G_SOURCE_REMOVE;
+    }
+    for (const std::string& line : e.monitor->feed(buf, static_cast<size_t>(n)))
+        std::printf("%s stick %s: %s\n", timestamp().c_str(), e.usb->serial().c_str(), line.c_str());
+    e.monitor->takeRawFrames();
+    return G_SOURCE_CONTINUE;
+}
+
 // Ctrl+C or SIGTERM: the program under test ends first (it closes the port,
 // which still needs this side to answer its ioctls), then this tool.
 gboolean onStopSignal(gpointer data) {
@@ -279,8 +310,18 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     std::vector<std::string> problems;
-    vstick::TelegramMonitor monitor(vstick::loadMeterKeys(s.options.config.c_str(), &problems));
+    std::vector<vstick::MeterKey> keys;
+    if (s.options.rig.empty()) {
+        keys = vstick::loadMeterKeys(s.options.config.c_str(), &problems);
+    } else {
+        vdx::Rig rig;
+        std::string error;
+        if (!vdx::readRig(s.options.rig, &rig, &error))
+            return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), 2;
+        keys = vstick::rigMeterKeys(rig);
+    }
     for (const std::string& p : problems) std::fprintf(stderr, "verdanox-virtual-stick: %s\n", p.c_str());
+    vstick::TelegramMonitor monitor(keys);
     s.monitor = &monitor;
     if (!s.options.framesPath.empty() && (s.frames = std::fopen(s.options.framesPath.c_str(), "w")) == nullptr) {
         std::fprintf(stderr, "verdanox-virtual-stick: cannot write %s: %s\n", s.options.framesPath.c_str(),
@@ -288,14 +329,25 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    vstick::UsbStick usb(s.options.serial);
+    UMockdevTestbed* testbed = umockdev_testbed_new();
+    vstick::UsbStick usb(s.options.serials[0], testbed, 0);
     s.usb = &usb;
     std::string error;
     if (!usb.plugIn(&error)) return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), 1;
     usb.afterIoctl = [&s](unsigned long request) { onProgramIoctl(s, request); };
     s.slavePath = usb.slavePath();
-    std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), s.options.serial.c_str(), usb.tty().c_str(),
+    std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), usb.serial().c_str(), usb.tty().c_str(),
                 s.slavePath.c_str());
+    std::vector<std::unique_ptr<ExtraStick>> extras;
+    for (size_t i = 1; i < s.options.serials.size(); ++i) {
+        extras.push_back(std::make_unique<ExtraStick>());
+        ExtraStick& e = *extras.back();
+        e.usb = std::make_unique<vstick::UsbStick>(s.options.serials[i], testbed, static_cast<int>(i));
+        e.monitor = std::make_unique<vstick::TelegramMonitor>(keys);
+        if (!e.usb->plugIn(&error)) return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), 1;
+        std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), e.usb->serial().c_str(),
+                    e.usb->tty().c_str(), e.usb->slavePath().c_str());
+    }
 
     std::vector<char*> args;
     for (std::string& a : s.options.command) args.push_back(&a[0]);
@@ -305,6 +357,7 @@ int main(int argc, char** argv) {
     s.inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (s.inotify >= 0) g_unix_fd_add(s.inotify, G_IO_IN, onPortEvent, &s);
     watchPort(s);
+    for (auto& e : extras) g_unix_fd_add(e->usb->master(), G_IO_IN, onExtraMaster, e.get());
     GPid pid = 0;
     GError* spawnError = nullptr;
     if (!g_spawn_async(nullptr, args.data(), nullptr,
@@ -322,5 +375,6 @@ int main(int argc, char** argv) {
     if (s.frames != nullptr) std::fclose(s.frames);
     if (s.busyFd >= 0) close(s.busyFd);
     g_main_loop_unref(s.loop);
+    g_object_unref(testbed);
     return s.exitStatus;
 }

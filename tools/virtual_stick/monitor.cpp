@@ -141,7 +141,9 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
     if (f[0] != 0x44 || f.size() < 5) return format("frame: command %02X, %zu payload bytes", f[0], f.size() - 3);
     ++telegrams_;
     std::string line;
-    if (f.size() == 97 && f[4] == 0x72) {
+    if (f.size() == 97 && f[4] == 0x72 && f[15] == 0x50 && f[16] == 0x05) {
+        line = describeMode5(f);
+    } else if (f.size() == 97 && f[4] == 0x72) {
         line = meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", access %u, plain", f[13]);
         if (f[15] != 0 || f[16] != 0) line += format(", configuration %02X%02X", f[16], f[15]);
         line += ", " + describePayload(f.data() + 17, 80);
@@ -176,13 +178,45 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
     const bool macOk = std::memcmp(tag, f.data() + 16, 8) == 0;
     line += macOk ? ", MAC ok"
                   : ", MAC FAILED (got " + vdx::hexText(f.data() + 16, 8) + ", expected " + vdx::hexText(tag, 8) + ")";
-    if (!macOk)
+    if (!macOk && meter->keyLine == 0)  // a rig's key
+        line += ": wrong key?";
+    else if (!macOk)
         line += meter->keyValid ? format(": was the key of line %d used as written?", meter->keyLine)
                                 : format(": line %d is not a valid key", meter->keyLine);
     deriveKey(0x00, meter->key, f.data() + 12, id, kenc);
     oracle::cbcDecrypt(kenc, zeroIv, f.data() + 38, 80, plain);
     if (plain[0] != 0x2F || plain[1] != 0x2F) return line + ", DECRYPTION FAILED (no 2F 2F)";
     return line + ", " + describePayload(plain, 80);
+}
+
+// Mode 5 (EN 13757-7 security profile A): AES-128-CBC under the meter key
+// with the IV taken from the telegram's own header bytes: M, ID, version,
+// type, then the access number eight times.
+std::string TelegramMonitor::describeMode5(const std::vector<uint8_t>& f) {
+    std::string line = meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", access %u, mode 5", f[13]);
+    const MeterKey* meter = haveAddress_ ? keyFor(address_) : nullptr;
+    if (meter == nullptr || !meter->keyValid) return line + ", no key for this meter";
+    uint8_t iv[16], plain[80];
+    std::memcpy(iv, f.data() + 9, 2);
+    std::memcpy(iv + 2, f.data() + 5, 4);
+    iv[6] = f[11];
+    iv[7] = f[12];
+    std::memset(iv + 8, f[13], 8);
+    oracle::cbcDecrypt(meter->key, iv, f.data() + 17, 80, plain);
+    if (plain[0] != 0x2F || plain[1] != 0x2F) return line + ", DECRYPTION FAILED (no 2F 2F)";
+    return line + ", 2F 2F ok, " + describePayload(plain, 80);
+}
+
+std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig) {
+    std::vector<MeterKey> keys;
+    for (const vdx::SimMeter& m : rig.meters) {
+        MeterKey k{};
+        std::memcpy(k.address, m.record.manufacturer, 8);
+        std::memcpy(k.key, m.key, 16);
+        k.keyValid = m.security != vdx::Security::None;
+        keys.push_back(k);
+    }
+    return keys;
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "config/rig.h"
+
 namespace vstick {
 
 struct MeterKey {
@@ -32,6 +34,7 @@ public:
 private:
     std::string describe(const std::vector<uint8_t>& frame);
     std::string describeEncrypted(const std::vector<uint8_t>& frame);
+    std::string describeMode5(const std::vector<uint8_t>& frame);
     const MeterKey* keyFor(const uint8_t* address) const;
 
     std::vector<MeterKey> keys_;
@@ -49,6 +52,9 @@ private:
 // CR before its LF is allowed). A meter whose address line is not valid is
 // left out. Each problem is described in `problems`, one line each.
 std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems);
+
+// The meters' addresses and keys of a rig (a meter without a key has none).
+std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig);
 
 // EN 13757-3 data records of a decrypted payload: the current volumes,
 // date and time and fabrication number, as text.

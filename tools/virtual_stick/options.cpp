@@ -13,8 +13,9 @@ namespace vstick {
 namespace {
 
 const char kUsage[] =
-    "usage: verdanox-virtual-stick [--config FILE] [--frames FILE] [--reply MODE] [--unplug-after N]\n"
-    "                              [--replug-after-seconds S] [--busy] [--serial SERIAL] [--]\n"
+    "usage: verdanox-virtual-stick [--config FILE | --rig FILE] [--frames FILE] [--reply MODE]\n"
+    "                              [--unplug-after N] [--replug-after-seconds S] [--busy]\n"
+    "                              [--serial SERIAL]... [--]\n"
     "                              [COMMAND [ARG...]]\n"
     "       verdanox-virtual-stick --help | --version\n";
 
@@ -23,6 +24,7 @@ const char kHelp[] =
     "USB RF stick attached, and prints every telegram the program sends to it.\n\n"
     "  --config FILE      meter addresses and keys to check telegrams with\n"
     "                     (default VDXconfig.txt in the current directory)\n"
+    "  --rig FILE         the meters' addresses and keys from a rig file\n"
     "  --frames FILE      also write every frame received, one hex line each\n"
     "  --reply MODE       answer each telegram: none (default), ack (a short\n"
     "                     frame), big (a frame of 600 payload bytes), garbage\n"
@@ -34,7 +36,11 @@ const char kHelp[] =
     "                     plug it in again S seconds after that\n"
     "  --busy             hold the port after the program's discovery, so that\n"
     "                     opening it fails\n"
-    "  --serial SERIAL    the stick's USB serial number (default VX00010042)\n";
+    "  --serial SERIAL    the stick's USB serial number (default VX00010042);\n"
+    "                     given again, one more stick is attached (on\n"
+    "                     /dev/ttyACM10, 20, ...), whose telegrams are printed\n"
+    "                     after \"stick SERIAL:\"; --reply, --unplug-after and\n"
+    "                     --busy act on the first stick\n";
 
 int usageError(const std::string& what) { return vdx::usageError("verdanox-virtual-stick", what, kUsage); }
 
@@ -64,12 +70,13 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
                                       {"replug-after-seconds", required_argument, nullptr, kReplugAfter},
                                       {"busy", no_argument, nullptr, 'b'},
                                       {"serial", required_argument, nullptr, 's'},
+                                      {"rig", required_argument, nullptr, 'R'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0;
     // '+': the options end at the command, whose own options stay its own
-    for (int c; (c = getopt_long(argc, argv, "+:c:f:r:u:bs:hV", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "+:c:f:r:u:bs:R:hV", kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
                 o->config = optarg;
@@ -78,7 +85,10 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
                 o->framesPath = optarg;
                 break;
             case 's':
-                o->serial = optarg;
+                o->serials.emplace_back(optarg);
+                break;
+            case 'R':
+                o->rig = optarg;
                 break;
             case 'b':
                 o->busy = true;
@@ -106,6 +116,7 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
     }
     for (int i = optind; i < argc; ++i) o->command.emplace_back(argv[i]);
     if (o->command.empty()) o->command.emplace_back(defaultProgram());
+    if (o->serials.empty()) o->serials.emplace_back("VX00010042");
     return true;
 }
 

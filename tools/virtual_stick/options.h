@@ -8,12 +8,13 @@ namespace vstick {
 
 struct Options {
     std::string config = "VDXconfig.txt";
+    std::string rig;  // keys from a rig file instead
     std::string framesPath;
     std::string reply = "none";
     long unplugAfter = -1;
     long replugAfter = -1;
     bool busy = false;
-    std::string serial = "VX00010042";
+    std::vector<std::string> serials;  // one stick each; VX00010042 when none is given
     std::vector<std::string> command;
 };
 

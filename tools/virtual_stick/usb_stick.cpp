@@ -8,11 +8,12 @@
 namespace vstick {
 namespace {
 
-// The k-th time the stick is plugged in, it is USB device 1-(k+1) with the
-// tty ttyACM<k>: umockdev cannot add a device again under a name it had,
-// and a real system may well give a replugged stick another name too.
+// The k-th time stick s is plugged in, it is USB device 1-(10s+k+1) with the
+// tty ttyACM<10s+k>: umockdev cannot add a device again under a name it
+// had, and a real system may well give a replugged stick another name too.
 std::string usbPath(int k) { return "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(k + 1); }
 std::string ttyName(int k) { return "ttyACM" + std::to_string(k); }
+constexpr int kNamesPerSlot = 10;
 
 std::string description(const std::string& serial, int k) {
     const std::string usb = usbPath(k).substr(4), port = "1-" + std::to_string(k + 1), tty = ttyName(k);
@@ -32,8 +33,11 @@ bool failed(GError* e, std::string* error) {
 
 }  // namespace
 
-UsbStick::UsbStick(std::string serial)
-    : serial_(std::move(serial)), testbed_(umockdev_testbed_new()), handler_(umockdev_ioctl_base_new()) {
+UsbStick::UsbStick(std::string serial, UMockdevTestbed* testbed, int slot)
+    : serial_(std::move(serial)),
+      testbed_(UMOCKDEV_TESTBED(g_object_ref(testbed))),
+      handler_(umockdev_ioctl_base_new()),
+      slot_(slot) {
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(handleIoctl), this);
 }
 
@@ -44,9 +48,9 @@ UsbStick::~UsbStick() {
 
 bool UsbStick::plugIn(std::string* error) {
     GError* e = nullptr;
-    tty_ = "/dev/" + ttyName(generation_);
-    if (!umockdev_testbed_add_from_string(testbed_, description(serial_, generation_).c_str(), &e))
-        return failed(e, error);
+    const int k = kNamesPerSlot * slot_ + generation_;
+    tty_ = "/dev/" + ttyName(k);
+    if (!umockdev_testbed_add_from_string(testbed_, description(serial_, k).c_str(), &e)) return failed(e, error);
     if (!umockdev_testbed_attach_ioctl(testbed_, tty_.c_str(), handler_, &e)) return failed(e, error);
     master_ = umockdev_testbed_get_dev_fd(testbed_, tty_.c_str());
     if (master_ < 0) return failed(nullptr, error);
@@ -64,8 +68,9 @@ bool UsbStick::plugIn(std::string* error) {
 void UsbStick::unplug() {
     if (master_ < 0) return;
     umockdev_testbed_detach_ioctl(testbed_, tty_.c_str(), nullptr);
-    const std::string usb = usbPath(generation_), port = "/1-" + std::to_string(generation_ + 1) + ":1.0";
-    for (const std::string& device : {usb + port + "/tty/" + ttyName(generation_), usb + port, usb})
+    const int k = kNamesPerSlot * slot_ + generation_;
+    const std::string usb = usbPath(k), port = "/1-" + std::to_string(k + 1) + ":1.0";
+    for (const std::string& device : {usb + port + "/tty/" + ttyName(k), usb + port, usb})
         umockdev_testbed_remove_device(testbed_, device.c_str());
     close(master_);  // the program's end hangs up
     master_ = -1;

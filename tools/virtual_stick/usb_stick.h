@@ -1,7 +1,8 @@
-// The mocked USB RF stick: a umockdev testbed with the CDC stick's sysfs
-// entries (vendor 10C4, product 0003) and a pseudo-terminal as its tty
-// (/dev/ttyACM0, after a replug the next number). The program under test finds it through its real sysfs and
-// serial code; this side holds the pseudo-terminal's other end.
+// The mocked USB RF stick: the CDC stick's sysfs entries (vendor 10C4,
+// product 0003) in a umockdev testbed and a pseudo-terminal as its tty. The
+// first stick is /dev/ttyACM0 (after a replug the next number), stick k of
+// several /dev/ttyACM<10k> on. The program under test finds it through its
+// real sysfs and serial code; this side holds the pseudo-terminal's other end.
 #pragma once
 
 #include <umockdev.h>
@@ -13,7 +14,8 @@ namespace vstick {
 
 class UsbStick {
 public:
-    explicit UsbStick(std::string serial);
+    // Stick number `slot` (from 0) of the testbed, which all sticks share.
+    UsbStick(std::string serial, UMockdevTestbed* testbed, int slot);
     ~UsbStick();
     UsbStick(const UsbStick&) = delete;
     UsbStick& operator=(const UsbStick&) = delete;
@@ -28,6 +30,7 @@ public:
     int master() const { return master_; }                       // non-blocking, raw
     const std::string& tty() const { return tty_; }              // the port's name in the program
     const std::string& slavePath() const { return slavePath_; }  // the program's end
+    const std::string& serial() const { return serial_; }
 
     // Runs after each ioctl the program made on the port, with its request.
     std::function<void(unsigned long request)> afterIoctl;
@@ -39,6 +42,7 @@ private:
     UMockdevTestbed* testbed_;
     UMockdevIoctlBase* handler_;
     int master_ = -1;
+    int slot_;
     int generation_ = 0;  // how often it was plugged in before
     std::string tty_;     // "/dev/ttyACM0" the first time
     std::string slavePath_;
