@@ -213,6 +213,64 @@ private:
     std::set<std::string> addresses_;
 };
 
+// toml++ 3.3 reaches undefined behaviour on some characters beyond ASCII
+// (its table of non-ASCII white space falls through to "unreachable" for
+// U+00A1, for example), and nothing a rig says needs them. So no byte above
+// 0x7F reaches it: in a comment such a byte becomes a space (a comment may
+// well be written in the user's language), anywhere else it is an error.
+bool asciiForToml(std::string* text, const std::string& name, std::string* error) {
+    enum { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral } state = Plain;
+    int line = 1, column = 1;
+    std::string& t = *text;
+    for (size_t i = 0; i < t.size(); ++i, ++column) {
+        const char c = t[i];
+        const bool three = t.compare(i, 3, std::string(3, c)) == 0;
+        if (static_cast<unsigned char>(c) > 0x7F) {
+            if (state == Comment) {
+                t[i] = ' ';
+                continue;
+            }
+            *error = name + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                     ": only ASCII characters, outside comments";
+            return false;
+        }
+        if (c == '\n') {
+            ++line, column = 0;
+            if (state == Comment || state == Basic || state == Literal) state = Plain;
+            continue;
+        }
+        switch (state) {
+            case Plain:
+                if (c == '#') {
+                    state = Comment;
+                } else if (c == '"' || c == '\'') {
+                    if (three) i += 2, column += 2;
+                    state = c == '"' ? (three ? MultiBasic : Basic) : (three ? MultiLiteral : Literal);
+                }
+                break;
+            case Basic:
+            case MultiBasic:
+                if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n') {
+                    ++i, ++column;  // an escaped character
+                } else if (c == '"' && (state == Basic || three)) {
+                    if (state == MultiBasic) i += 2, column += 2;
+                    state = Plain;
+                }
+                break;
+            case Literal:
+            case MultiLiteral:
+                if (c == '\'' && (state == Literal || three)) {
+                    if (state == MultiLiteral) i += 2, column += 2;
+                    state = Plain;
+                }
+                break;
+            case Comment:
+                break;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parseMeterTime(const std::string& text, int64_t* t) {
@@ -235,7 +293,9 @@ bool parseMeterTime(const std::string& text, int64_t* t) {
     return civilTime(*t).year >= 2000 && civilTime(*t).year <= 2099;
 }
 
-bool parseRig(const std::string& text, const std::string& name, Rig* rig, std::string* error) {
+bool parseRig(const std::string& original, const std::string& name, Rig* rig, std::string* error) {
+    std::string text = original;
+    if (!asciiForToml(&text, name, error)) return false;
     toml::parse_result parsed = toml::parse(text, name);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();

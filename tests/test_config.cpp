@@ -170,7 +170,7 @@ TEST(RigFile, KeysAndDefaults) {
     Rig rig;
     std::string error;
     ASSERT_TRUE(parseRig(R"(readings = "live"
-stick = "VX00010042"
+stick = "VX00010042"  # Zähler im Labor, a comment in the user's language
 [schedule]
 mode = "each"
 interval = 30
@@ -255,6 +255,8 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + "volume = \"lots\"\n", "r.toml:3:10: expected a number: volume"},
         {"readings = \"moving\"\n" + m, "r.toml:1:12: readings must be \"fixed\" or \"live\""},
         {"meter = 3\n", "r.toml:1:9: a rig needs at least one [[meter]] table"},
+        {m + "fabrication = \"\xC2\xA1\"\n", "r.toml:3:16: only ASCII characters, outside comments"},
+        {m + "volume = 1\xC2\xA1\n", "r.toml:3:11: only ASCII characters, outside comments"},
         {"[[meter]\n", "r.toml:1:9: Error while parsing table header: expected ']', saw '\\n'"},
     };
     for (const auto& c : cases) {
