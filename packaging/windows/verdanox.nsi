@@ -48,6 +48,9 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}. MIT License."
   !insertmacro ${action} "THIRD-PARTY-NOTICES.txt"
   !insertmacro ${action} "FOX-LICENSE.txt"
   !insertmacro ${action} "FOX-LICENSE-ADDENDUM.txt"
+  !insertmacro ${action} "rig-ten-meters.toml"
+  !insertmacro ${action} "rig-month-end.toml"
+  !insertmacro ${action} "rig-mixed-security.toml"
 !macroend
 !macro Install name
   File "${SOURCE}/${name}"

@@ -25,7 +25,8 @@ for path in "${programs[@]/#/./usr/bin/}" "${programs[@]/#/./usr/share/man/man1/
     ./usr/share/applications/example.verdanox.Verdanox.desktop \
     ./usr/share/metainfo/example.verdanox.Verdanox.metainfo.xml \
     ./usr/lib/udev/rules.d/60-verdanox-stick.rules ./usr/share/doc/verdanox/copyright \
-    ./usr/bin/verdanox-launch ./usr/share/man/man1/verdanox-launch.1.gz ./usr/share/verdanox/VDXconfig.txt; do
+    ./usr/bin/verdanox-launch ./usr/share/man/man1/verdanox-launch.1.gz ./usr/share/verdanox/VDXconfig.txt \
+    ./usr/share/verdanox/examples/rigs/month-end.toml ./usr/share/verdanox/examples/rigs/generate-rig.py; do
   case "$path" in */man1/*.gz) ;; */man1/*) path=$path.1.gz;; esac
   grep -qxF "$path" <<<"$contents" || { echo "FAIL: $path is not in the package"; fail=1; }
 done
@@ -70,6 +71,14 @@ check "documents folder: its Verdanox with the sample" "$(cmp "$home/Dokumente/V
 echo "9858705634120103" > "$home/Dokumente/Verdanox/VDXconfig.txt"
 launch "$home" >/dev/null
 check "a changed VDXconfig.txt is kept" "$(cat "$home/Dokumente/Verdanox/VDXconfig.txt")" "9858705634120103"
+
+# the installed example rigs run as they are
+for rig in "$root"/usr/share/verdanox/examples/rigs/*.toml; do
+  "$root/usr/bin/verdanox-frames" --rig "$rig" --ticks 3 >/dev/null
+  check "example $(basename "$rig") runs" $? 0
+done
+python3 "$root/usr/share/verdanox/examples/rigs/generate-rig.py" 50 --mode5 --each > "$scratch/fifty.toml"
+check "a generated rig of 50 meters" "$("$root/usr/bin/verdanox-frames" --rig "$scratch/fifty.toml" --ticks 100 | wc -l)" 200
 
 lintian --fail-on error "$deb" >"$scratch/lintian.txt" 2>&1
 check "lintian: no errors" "$?" 0

@@ -74,7 +74,8 @@ with tempfile.TemporaryDirectory(prefix="vdx-installer.") as scratch:
     wine(installer, "/S")
     files = sorted(os.listdir(program)) if os.path.isdir(program) else []
     shipped = sorted(["verdanox.exe", "verdanox-frames.exe", "verdanox-send.exe", "VDXconfig.txt", "README-Windows.txt",
-                      "LICENSE.txt", "THIRD-PARTY-NOTICES.txt", "FOX-LICENSE.txt", "FOX-LICENSE-ADDENDUM.txt"])
+                      "LICENSE.txt", "THIRD-PARTY-NOTICES.txt", "FOX-LICENSE.txt", "FOX-LICENSE-ADDENDUM.txt",
+                      "rig-ten-meters.toml", "rig-month-end.toml", "rig-mixed-security.toml"])
     check("silent install: the program folder in Program Files", files == sorted(shipped + ["uninstall.exe"]), files)
     zipped = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(zip_path).namelist() if not n.endswith("/"))
     check("the zip holds the same files in verdanox-%s-win64/" % version, zipped == shipped, zipped)
