@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "session/rig_run.h"
 #include "telegram/frames.h"
 #include "telegram/send_cycle.h"
 #include "tests/fixtures.h"
@@ -88,6 +89,38 @@ void BM_WholeTickNullWriter(benchmark::State& state) {
     for (auto _ : state) vdx::sendTick(true, keys, nullWriter, noDisplay);
 }
 BENCHMARK(BM_WholeTickNullWriter);
+
+// A rig's next telegram (schedule, meter clock, live readings, mode 5 or 7)
+// with 10 and with 10,000 meters: the priority queue keeps the cost per
+// telegram from growing with the meters.
+vdx::Rig rigOf(int meters, vdx::Security security, vdx::ScheduleMode mode) {
+    vdx::Rig rig;
+    rig.schedule = mode;
+    rig.startNow = false;
+    rig.start = vdx::unixTime(2026, 1, 31, 23, 50);
+    for (int i = 0; i < meters; ++i) {
+        vdx::SimMeter m;
+        m.record = testfix::exampleMeter();
+        m.record.identNumber[0] = static_cast<uint8_t>(i);
+        m.record.identNumber[1] = static_cast<uint8_t>(i >> 8);
+        std::memcpy(m.key, kKey, 16);
+        m.security = security;
+        m.live = true;
+        m.readings.flow = 0.3;
+        rig.meters.push_back(m);
+        rig.meterInterval.push_back(0);
+        rig.meterOffset.push_back(0.001 * i);
+    }
+    return rig;
+}
+
+void BM_RigNextTelegram(benchmark::State& state) {
+    const auto security = state.range(1) == 5 ? vdx::Security::Mode5 : vdx::Security::Mode7;
+    const auto mode = state.range(2) ? vdx::ScheduleMode::Each : vdx::ScheduleMode::Turns;
+    vdx::RigRun run(rigOf(static_cast<int>(state.range(0)), security, mode), 0, 0);
+    for (auto _ : state) benchmark::DoNotOptimize(run.next());
+}
+BENCHMARK(BM_RigNextTelegram)->Args({10, 7, 0})->Args({10000, 7, 0})->Args({10, 5, 1})->Args({10000, 5, 1});
 
 }  // namespace
 
