@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "config/config.h"
+#include "config/fault_spec.h"
 #include "telegram/readings.h"
 
 namespace vdx {
@@ -146,7 +147,7 @@ private:
 
     void meter(const toml::table& t, bool liveByDefault) {
         allowKeys(t, {"address", "key", "security", "interval", "offset", "readings", "volume", "volume_uncorrected",
-                      "flow", "battery_days", "fabrication", "error_flags", "events"});
+                      "flow", "battery_days", "fabrication", "error_flags", "events", "faults"});
         SimMeter m;
         const toml::node* address = t.get("address");
         if (address == nullptr) fail(t, "a meter needs its address (16 hexadecimal digits)");
@@ -179,6 +180,7 @@ private:
         if (const toml::node* n = t.get("error_flags"))
             r.errorFlags = static_cast<uint32_t>(whole(*n, 0, 0xFFFFFFFF, "error_flags"));
         if (const toml::node* n = t.get("events")) events(*n, &r);
+        if (const toml::node* n = t.get("faults")) faults(*n, &m.faults);
         double interval = 0, offset = 0;
         if (const toml::node* n = t.get("interval")) interval = number(*n, kMinInterval, kMaxInterval, "interval");
         if (const toml::node* n = t.get("offset")) offset = number(*n, 0, kMaxInterval, "offset");
@@ -206,6 +208,37 @@ private:
         }
         std::stable_sort(r->events.begin(), r->events.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+
+    // faults = [ { kind = "bad-mac", every = 10 }, { kind = "replay", at = [3, 7] },
+    //            { kind = "fuzz", probability = 0.2, seed = 42 } ]
+    void faults(const toml::node& n, std::vector<FaultRule>* rules) {
+        if (!n.is_array()) fail(n, "faults must be a list of { kind = ..., every | at | probability, seed }");
+        for (const toml::node& f : *n.as_array()) {
+            const toml::table& t = table(f);
+            allowKeys(t, {"kind", "every", "at", "probability", "seed"});
+            FaultRule r;
+            r.seed = 1;
+            const toml::node* kind = t.get("kind");
+            if (kind == nullptr) fail(f, "a fault needs its kind");
+            r.kind = faultKindOf(text(*kind, "a fault kind"));
+            if (r.kind == FaultKind::None) fail(*kind, "unknown fault kind \"" + *kind->value<std::string>() + "\"");
+            int ways = 0;
+            if (const toml::node* e = t.get("every"))
+                r.every = static_cast<uint32_t>(whole(*e, 1, 0xFFFFFFFF, "every")), ++ways;
+            if (const toml::node* a = t.get("at")) {
+                if (!a->is_array()) fail(*a, "at must be a list of telegram numbers");
+                for (const toml::node& x : *a->as_array())
+                    r.at.push_back(static_cast<uint64_t>(whole(x, 1, INT64_MAX, "a telegram number")));
+                ++ways;
+            }
+            if (const toml::node* p = t.get("probability")) r.probability = number(*p, 1e-9, 1, "probability"), ++ways;
+            if (const toml::node* sd = t.get("seed")) r.seed = static_cast<uint64_t>(whole(*sd, 0, INT64_MAX, "seed"));
+            const std::string problem = faultRuleProblem(r, ways);
+            if (!problem.empty()) fail(f, problem);
+            if (ways == 0) r.every = 1;
+            rules->push_back(r);
+        }
     }
 
     std::string name_;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 #include "config/rig.h"
 #include "session/schedule.h"
@@ -21,7 +23,8 @@ public:
         uint64_t atMs;  // after the first telegram
         SentTelegram telegram;
     };
-    // The next telegram, built; the meter's counters move on.
+    // The next telegram, built, with the fault of the meter's first rule
+    // that falls on it; the meter's counters move on (not for a replay).
     Planned next();
 
     const Rig& rig() const { return rig_; }
@@ -29,6 +32,8 @@ public:
 private:
     Rig rig_;
     Schedule schedule_;
+    std::vector<uint64_t> sent_;                         // telegrams built per meter
+    std::unordered_map<size_t, SentTelegram> previous_;  // the last one, for meters that replay
     bool first_ = true;
     uint64_t firstMs_ = 0;
 };

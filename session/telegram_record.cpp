@@ -26,6 +26,9 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
     r.security = t.security;
     r.counter = t.messageCounter;
     r.readings = t.readings;
+    r.fault = t.fault;
+    r.faultSeed = t.faultSeed;
+    if (t.fault == FaultKind::Fuzz) r.block = hexText(t.block, kPayloadSize);
     r.written = t.delivered;
     r.addressFrame = hexText(t.addressFrame, kAddressFrameSize);
     r.telegramFrame = hexText(t.telegramFrame, stickFrameSize(t.telegramFrame));
@@ -47,10 +50,11 @@ const char* securityName(Security s) {
 std::string textLine(const TelegramRecord& r) {
     const bool mode7 = r.security == Security::Mode7;
     char text[256];
-    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s, %s", r.time.c_str(), r.meter,
-                  r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access, securityName(r.security),
-                  mode7 ? ", counter " : "", mode7 ? std::to_string(r.counter).c_str() : "",
-                  r.written ? "sent" : "NOT SENT");
+    const bool fault = r.fault != FaultKind::None;
+    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s%s%s, %s", r.time.c_str(),
+                  r.meter, r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access, securityName(r.security),
+                  mode7 ? ", counter " : "", mode7 ? std::to_string(r.counter).c_str() : "", fault ? ", fault " : "",
+                  faultName(r.fault), r.written ? "sent" : "NOT SENT");
     return text;
 }
 
@@ -89,6 +93,8 @@ std::string jsonLine(const TelegramRecord& r) {
     if (!r.time.empty()) j["written"] = r.written;
     j["frames"] = {r.addressFrame, r.telegramFrame};
     j["readings"] = readingsJson(r.readings);
+    j["fault"] = r.fault != FaultKind::None ? nlohmann::ordered_json(faultName(r.fault)) : nullptr;
+    if (r.fault == FaultKind::Fuzz) j["fuzz"] = {{"seed", r.faultSeed}, {"block", r.block}};
     return j.dump();
 }
 

@@ -21,6 +21,9 @@ struct TelegramRecord {
     bool written = false;
     std::string addressFrame, telegramFrame;  // upper-case hexadecimal
     Readings readings;                        // what the application block says
+    FaultKind fault = FaultKind::None;
+    uint64_t faultSeed = 0;  // fuzz
+    std::string block;       // fuzz: the mutated application block, hexadecimal
 };
 
 // The record of `t`, stamped with `time`.
@@ -32,7 +35,8 @@ const char* securityName(Security s);
 // "2026-12-08T09:30:00.123Z meter 0: VDX 12345670 v01 t03, access 0, mode 7, counter 0, sent"
 std::string textLine(const TelegramRecord& r);
 // {"time":...,"meter":0,"manufacturer":"VDX","id":"12345670","version":1,"type":3,"access":0,
-//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],"readings":{...}};
+//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],"readings":{...},
+//  "fault":null}; for fuzz also "fuzz":{"seed":S,"block":"2F2F..."};
 // counter null unless mode 7; "time" and "written" only for sent telegrams,
 // "offset" only where given
 std::string jsonLine(const TelegramRecord& r);

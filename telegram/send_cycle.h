@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "telegram/faults.h"
 #include "telegram/frames.h"
 #include "telegram/meter.h"
 #include "telegram/readings.h"
@@ -31,6 +32,9 @@ struct SentTelegram {
     uint8_t addressFrame[kAddressFrameSize] = {};
     uint8_t telegramFrame[kEncryptedTelegramSize] = {};  // kPlainTelegramSize bytes used unless mode 7
     Readings readings = fixedReadings();                 // what the application block says
+    FaultKind fault = FaultKind::None;
+    uint64_t faultSeed = 0;            // fuzz: the seed of the mutations
+    uint8_t block[kPayloadSize] = {};  // the application block before it was secured
 };
 
 // Start: every meter's sendCount, accessNumber and messageCounter to 0 and its

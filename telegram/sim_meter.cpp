@@ -5,17 +5,45 @@
 namespace vdx {
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out) {
+    buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, nullptr, out);
+}
+
+void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
+                        const SentTelegram* previous, SentTelegram* out) {
+    const FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
+    if (kind == FaultKind::Replay && previous != nullptr) {  // byte for byte; the counters stay
+        *out = *previous;
+        out->meter = meterIndex;
+        out->delivered = false;
+        out->fault = kind;
+        return;
+    }
     out->meter = meterIndex;
     out->security = m.security;
     out->delivered = false;
     out->accessNumber = m.record.accessNumber;
     out->messageCounter = m.record.messageCounter;
     out->readings = m.live ? readingsAt(m.readings, meterTime) : fixedReadings();
-    uint8_t block[kPayloadSize];
-    if (m.live)
+    out->fault = kind;
+    uint8_t* block = out->block;
+    if (kind == FaultKind::BadRecords)
+        badRecordsBlock(block);
+    else if (m.live)
         buildReadingsBlock(out->readings, block);
     else
         std::memcpy(block, applicationPayload, kPayloadSize);
+    if (kind == FaultKind::Fuzz) {
+        out->faultSeed = fault->seed;
+        fuzzBlock(block, fault->seed, static_cast<size_t>(meterIndex), number);
+    }
+
+    // wrong-key: the meter key with its last byte XOR 0x01; counter-rewind:
+    // one below the last counter sent, and the meter keeps its own
+    uint8_t key[16];
+    std::memcpy(key, m.key, sizeof key);
+    if (kind == FaultKind::WrongKey) key[15] ^= 0x01;
+    const uint32_t counter = m.record.messageCounter;
+    if (kind == FaultKind::CounterRewind) m.record.messageCounter = counter - 2;
 
     buildAddressFrame(m.record, out->addressFrame);
     switch (m.security) {
@@ -24,11 +52,21 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTele
             std::memcpy(out->telegramFrame + (kPlainTelegramSize - kPayloadSize), block, kPayloadSize);
             break;
         case Security::Mode5:
-            buildMode5Telegram(m.record, m.key, block, out->telegramFrame);
+            buildMode5Telegram(m.record, key, block, out->telegramFrame);
             break;
         case Security::Mode7:
-            buildEncryptedTelegram(m.record, m.key, block, out->telegramFrame);
+            buildEncryptedTelegram(m.record, key, block, out->telegramFrame);
             break;
+    }
+    if (kind == FaultKind::CounterRewind) {
+        out->messageCounter = counter - 2;
+        m.record.messageCounter = counter;
+    }
+    if (kind == FaultKind::BadMac) out->telegramFrame[16] ^= 0x01;  // the MAC's first byte, lowest bit
+    if (kind == FaultKind::Truncated) {                             // the last 16 bytes left out, the envelope says so
+        const unsigned n = stickFrameSize(out->telegramFrame) - 3 - 16;
+        out->telegramFrame[1] = static_cast<uint8_t>(n);
+        out->telegramFrame[2] = static_cast<uint8_t>(n >> 8);
     }
 }
 

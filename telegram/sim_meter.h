@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "telegram/faults.h"
 #include "telegram/readings.h"
 #include "telegram/send_cycle.h"
 
@@ -15,6 +17,7 @@ struct SimMeter {
     Security security = Security::Mode7;
     bool live = false;  // readings that move with the meter's clock, else the fixed block
     ReadingsModel readings;
+    std::vector<FaultRule> faults;  // in order: the first that falls on a telegram wins
 };
 
 // Builds the meter's address frame and telegram at meter time `meterTime`
@@ -22,6 +25,13 @@ struct SimMeter {
 // window's send cycle does: the access number always, the message counter
 // for mode 7. `out->delivered` is false until the telegram is written.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out);
+
+// The same with a fault (see telegram/faults.h); `number` is the meter's
+// telegram number from 1, `previous` its last telegram (for a replay, which
+// leaves the counters where they are). bad-crc changes nothing here: it
+// lives in the CRCs of the radio output.
+void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
+                        const SentTelegram* previous, SentTelegram* out);
 
 // Writes a built telegram: the address frame, then the telegram frame only
 // when the address frame went out (the stick would otherwise send it under

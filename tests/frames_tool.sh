@@ -70,5 +70,24 @@ for l in sys.stdin:
     print(r["offset"], r["mode"], d["meter_time"], d["due_date"], d["volume"], end="; ")')" \
   "0.0 mode 7 2026-01-31T23:50:00Z 2026-01-01T00:00:00Z 12.5; 5.0 mode 5 2026-01-31T23:55:00Z 2026-01-01T00:00:00Z 1034.106; 10.0 mode 7 2026-02-01T00:00:00Z 2026-02-01T00:00:00Z 12.55; 15.0 mode 5 2026-02-01T00:05:00Z 2026-02-01T00:00:00Z 1034.314; "
 
+# faults: bad-crc inverts the first block's CRC high byte in radio-crc output
+# only, and is refused elsewhere; a kind a meter cannot take is refused
+good=$("$tool" --config "$config" --ticks 2 --format radio-crc)
+bad=$("$tool" --config "$config" --ticks 2 --format radio-crc --fault=bad-crc:at=1)
+check "bad-crc: only byte 10 of each frame changed" \
+  "$(paste <(printf '%s\n' "$good") <(printf '%s\n' "$bad") | python3 -c 'import sys
+for l in sys.stdin:
+    a, b = (bytes.fromhex(x) for x in l.split())
+    print([i for i in range(len(a)) if a[i] != b[i]], (a[10] ^ b[10]), end=" ")')" "[10] 255 [10] 255 "
+err=$("$tool" --config "$config" --fault bad-crc 2>&1 >/dev/null); rc=$?
+check "bad-crc on stick frames" "$rc: $err" \
+  "2: verdanox-frames: meter 0 (9858705634120103): bad-crc needs --format radio-crc (a stick computes the CRCs itself)"
+err=$("$tool" --config "$config" --plain --fault bad-mac:every=5 2>&1 >/dev/null); rc=$?
+check "bad-mac on a plain meter" "$rc: $err" \
+  "2: verdanox-frames: meter 0 (9858705634120103): bad-mac needs mode 7 (a plain meter has no MAC or counter)"
+"$tool" --config "$config" --fault often >/dev/null 2>&1; check "a bad --fault" $? 2
+check "JSON marks the faults" "$("$tool" --config "$config" --ticks 20 --json --fault truncated:at=2 | python3 -c 'import json,sys
+print(" ".join(str(json.loads(l)["fault"]) for l in sys.stdin))')" "$(echo None None None None None None None None None None truncated truncated truncated truncated truncated truncated truncated truncated truncated truncated)"
+
 [ $fail -eq 0 ] && echo "frames tool: all checks passed"
 exit $fail

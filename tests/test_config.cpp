@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "config/fault_spec.h"
 #include "config/rig.h"
 #include "tests/hex.h"
 
@@ -257,6 +258,12 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {"meter = 3\n", "r.toml:1:9: a rig needs at least one [[meter]] table"},
         {m + "fabrication = \"\xC2\xA1\"\n", "r.toml:3:16: only ASCII characters, outside comments"},
         {m + "volume = 1\xC2\xA1\n", "r.toml:3:11: only ASCII characters, outside comments"},
+        {m + "faults = [ { kind = \"bad-mac\", every = 0 } ]\n", "r.toml:3:40: every must be from 1 to 4294967295"},
+        {m + "faults = [ { kind = \"lost\" } ]\n", "r.toml:3:21: unknown fault kind \"lost\""},
+        {m + "faults = [ { kind = \"fuzz\", at = [1], every = 2 } ]\n",
+         "r.toml:3:12: give one of every, at and probability"},
+        {m + "faults = [ { kind = \"fuzz\", probability = 1.5 } ]\n",
+         "r.toml:3:43: probability must be from 1e-09 to 1"},
         {"[[meter]\n", "r.toml:1:9: Error while parsing table header: expected ']', saw '\\n'"},
     };
     for (const auto& c : cases) {
@@ -271,4 +278,58 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
     Rig rig;
     EXPECT_FALSE(readRig("/nonexistent/rig.toml", &rig, &error));
     EXPECT_EQ(error, "cannot read /nonexistent/rig.toml");
+}
+
+// --fault: the rules, and bad specifications with their messages.
+TEST(FaultSpec, RulesAndErrors) {
+    FaultRule r;
+    std::string error;
+    ASSERT_TRUE(parseFaultSpec("bad-mac", &r, &error)) << error;
+    EXPECT_EQ(r.kind, FaultKind::BadMac);
+    EXPECT_EQ(r.every, 1u) << "alone: every telegram";
+    ASSERT_TRUE(parseFaultSpec("replay:at=3,7", &r, &error)) << error;
+    EXPECT_EQ(r.at, (std::vector<uint64_t>{3, 7}));
+    ASSERT_TRUE(parseFaultSpec("fuzz:probability=0.2:seed=42", &r, &error)) << error;
+    EXPECT_EQ(r.probability, 0.2);
+    EXPECT_EQ(r.seed, 42u);
+    const struct {
+        const char* spec;
+        const char* message;
+    } bad[] = {
+        {"",
+         "unknown fault kind \"\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, bad-crc, fuzz)"},
+        {"bad_mac",
+         "unknown fault kind \"bad_mac\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, "
+         "bad-crc, fuzz)"},
+        {"bad-mac:every=0", "\"every=0\" is not every=N, at=N,M, probability=P or seed=S"},
+        {"bad-mac:every=x", "\"every=x\" is not every=N, at=N,M, probability=P or seed=S"},
+        {"replay:at=3,,7", "at needs telegram numbers from 1: 3,,7"},
+        {"replay:at=0", "at needs telegram numbers from 1: 0"},
+        {"fuzz:probability=0", "probability must be above 0 and at most 1: 0"},
+        {"fuzz:probability=1.01", "probability must be above 0 and at most 1: 1.01"},
+        {"fuzz:seed=-1", "\"seed=-1\" is not every=N, at=N,M, probability=P or seed=S"},
+        {"fuzz:every=2:at=3", "give one of every, at and probability"},
+        {"fuzz:often", "\"often\" is not every=N, at=N,M, probability=P or seed=S"},
+    };
+    for (const auto& b : bad) {
+        EXPECT_FALSE(parseFaultSpec(b.spec, &r, &error)) << b.spec;
+        EXPECT_EQ(error, b.message) << b.spec;
+    }
+    // kinds that cannot apply, never silently skipped
+    r = FaultRule{};
+    r.kind = FaultKind::BadMac;
+    r.every = 1;
+    EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "bad-mac needs mode 7 (a mode 5 meter has no MAC or counter)");
+    r.kind = FaultKind::Replay;
+    EXPECT_EQ(faultProblem(r, "plain", "stick"), "replay needs mode 5 or mode 7 (a plain meter has no key)");
+    EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "replay needs a telegram of the meter before it (from 2 on)");
+    r.kind = FaultKind::CounterRewind;
+    r.every = 0;
+    r.at = {5, 2};
+    EXPECT_EQ(faultProblem(r, "mode 7", "stick"),
+              "counter-rewind needs two telegrams of the meter before it (from 3 on)");
+    r.kind = FaultKind::BadCrc;
+    EXPECT_EQ(faultProblem(r, "plain", "stick"), "bad-crc needs --format radio-crc (a stick computes the CRCs itself)");
+    EXPECT_EQ(faultProblem(r, "plain", "radio"), "bad-crc needs --format radio-crc (no CRCs in this output)");
+    EXPECT_EQ(faultProblem(r, "plain", "radio-crc"), "");
 }

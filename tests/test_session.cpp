@@ -2,15 +2,19 @@
 // link, so intervals, reconnection and stopping are exact and instant.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "config/config.h"
+#include "config/fault_spec.h"
 #include "link/link.h"
 #include "session/configuration.h"
 #include "session/send_session.h"
+#include "session/telegram_record.h"
 #include "tests/fake_platform.h"
+#include "tests/hex.h"
 
 using namespace vdx;
 
@@ -186,6 +190,96 @@ TEST(RigRunOfTheConfiguration, EqualsTheSendCycle) {
             EXPECT_EQ(std::vector<uint8_t>(f, f + stickFrameSize(f)), cycle[2 * t + 1]) << "telegram " << t;
         }
     }
+    std::memset(meterTable, 0, sizeof meterTable);
+    resetConfig();
+}
+
+// The fault kinds on the wire, against the same run without faults: which
+// byte changed, what was left out, which counter was used, and the
+// telegrams around each fault still byte for byte the same.
+TEST(Faults, EachKindAgainstTheRunWithout) {
+    for (int m = 0; m < kMeterCount; ++m) {
+        const uint8_t address[8] = {0x98, 0x58, static_cast<uint8_t>(0x70 + m), 0x56, 0x34, 0x12, 0x01, 0x03};
+        std::memcpy(meterTable[m].manufacturer, address, 8);
+        for (int b = 0; b < 16; ++b) keyTable[m][b] = static_cast<uint8_t>(16 * m + b);
+    }
+    const auto bytes = [](const SentTelegram& t) {
+        return std::vector<uint8_t>(t.telegramFrame, t.telegramFrame + stickFrameSize(t.telegramFrame));
+    };
+    const auto runOf = [&](bool plain, const char* spec) {
+        Rig rig = configurationRig(plain, 5);
+        FaultRule rule;
+        std::string error;
+        if (spec != nullptr) {
+            EXPECT_TRUE(parseFaultSpec(spec, &rule, &error)) << error;
+            for (SimMeter& m : rig.meters) m.faults = {rule};
+        }
+        RigRun run(rig, 0, 0);
+        std::vector<SentTelegram> out;
+        for (int t = 0; t < 40; ++t) out.push_back(run.next().telegram);
+        return out;
+    };
+    const std::vector<SentTelegram> good = runOf(false, nullptr), plainGood = runOf(true, nullptr);
+    // meter 0's telegrams are 0, 10, 20, 30 of the run; its third is number 3
+    const auto sameExcept = [&](const std::vector<SentTelegram>& run, const std::vector<SentTelegram>& base,
+                                std::initializer_list<int> changed) {
+        for (int t = 0; t < 40; ++t) {
+            if (std::find(changed.begin(), changed.end(), t) == changed.end()) {
+                EXPECT_EQ(bytes(run[t]), bytes(base[t])) << "telegram " << t;
+            }
+        }
+    };
+
+    std::vector<SentTelegram> r = runOf(false, "bad-mac:at=3");
+    std::vector<uint8_t> want = bytes(good[20]);
+    want[16] ^= 0x01;
+    EXPECT_EQ(bytes(r[20]), want) << "the MAC's lowest bit";
+    EXPECT_EQ(r[20].fault, FaultKind::BadMac);
+    sameExcept(r, good, {20, 21, 22, 23, 24, 25, 26, 27, 28, 29});
+
+    r = runOf(false, "replay:at=3");
+    EXPECT_EQ(bytes(r[20]), bytes(r[10])) << "the previous telegram again";
+    EXPECT_EQ(bytes(r[30]), bytes(good[20])) << "access number and counter did not move on";
+
+    r = runOf(false, "counter-rewind:at=3");
+    EXPECT_EQ(testhex::str(r[20].telegramFrame + 12, 4), "00000000") << "one below the last counter sent (1)";
+    EXPECT_EQ(r[20].telegramFrame[6], 2) << "a new access number";
+    EXPECT_EQ(testhex::str(r[30].telegramFrame + 12, 4), "02000000") << "then the real counter";
+    EXPECT_EQ(r[30].telegramFrame[6], 3);
+
+    r = runOf(false, "truncated:at=3");
+    want = bytes(good[20]);
+    want.resize(118 - 16);
+    want[1] = 99;  // N = 115 - 16
+    EXPECT_EQ(bytes(r[20]), want);
+    sameExcept(r, good, {20, 21, 22, 23, 24, 25, 26, 27, 28, 29});
+
+    r = runOf(true, "bad-records:every=1");
+    want = bytes(plainGood[0]);
+    want[17 + 57] = 0x3F;
+    want[17 + 71] = 0x07;
+    want[17 + 72] = 0x13;
+    EXPECT_EQ(bytes(r[0]), want) << "a reserved DIF at 57, a record at 71 that runs past the end";
+
+    r = runOf(false, "wrong-key:at=3");
+    EXPECT_EQ(testhex::str(r[20].telegramFrame, 16), testhex::str(good[20].telegramFrame, 16));
+    EXPECT_NE(bytes(r[20]), bytes(good[20]));
+    sameExcept(r, good, {20, 21, 22, 23, 24, 25, 26, 27, 28, 29});
+
+    r = runOf(false, "fuzz:every=2:seed=42");
+    const std::vector<SentTelegram> again = runOf(false, "fuzz:every=2:seed=42");
+    for (int t = 10; t < 20; ++t) {
+        EXPECT_EQ(bytes(r[t]), bytes(again[t])) << "the same seed, the same bytes";
+        EXPECT_EQ(r[t].block[0] * 256 + r[t].block[1], 0x2F2F);
+        EXPECT_NE(testhex::str(r[t].block, kPayloadSize), testhex::str(applicationPayload, kPayloadSize));
+    }
+    const std::string json = jsonLine(telegramRecord(r[10], ""));
+    EXPECT_NE(
+        json.find("\"fault\":\"fuzz\",\"fuzz\":{\"seed\":42,\"block\":\"" + testhex::str(r[10].block, 80) + "\"}"),
+        std::string::npos)
+        << json;
+    EXPECT_NE(jsonLine(telegramRecord(r[0], "")).find("\"fault\":null"), std::string::npos);
+    sameExcept(r, good, {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39});
     std::memset(meterTable, 0, sizeof meterTable);
     resetConfig();
 }

@@ -69,6 +69,23 @@ timeout 60 "$stick" --rig "$rig" --serial VX00010042 --serial VX00010043 -- sh -
 check "two sticks: each sender on its own" "$(grep -c '^[0-9:.]* stick VX00010043: VDX' two.txt) $(grep -c '^[0-9:.]* VDX' two.txt)" "4 3"
 check "rig keys: mode 5 decrypted, mode 7 MAC ok" "$(grep -c 'mode 5, 2F 2F ok, 2026-01-31 23:5' two.txt) $(grep -c 'mode 7, counter [01], MAC ok, 2026-01-31 23:5' two.txt)" "3 4"
 
+# every fault kind a stick can send, on one mode 7 meter; the monitor tells
+# each from the bytes alone, the summary counts them as sent
+printf '[[meter]]\naddress = "9858705634120103"\nkey = "000102030405060708090A0B0C0D0E0F"\n' > one.toml
+timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 9 --interval 0.1 --fault bad-mac:at=2 \
+  --fault wrong-key:at=3 --fault replay:at=4 --fault counter-rewind:at=6 --fault truncated:at=7 \
+  --fault bad-records:at=8 --fault fuzz:at=9:seed=7 > faults.txt 2>&1
+check "faults: exit status and summary" "$?: $(grep -c '^verdanox-send: 9 telegrams sent, 0 not sent; faults sent: bad-mac 1, wrong-key 1, replay 1, counter-rewind 1, truncated 1, bad-records 1, fuzz 1$' faults.txt)" "0: 1"
+check "monitor: MAC FAILED (one bit)" "$(grep -c 'counter 1, MAC FAILED (got B17F9B0C43E4354F, expected B07F9B0C43E4354F)$' faults.txt)" 1
+for verdict in "no 2F 2F after decryption (wrong key?)" "replay of access 2" \
+    "counter went back from 3 to 2" "truncated: 102 of 118 bytes" "malformed records at offset 57"; do
+  check "monitor: $verdict" "$(grep -cF "$verdict" faults.txt)" 1
+done
+check "monitor: the counts" "$(grep -o 'verdicts: 3 ok, 1 MAC FAILED, 1 wrong key, 1 replay, 1 counter went back, 1 truncated, 1 malformed records' faults.txt | wc -l)" 1
+"$send" --fault bad-crc --ticks 1 > badcrc.txt 2>&1
+check "bad-crc on a stick is refused" "$?: $(cat badcrc.txt)" \
+  "2: verdanox-send: meter 0 (9858705634120103): bad-crc needs --format radio-crc (a stick computes the CRCs itself)"
+
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1
 check "busy port: the reason" \

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/fault_spec.h"
 #include "session/rig_run.h"
 #include "session/startup.h"
 #include "session/telegram_record.h"
@@ -19,7 +20,7 @@ namespace {
 
 const char kUsage[] =
     "usage: verdanox-frames [--config FILE | --rig FILE] [--ticks N] [--plain] [--interval SECONDS]\n"
-    "                       [--format stick|radio|radio-crc] [--json]\n"
+    "                       [--format stick|radio|radio-crc] [--fault SPEC]... [--json]\n"
     "       verdanox-frames --help | --version\n";
 
 const char kHelp[] =
@@ -37,6 +38,10 @@ const char kHelp[] =
     "                     --rig)\n"
     "  -i, --interval S   seconds between telegrams (default 5; with a rig: its\n"
     "                     interval, every meter's in \"each\")\n"
+    "  -F, --fault SPEC   KIND[:every=N|:at=N,M|:probability=P][:seed=S]:\n"
+    "                     telegrams a receiver must refuse, for every meter\n"
+    "                     (repeatable); the kinds of verdanox-send, and\n"
+    "                     bad-crc with --format radio-crc\n"
     "  -j, --json         one JSON object per telegram\n"
     "  -f, --format F     stick (default): the address frame and the telegram\n"
     "                     frame as handed to the stick; radio: one line per\n"
@@ -46,8 +51,8 @@ const char kHelp[] =
     "  -h, --help         print this text\n"
     "  -V, --version      print the version\n\n"
     "Exit status: 0 on success, 1 when the --config or --rig file cannot be read\n"
-    "or standard output cannot be written, 2 on a bad option or a rig file that\n"
-    "is not right.\n";
+    "or standard output cannot be written, 2 on a bad option, a rig file that is\n"
+    "not right or a fault that cannot apply.\n";
 
 const char kProgram[] = "verdanox-frames";
 
@@ -81,6 +86,7 @@ void printTelegram(const vdx::SentTelegram& t, Format format) {
     }
     std::vector<uint8_t> radio = vdx::radioFrame(t.addressFrame, t.telegramFrame);
     if (format == Format::RadioCrc) radio = vdx::withFormatACrcs(radio);
+    if (t.fault == vdx::FaultKind::BadCrc) radio[10] ^= 0xFF;  // the first block's CRC, high byte
     printHex(radio.data(), radio.size());
 }
 
@@ -94,14 +100,19 @@ struct Options {
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
-    static const option kOptions[] = {
-        {"config", required_argument, nullptr, 'c'},   {"rig", required_argument, nullptr, 'r'},
-        {"interval", required_argument, nullptr, 'i'}, {"ticks", required_argument, nullptr, 'n'},
-        {"plain", no_argument, nullptr, 'p'},          {"json", no_argument, nullptr, 'j'},
-        {"format", required_argument, nullptr, 'f'},   {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                      {"rig", required_argument, nullptr, 'r'},
+                                      {"interval", required_argument, nullptr, 'i'},
+                                      {"ticks", required_argument, nullptr, 'n'},
+                                      {"plain", no_argument, nullptr, 'p'},
+                                      {"json", no_argument, nullptr, 'j'},
+                                      {"fault", required_argument, nullptr, 'F'},
+                                      {"format", required_argument, nullptr, 'f'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjf:hV", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjF:f:hV", kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
                 o->source.config = optarg;
@@ -116,6 +127,13 @@ int parse(int argc, char** argv, Options* o) {
             case 'j':
                 o->json = true;
                 break;
+            case 'F': {
+                vdx::FaultRule rule;
+                std::string problem;
+                if (!vdx::parseFaultSpec(optarg, &rule, &problem)) return usageError("--fault " + problem);
+                o->source.faults.push_back(rule);
+                break;
+            }
             case 'n':
                 if (!vdx::parseWhole(optarg, 0, 100000000L, &o->ticks))
                     return usageError("--ticks needs a whole number from 0 to 100000000");
@@ -143,6 +161,8 @@ int main(int argc, char** argv) {
     // as the program: without the default file every address and key is
     // zero; a file named on the command line must be readable
     if (o.interval > 0) o.source.interval = o.interval;
+    static const char* const kOutputs[] = {"stick", "radio", "radio-crc"};
+    o.source.output = kOutputs[static_cast<int>(o.format)];
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, o.source, &rig)) return status;
     vdx::RigRun run(std::move(rig), o.source.rig != nullptr ? o.interval : 0, std::time(nullptr));

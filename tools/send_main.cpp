@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "config/fault_spec.h"
 #include "link/link.h"
 #include "session/rig_run.h"
 #include "session/send_session.h"
@@ -24,7 +25,8 @@ const char kProgram[] = "verdanox-send";
 
 const char kUsage[] =
     "usage: verdanox-send [--config FILE | --rig FILE] [--stick SERIAL|PORT] [--interval SECONDS] [--ticks N]\n"
-    "                     [--plain] [--json] [--quiet]\n"
+    "                     [--plain] [--fault KIND[:every=N|:at=N,M|:probability=P][:seed=S]]... [--json]\n"
+    "                     [--quiet]\n"
     "       verdanox-send --help | --version\n";
 
 const char kHelp[] =
@@ -43,6 +45,13 @@ const char kHelp[] =
     "  -n, --ticks N           stop after N telegrams (default: until stopped)\n"
     "  -p, --plain             plain telegrams instead of security mode 7\n"
     "                          (not with --rig)\n"
+    "  -f, --fault SPEC        telegrams a receiver must refuse, for every meter\n"
+    "                          (repeatable; the first that falls on a telegram\n"
+    "                          wins): bad-mac, wrong-key, replay, counter-rewind,\n"
+    "                          truncated, bad-records, fuzz, on every Nth\n"
+    "                          telegram of a meter, at its telegrams N, M, ...\n"
+    "                          or with probability P (seed S); alone: on every\n"
+    "                          telegram\n"
     "  -j, --json              one JSON object per telegram instead of a line,\n"
     "                          with its security mode and readings\n"
     "  -q, --quiet             nothing per telegram\n"
@@ -50,8 +59,8 @@ const char kHelp[] =
     "  -V, --version           print the version\n\n"
     "Exit status: 0 when every telegram was written, 1 when the --config or\n"
     "--rig file cannot be read or no stick was found or it could not be opened,\n"
-    "2 on a bad option or a rig file that is not right, 3 when some telegrams\n"
-    "could not be written.\n";
+    "2 on a bad option, a rig file that is not right or a fault that cannot\n"
+    "apply, 3 when some telegrams could not be written.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void onStopSignal(int) { stopRequested = 1; }
@@ -68,19 +77,15 @@ struct Options {
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
-    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
-                                      {"rig", required_argument, nullptr, 'r'},
-                                      {"stick", required_argument, nullptr, 's'},
-                                      {"interval", required_argument, nullptr, 'i'},
-                                      {"ticks", required_argument, nullptr, 'n'},
-                                      {"plain", no_argument, nullptr, 'p'},
-                                      {"json", no_argument, nullptr, 'j'},
-                                      {"quiet", no_argument, nullptr, 'q'},
-                                      {"help", no_argument, nullptr, 'h'},
-                                      {"version", no_argument, nullptr, 'V'},
-                                      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {
+        {"config", required_argument, nullptr, 'c'}, {"rig", required_argument, nullptr, 'r'},
+        {"stick", required_argument, nullptr, 's'},  {"interval", required_argument, nullptr, 'i'},
+        {"ticks", required_argument, nullptr, 'n'},  {"plain", no_argument, nullptr, 'p'},
+        {"fault", required_argument, nullptr, 'f'},  {"json", no_argument, nullptr, 'j'},
+        {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":c:r:s:i:n:pjqhV", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":c:r:s:i:n:pf:jqhV", kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
                 o->source.config = optarg;
@@ -103,6 +108,13 @@ int parse(int argc, char** argv, Options* o) {
             case 'p':
                 o->source.plain = true;
                 break;
+            case 'f': {
+                vdx::FaultRule rule;
+                std::string problem;
+                if (!vdx::parseFaultSpec(optarg, &rule, &problem)) return usageError("--fault " + problem);
+                o->source.faults.push_back(rule);
+                break;
+            }
             case 'j':
                 o->json = true;
                 break;
@@ -138,14 +150,22 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     session.tell = [](const std::string& line) { vdx::tell(kProgram, line); };
-    session.report = [&options](const vdx::SentTelegram& t) {
+    unsigned faultsSent[16] = {};
+    session.report = [&options, &faultsSent](const vdx::SentTelegram& t) {
+        if (t.delivered) ++faultsSent[static_cast<int>(t.fault)];
         if (options.quiet) return;
         const vdx::TelegramRecord record = vdx::telegramRecord(t, vdx::utcTimestamp());
         std::printf("%s\n", (options.json ? vdx::jsonLine(record) : vdx::textLine(record)).c_str());
     };
     vdx::RigRun run(std::move(rig), options.source.rig != nullptr ? options.interval : 0, std::time(nullptr));
     session.run(run, options.telegrams, stopRequested);
+    // a fault telegram that was written counts as sent: it went on the air
+    std::string faults;
+    for (int k = 1; k < 16; ++k)
+        if (faultsSent[k] != 0)
+            faults += (faults.empty() ? "; faults sent: " : ", ") +
+                      std::string(vdx::faultName(static_cast<vdx::FaultKind>(k))) + " " + std::to_string(faultsSent[k]);
     vdx::tell(kProgram, std::string(stopRequested ? "stopped: " : "") + std::to_string(session.delivered()) +
-                            " telegrams sent, " + std::to_string(session.lost()) + " not sent");
+                            " telegrams sent, " + std::to_string(session.lost()) + " not sent" + faults);
     return session.lost() > 0 ? 3 : 0;
 }

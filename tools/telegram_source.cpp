@@ -2,10 +2,13 @@
 
 #include "session/configuration.h"
 #include "session/startup.h"
+#include "session/telegram_record.h"
 
 namespace vdx {
 
-int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
+namespace {
+
+int loadMeters(const char* program, const SourceOptions& o, Rig* rig) {
     std::string problem;
     if (o.rig == nullptr) {
         if (!loadConfiguration(o.config, &problem)) {
@@ -20,6 +23,23 @@ int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
     if (!readRig(o.rig, rig, &problem)) {
         tell(program, problem);
         return problem.rfind("cannot read ", 0) == 0 ? 1 : 2;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
+    if (const int status = loadMeters(program, o, rig)) return status;
+    for (size_t i = 0; i < rig->meters.size(); ++i) {
+        SimMeter& m = rig->meters[i];
+        m.faults.insert(m.faults.end(), o.faults.begin(), o.faults.end());
+        for (const FaultRule& r : m.faults) {
+            const std::string problem = faultProblem(r, securityName(m.security), o.output);
+            if (problem.empty()) continue;
+            tell(program, "meter " + std::to_string(i) + " (" + hexText(m.record.manufacturer, 8) + "): " + problem);
+            return 2;
+        }
     }
     return 0;
 }

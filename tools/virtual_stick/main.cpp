@@ -278,6 +278,7 @@ void onChildExit(GPid, gint status, gpointer data) {
         uint8_t buf[4096];
         for (ssize_t n; (n = read(s.master, buf, sizeof buf)) > 0;) feedMonitor(s, buf, static_cast<size_t>(n));
     }
+    std::printf("%s verdicts: %s\n", timestamp().c_str(), s.monitor->verdicts().summary().c_str());
     std::printf("%s program ended with status %d\n", timestamp().c_str(), s.exitStatus);
     g_main_loop_quit(s.loop);
 }

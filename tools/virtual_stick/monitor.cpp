@@ -140,21 +140,42 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
     }
     if (f[0] != 0x44 || f.size() < 5) return format("frame: command %02X, %zu payload bytes", f[0], f.size() - 3);
     ++telegrams_;
+    const bool mode7 = f[4] == 0x8C, longHeader = f[4] == 0x72;
+    const size_t expected = mode7 ? 118 : 97;
     std::string line;
-    if (f.size() == 97 && f[4] == 0x72 && f[15] == 0x50 && f[16] == 0x05) {
+    if ((mode7 || longHeader) && f.size() < expected) {
+        verdicts_.count("truncated");
+        line = format("telegram: C %02X CI %02X, truncated: %zu of %zu bytes", f[3], f[4], f.size(), expected);
+    } else if (haveAddress_ && (mode7 || longHeader) && history_.isReplay(address_, f)) {
+        verdicts_.count("replay");
+        line = mode7 ? meterName(f.data() + 29, f.data() + 25, f[31], f[32]) + format(", replay of access %u", f[33])
+                     : meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", replay of access %u", f[13]);
+    } else if (f.size() == 97 && longHeader && f[15] == 0x50 && f[16] == 0x05) {
         line = describeMode5(f);
-    } else if (f.size() == 97 && f[4] == 0x72) {
+    } else if (f.size() == 97 && longHeader) {
         line = meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", access %u, plain", f[13]);
         if (f[15] != 0 || f[16] != 0) line += format(", configuration %02X%02X", f[16], f[15]);
-        line += ", " + describePayload(f.data() + 17, 80);
-    } else if (f.size() == 118 && f[4] == 0x8C) {
+        line += ", " + describeBlock(f.data() + 17);
+    } else if (f.size() == 118 && mode7) {
         line = describeEncrypted(f);
     } else {
+        verdicts_.count("not understood");
         return format("telegram: C %02X CI %02X, %zu bytes, not understood", f[3], f[4], f.size());
     }
+    if (haveAddress_) history_.remember(address_, f);
     if (!haveAddress_) line += ", NO ADDRESS FRAME BEFORE IT";
     haveAddress_ = false;
     return line;
+}
+
+std::string TelegramMonitor::describeBlock(const uint8_t* block) {
+    const int bad = malformedRecordOffset(block, 80);
+    if (bad >= 0) {
+        verdicts_.count("malformed records");
+        return format("malformed records at offset %d", bad);
+    }
+    verdicts_.count("ok");
+    return describePayload(block, 80);
 }
 
 std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
@@ -167,7 +188,10 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
         f[24] != 0x72 || f[35] != 0x50 || f[36] != 0x07 || f[37] != 0x10)
         line += ", UNEXPECTED HEADER " + vdx::hexText(f.data() + 3, 35);
     const MeterKey* meter = haveAddress_ ? keyFor(address_) : nullptr;
-    if (meter == nullptr) return line + ", no key for this meter in VDXconfig.txt";
+    if (meter == nullptr) {
+        verdicts_.count("no key");
+        return line + ", no key for this meter in VDXconfig.txt";
+    }
 
     uint8_t kenc[16], kmac[16], tag[16], macInput[99], plain[80];
     const uint8_t zeroIv[16] = {0};
@@ -178,15 +202,29 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
     const bool macOk = std::memcmp(tag, f.data() + 16, 8) == 0;
     line += macOk ? ", MAC ok"
                   : ", MAC FAILED (got " + vdx::hexText(f.data() + 16, 8) + ", expected " + vdx::hexText(tag, 8) + ")";
-    if (!macOk && meter->keyLine == 0)  // a rig's key
-        line += ": wrong key?";
-    else if (!macOk)
+    if (!macOk && meter->keyLine != 0)
         line += meter->keyValid ? format(": was the key of line %d used as written?", meter->keyLine)
                                 : format(": line %d is not a valid key", meter->keyLine);
     deriveKey(0x00, meter->key, f.data() + 12, id, kenc);
     oracle::cbcDecrypt(kenc, zeroIv, f.data() + 38, 80, plain);
-    if (plain[0] != 0x2F || plain[1] != 0x2F) return line + ", DECRYPTION FAILED (no 2F 2F)";
-    return line + ", " + describePayload(plain, 80);
+    // a MAC that fails over a block that decrypts: the MAC itself was
+    // changed; over one that does not: another key
+    if (plain[0] != 0x2F || plain[1] != 0x2F) {
+        verdicts_.count(macOk ? "no 2F 2F" : "wrong key");
+        return line + ", no 2F 2F after decryption (wrong key?)";
+    }
+    if (!macOk) {
+        verdicts_.count("MAC FAILED");
+        return line;
+    }
+    uint32_t last = 0;
+    if (haveAddress_ && history_.lastCounter(address_, &last) && counter < last) {
+        verdicts_.count("counter went back");
+        line += format(", counter went back from %u to %u", last, counter);
+        return line;
+    }
+    if (haveAddress_) history_.rememberCounter(address_, counter);
+    return line + ", " + describeBlock(plain);
 }
 
 // Mode 5 (EN 13757-7 security profile A): AES-128-CBC under the meter key
@@ -195,7 +233,10 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
 std::string TelegramMonitor::describeMode5(const std::vector<uint8_t>& f) {
     std::string line = meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", access %u, mode 5", f[13]);
     const MeterKey* meter = haveAddress_ ? keyFor(address_) : nullptr;
-    if (meter == nullptr || !meter->keyValid) return line + ", no key for this meter";
+    if (meter == nullptr || !meter->keyValid) {
+        verdicts_.count("no key");
+        return line + ", no key for this meter";
+    }
     uint8_t iv[16], plain[80];
     std::memcpy(iv, f.data() + 9, 2);
     std::memcpy(iv + 2, f.data() + 5, 4);
@@ -203,8 +244,11 @@ std::string TelegramMonitor::describeMode5(const std::vector<uint8_t>& f) {
     iv[7] = f[12];
     std::memset(iv + 8, f[13], 8);
     oracle::cbcDecrypt(meter->key, iv, f.data() + 17, 80, plain);
-    if (plain[0] != 0x2F || plain[1] != 0x2F) return line + ", DECRYPTION FAILED (no 2F 2F)";
-    return line + ", 2F 2F ok, " + describePayload(plain, 80);
+    if (plain[0] != 0x2F || plain[1] != 0x2F) {
+        verdicts_.count("wrong key");
+        return line + ", no 2F 2F after decryption (wrong key?)";
+    }
+    return line + ", 2F 2F ok, " + describeBlock(plain);
 }
 
 std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/rig.h"
+#include "tools/virtual_stick/verdicts.h"
 
 namespace vstick {
 
@@ -30,11 +31,16 @@ public:
     std::vector<std::string> takeRawFrames();
     // Telegram frames seen.
     unsigned telegrams() const { return telegrams_; }
+    // How many telegrams got each verdict.
+    const VerdictCounts& verdicts() const { return verdicts_; }
 
 private:
     std::string describe(const std::vector<uint8_t>& frame);
     std::string describeEncrypted(const std::vector<uint8_t>& frame);
     std::string describeMode5(const std::vector<uint8_t>& frame);
+    // The verdict on a decrypted (or plain) block: its records, or where they
+    // stop parsing.
+    std::string describeBlock(const uint8_t* block);
     const MeterKey* keyFor(const uint8_t* address) const;
 
     std::vector<MeterKey> keys_;
@@ -43,6 +49,8 @@ private:
     uint8_t address_[8] = {};
     bool haveAddress_ = false;
     unsigned telegrams_ = 0;
+    MeterHistory history_;
+    VerdictCounts verdicts_;
 };
 
 // The meters' addresses and keys as written in the configuration file at

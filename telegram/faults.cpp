@@ -1,0 +1,107 @@
+#include "telegram/faults.h"
+
+#include <algorithm>
+
+namespace vdx {
+namespace {
+
+const char* const kNames[] = {"",          "bad-mac",     "wrong-key", "replay", "counter-rewind",
+                              "truncated", "bad-records", "bad-crc",   "fuzz"};
+
+// SplitMix64: a small, well-mixed, reproducible stream.
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+uint64_t draw(uint64_t seed, uint64_t salt, size_t meter, uint64_t number) {
+    return mix(mix(mix(seed ^ salt) ^ meter) ^ number);
+}
+
+// How many telegrams a kind needs before it.
+uint64_t needsBefore(FaultKind kind) {
+    return kind == FaultKind::Replay ? 1 : kind == FaultKind::CounterRewind ? 2 : 0;
+}
+
+// The DIFs of the fixed block, whose data field codes fuzzing may change.
+const int kDifOffsets[] = {2, 10, 16, 23, 31, 37, 44, 52, 57, 61, 65};
+
+}  // namespace
+
+const char* faultName(FaultKind kind) { return kNames[static_cast<int>(kind)]; }
+
+FaultKind faultKindOf(const std::string& name) {
+    for (int k = 1; k < static_cast<int>(sizeof kNames / sizeof kNames[0]); ++k)
+        if (name == kNames[k]) return static_cast<FaultKind>(k);
+    return FaultKind::None;
+}
+
+const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uint64_t number) {
+    for (const FaultRule& r : rules) {
+        if (number <= needsBefore(r.kind)) continue;
+        const bool falls =
+            (r.every != 0 && number % r.every == 0) || std::find(r.at.begin(), r.at.end(), number) != r.at.end() ||
+            (r.probability > 0 && (draw(r.seed, 0x70726F62, meter, number) >> 11) * 0x1.0p-53 < r.probability);
+        if (falls) return &r;
+    }
+    return nullptr;
+}
+
+std::string faultProblem(const FaultRule& rule, const std::string& security, const std::string& output) {
+    const std::string name = faultName(rule.kind);
+    switch (rule.kind) {
+        case FaultKind::BadMac:
+        case FaultKind::CounterRewind:
+            if (security != "mode 7") return name + " needs mode 7 (a " + security + " meter has no MAC or counter)";
+            break;
+        case FaultKind::WrongKey:
+        case FaultKind::Replay:
+            if (security == "plain") return name + " needs mode 5 or mode 7 (a plain meter has no key)";
+            break;
+        case FaultKind::BadCrc:
+            if (output != "radio-crc")
+                return name + " needs --format radio-crc" +
+                       (output == "stick" ? " (a stick computes the CRCs itself)" : " (no CRCs in this output)");
+            break;
+        default:
+            break;
+    }
+    const uint64_t before = needsBefore(rule.kind);
+    if (before > 0 && ((rule.every != 0 && rule.every <= before) ||
+                       std::any_of(rule.at.begin(), rule.at.end(), [&](uint64_t n) { return n <= before; })))
+        return name + " needs " + (before == 1 ? "a telegram" : "two telegrams") + " of the meter before it (from " +
+               std::to_string(before + 1) + " on)";
+    return "";
+}
+
+void fuzzBlock(uint8_t block[kPayloadSize], uint64_t seed, size_t meter, uint64_t number) {
+    uint64_t state = draw(seed, 0x66757A7A, meter, number);
+    const auto next = [&state] { return state = mix(state); };
+    for (uint64_t n = 1 + next() % 4; n > 0; --n) {
+        const uint64_t r = next();
+        const int at = 2 + static_cast<int>((r >> 8) % (kPayloadSize - 2));
+        switch (r % 3) {
+            case 0:  // a bit flip
+                block[at] ^= static_cast<uint8_t>(1u << ((r >> 40) % 8));
+                break;
+            case 1:  // a byte change
+                block[at] = static_cast<uint8_t>(r >> 32);
+                break;
+            default: {  // a record-length change: another data field code
+                const int dif = kDifOffsets[(r >> 16) % (sizeof kDifOffsets / sizeof kDifOffsets[0])];
+                block[dif] = static_cast<uint8_t>((block[dif] & 0xF0) | ((r >> 48) & 0x0F));
+            }
+        }
+    }
+}
+
+void badRecordsBlock(uint8_t block[kPayloadSize]) {
+    std::copy(applicationPayload, applicationPayload + kPayloadSize, block);
+    block[kReservedDifOffset] = 0x3F;  // a special function EN 13757-3 reserves
+    block[71] = 0x07;                  // 64-bit integer: eight data bytes...
+    block[72] = 0x13;                  // ...of volume, where seven remain
+}
+
+}  // namespace vdx
