@@ -18,8 +18,9 @@ run_packages=(
   nlohmann-json3-dev libtomlplusplus-dev
 )
 test_packages=(
-  # tests, benchmark, fuzzing (OpenSSL is a test-only oracle)
-  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # tests, benchmark, fuzzing (OpenSSL is a test-only oracle); rtl_433 as an
+  # independent receiver of the I/Q captures
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev rtl-433
   # tests of the running program under a virtual display
   xvfb xauth xdotool x11-utils x11-apps xclip imagemagick python3 python3-xlib tesseract-ocr tesseract-ocr-eng
   # the Windows build (FOX comes from Debian's source package) and its tests

@@ -61,8 +61,8 @@ std::string faultProblem(const FaultRule& rule, const std::string& security, con
             if (security == "plain") return name + " needs mode 5 or mode 7 (a plain meter has no key)";
             break;
         case FaultKind::BadCrc:
-            if (output != "radio-crc")
-                return name + " needs --format radio-crc" +
+            if (output != "radio-crc" && output != "iq")
+                return name + " needs --format radio-crc or iq" +
                        (output == "stick" ? " (a stick computes the CRCs itself)" : " (no CRCs in this output)");
             break;
         default:

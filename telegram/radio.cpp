@@ -1,5 +1,6 @@
 #include "telegram/radio.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "telegram/frames.h"
@@ -35,6 +36,26 @@ std::vector<uint8_t> withFormatACrcs(const std::vector<uint8_t>& frame) {
         const uint16_t crc = wmbusCrc(frame.data() + start, n);
         out.push_back(static_cast<uint8_t>(crc >> 8));
         out.push_back(static_cast<uint8_t>(crc & 0xFF));
+    }
+    return out;
+}
+
+std::vector<uint8_t> withFormatBCrcs(const std::vector<uint8_t>& frame) {
+    constexpr size_t kFirstTwoBlocks = 10 + 115;  // without the CRC
+    const size_t n = frame.size();
+    std::vector<uint8_t> out(frame.begin(), frame.begin() + static_cast<long>(std::min(n, kFirstTwoBlocks)));
+    const size_t crcs = n > kFirstTwoBlocks ? 2 : 1;
+    out[0] = static_cast<uint8_t>(n - 1 + 2 * crcs);  // L with the CRCs
+    const auto appendCrc = [&out](size_t from) {
+        const uint16_t crc = wmbusCrc(out.data() + from, out.size() - from);
+        out.push_back(static_cast<uint8_t>(crc >> 8));
+        out.push_back(static_cast<uint8_t>(crc & 0xFF));
+    };
+    appendCrc(0);
+    if (crcs == 2) {
+        const size_t third = out.size();
+        out.insert(out.end(), frame.begin() + static_cast<long>(kFirstTwoBlocks), frame.end());
+        appendCrc(third);
     }
     return out;
 }

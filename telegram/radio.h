@@ -22,4 +22,10 @@ std::vector<uint8_t> radioFrame(const uint8_t* addressFrame, const uint8_t* tele
 // by its CRC, high byte first. L stays the count without CRCs.
 std::vector<uint8_t> withFormatACrcs(const std::vector<uint8_t>& frame);
 
+// The same frame in frame format B (EN 13757-4): the first block (L, C, M,
+// A) and up to 115 bytes after it share one CRC at the end of the second
+// block; what does not fit forms a third block with its own CRC. L counts
+// every byte after itself, the CRCs included.
+std::vector<uint8_t> withFormatBCrcs(const std::vector<uint8_t>& frame);
+
 }  // namespace vdx

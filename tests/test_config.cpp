@@ -329,7 +329,7 @@ TEST(FaultSpec, RulesAndErrors) {
     EXPECT_EQ(faultProblem(r, "mode 7", "stick"),
               "counter-rewind needs two telegrams of the meter before it (from 3 on)");
     r.kind = FaultKind::BadCrc;
-    EXPECT_EQ(faultProblem(r, "plain", "stick"), "bad-crc needs --format radio-crc (a stick computes the CRCs itself)");
-    EXPECT_EQ(faultProblem(r, "plain", "radio"), "bad-crc needs --format radio-crc (no CRCs in this output)");
+    EXPECT_EQ(faultProblem(r, "plain", "stick"), "bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)");
+    EXPECT_EQ(faultProblem(r, "plain", "radio"), "bad-crc needs --format radio-crc or iq (no CRCs in this output)");
     EXPECT_EQ(faultProblem(r, "plain", "radio-crc"), "");
 }

@@ -178,8 +178,8 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         {"bad-mac", vdx::Security::Mode7, "counter 2, MAC FAILED (got 43C3DE28AF915BF8, expected 42C3DE28AF915BF8)"},
         {"wrong-key", vdx::Security::Mode7, "no 2F 2F after decryption (wrong key?)"},
         {"wrong-key", vdx::Security::Mode5, "mode 5, no 2F 2F after decryption (wrong key?)"},
-        {"replay", vdx::Security::Mode7, "VDX 12345670 v01 t03, replay of access 1"},
-        {"replay", vdx::Security::Mode5, "VDX 12345670 v01 t03, replay of access 1"},
+        {"replay", vdx::Security::Mode7, "access 1, mode 7, counter 1, MAC ok, 2022-04-09 10:00:16"},
+        {"replay", vdx::Security::Mode5, "access 1, mode 5, 2F 2F ok, 2022-04-09 10:00:16"},
         {"counter-rewind", vdx::Security::Mode7, "counter 0, MAC ok, counter went back from 1 to 0"},
         {"truncated", vdx::Security::Mode7, "truncated: 102 of 118 bytes"},
         {"truncated", vdx::Security::Mode5, "truncated: 81 of 97 bytes"},
@@ -208,6 +208,10 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_NE(lines[0].find(c.verdict), std::string::npos) << c.kind << ": " << lines[0];
         EXPECT_EQ(monitor.verdicts()["ok"], 2u) << c.kind << ": " << monitor.verdicts().summary();
+        if (std::string(c.kind) == "replay") {
+            EXPECT_EQ(lines[0].substr(lines[0].size() - 20), ", replay of access 1") << "decoded, and told";
+            EXPECT_EQ(monitor.verdicts()["replay"], 1u);
+        }
     }
 
     // fuzzed blocks are secured correctly and never crash the decoder

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "sdr/chips.h"
+#include "sdr/modulator.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
 #include "telegram/readings.h"
@@ -307,4 +310,54 @@ TEST(Readings, BlockAtChosenMeterTimes) {
     for (int at : {0,  1,  2,  3,  10, 11, 16, 17, 18, 23, 24, 31, 32, 37, 38, 39, 44, 45,
                    46, 47, 52, 53, 54, 57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 71, 79})
         EXPECT_EQ(block[at], applicationPayload[at]) << "offset " << at;
+}
+
+// The air interface: the 3-out-of-6 code of EN 13757-4 as the standard
+// writes it, the chips of both modes, and the sample formats by their first
+// bytes (silence, then the first sample of a burst at -50 kHz: 15 degrees
+// of phase at 1.2 MHz, amplitude half the full scale).
+TEST(Sdr, ChipsAndSampleFormats) {
+    const char* const kCode[16] = {"010110", "001101", "001110", "001011", "011100", "011001", "011010", "010011",
+                                   "101100", "100101", "100110", "100011", "110100", "110001", "110010", "101001"};
+    for (int n = 0; n < 16; ++n)
+        EXPECT_EQ(std::bitset<6>(threeOutOfSix(static_cast<uint8_t>(n))).to_string(), kCode[n]);
+
+    const auto text = [](const std::vector<uint8_t>& chips) {
+        std::string s;
+        for (uint8_t c : chips) s += static_cast<char>('0' + c);
+        return s;
+    };
+    std::string pairs19, pairs16, pairs4;
+    for (int i = 0; i < 19; ++i) pairs19 += "01";
+    pairs16 = pairs19.substr(0, 32);
+    pairs4 = pairs19.substr(0, 8);
+    EXPECT_EQ(text(frameChips({0x3A}, RadioMode::T1, FrameFormat::A)), pairs19 + "0000111101" +
+                                                                           "001011"
+                                                                           "100110" +
+                                                                           pairs4);
+    EXPECT_EQ(text(frameChips({0x3A}, RadioMode::C1, FrameFormat::A)), pairs16 +
+                                                                           "0101010000111101"
+                                                                           "0101010011001101"
+                                                                           "00111010" +
+                                                                           pairs4);
+    EXPECT_EQ(text(frameChips({0x3A}, RadioMode::C1, FrameFormat::B)).substr(32, 32),
+              "0101010000111101"
+              "0101010000111101");
+
+    for (const auto& c : {std::pair<IqFormat, std::string>{IqFormat::Cu8, "8080BD6F"},
+                          {IqFormat::Cs8, "00003DF0"},
+                          {IqFormat::Cs16, "00000000CF3D68EF"}}) {
+        IqOptions o;
+        o.format = c.first;
+        std::vector<uint8_t> out;
+        IqModulator modulator(o, [&](const uint8_t* d, size_t n) { return out.insert(out.end(), d, d + n), true; });
+        uint64_t first = 0, last = 0;
+        ASSERT_TRUE(modulator.gap(1000.0 / 1200000));  // one sample
+        ASSERT_TRUE(modulator.burst({0, 1}, &first, &last));
+        EXPECT_EQ(testhex::str(out.data(), c.second.size() / 2), c.second);
+        EXPECT_EQ(first, 1u);
+        EXPECT_EQ(last, 24u) << "two chips of twelve samples";
+    }
+    EXPECT_TRUE(validSampleRate(400000) && validSampleRate(10000000) && validSampleRate(1200000));
+    EXPECT_FALSE(validSampleRate(300000) || validSampleRate(1250000) || validSampleRate(10100000));
 }

@@ -77,14 +77,15 @@ timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 9 --interva
   --fault bad-records:at=8 --fault fuzz:at=9:seed=7 > faults.txt 2>&1
 check "faults: exit status and summary" "$?: $(grep -c '^verdanox-send: 9 telegrams sent, 0 not sent; faults sent: bad-mac 1, wrong-key 1, replay 1, counter-rewind 1, truncated 1, bad-records 1, fuzz 1$' faults.txt)" "0: 1"
 check "monitor: MAC FAILED (one bit)" "$(grep -c 'counter 1, MAC FAILED (got B17F9B0C43E4354F, expected B07F9B0C43E4354F)$' faults.txt)" 1
-for verdict in "no 2F 2F after decryption (wrong key?)" "replay of access 2" \
+check "monitor: wrong key" "$(grep -c 'MAC FAILED (got [0-9A-F]*, expected [0-9A-F]*), no 2F 2F after decryption (wrong key?)$' faults.txt)" 1
+for verdict in "no 2F 2F after decryption (wrong key?), replay of access 2" \
     "counter went back from 3 to 2" "truncated: 102 of 118 bytes" "malformed records at offset 57"; do
   check "monitor: $verdict" "$(grep -cF "$verdict" faults.txt)" 1
 done
 check "monitor: the counts" "$(grep -o 'verdicts: 3 ok, 1 MAC FAILED, 1 wrong key, 1 replay, 1 counter went back, 1 truncated, 1 malformed records' faults.txt | wc -l)" 1
 "$send" --fault bad-crc --ticks 1 > badcrc.txt 2>&1
 check "bad-crc on a stick is refused" "$?: $(cat badcrc.txt)" \
-  "2: verdanox-send: meter 0 (9858705634120103): bad-crc needs --format radio-crc (a stick computes the CRCs itself)"
+  "2: verdanox-send: meter 0 (9858705634120103): bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
 
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1

@@ -2,7 +2,9 @@
 // stick, one per line in upper-case hexadecimal, without a stick.
 #include <getopt.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "session/telegram_record.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
+#include "tools/air_output.h"
 #include "tools/cli.h"
 #include "tools/telegram_source.h"
 
@@ -60,33 +63,25 @@ int usageError(const std::string& what) { return vdx::usageError(kProgram, what,
 
 void printHex(const uint8_t* data, size_t size) { std::printf("%s\n", vdx::hexText(data, size).c_str()); }
 
-enum class Format { Stick, Radio, RadioCrc };
+enum class Format { Stick, Radio, RadioCrc, Iq };
+const char* const kFormats[] = {"stick", "radio", "radio-crc", "iq"};
 
 bool parseFormat(const char* text, Format* out) {
-    if (text == nullptr) return false;
-    const std::string f = text;
-    if (f == "stick")
-        *out = Format::Stick;
-    else if (f == "radio")
-        *out = Format::Radio;
-    else if (f == "radio-crc")
-        *out = Format::RadioCrc;
-    else
-        return false;
-    return true;
+    for (int f = 0; f < 4; ++f)
+        if (std::strcmp(text, kFormats[f]) == 0) return *out = static_cast<Format>(f), true;
+    return false;
 }
 
 // One telegram in the chosen format: its two stick frames, or the radio
-// frame a receiver passes to its decoder.
-void printTelegram(const vdx::SentTelegram& t, Format format) {
+// frame a receiver passes to its decoder, without or with its CRCs.
+void printTelegram(const vdx::SentTelegram& t, Format format, vdx::FrameFormat frameFormat) {
     if (format == Format::Stick) {
         printHex(t.addressFrame, vdx::kAddressFrameSize);
         printHex(t.telegramFrame, vdx::stickFrameSize(t.telegramFrame));
         return;
     }
-    std::vector<uint8_t> radio = vdx::radioFrame(t.addressFrame, t.telegramFrame);
-    if (format == Format::RadioCrc) radio = vdx::withFormatACrcs(radio);
-    if (t.fault == vdx::FaultKind::BadCrc) radio[10] ^= 0xFF;  // the first block's CRC, high byte
+    const std::vector<uint8_t> radio =
+        format == Format::Radio ? vdx::radioFrame(t.addressFrame, t.telegramFrame) : vdx::airFrame(t, frameFormat);
     printHex(radio.data(), radio.size());
 }
 
@@ -96,7 +91,53 @@ struct Options {
     long ticks = 10;
     bool json = false;
     Format format = Format::Stick;
+    vdx::IqSettings iq;
 };
+
+// The options of --format iq and --frame-format; false with the problem.
+bool parseAirOption(int c, const char* arg, vdx::IqSettings* iq, std::string* problem) {
+    long whole = 0;
+    double v = 0;
+    const std::string a = arg;
+    switch (c) {
+        case 'o':
+            iq->path = a;
+            return !a.empty() || (*problem = "--output needs a file name, or - for standard output", false);
+        case 'm':
+            iq->mode = a == "c1" ? vdx::RadioMode::C1 : vdx::RadioMode::T1;
+            return a == "t1" || a == "c1" || (*problem = "--mode needs t1 or c1", false);
+        case 'B':
+            iq->format = a == "b" ? vdx::FrameFormat::B : vdx::FrameFormat::A;
+            return a == "a" || a == "b" || (*problem = "--frame-format needs a or b", false);
+        case 'R':
+            if (!vdx::parseWhole(arg, 400000, 10000000, &whole) || !vdx::validSampleRate(whole))
+                return *problem = "--sample-rate needs a whole multiple of 100000 from 400000 to 10000000", false;
+            iq->modem.sampleRate = static_cast<uint32_t>(whole);
+            return true;
+        case 'Q':
+            iq->modem.format = a == "cs8" ? vdx::IqFormat::Cs8 : a == "cs16" ? vdx::IqFormat::Cs16 : vdx::IqFormat::Cu8;
+            return a == "cu8" || a == "cs8" || a == "cs16" || (*problem = "--iq-format needs cu8, cs8 or cs16", false);
+        case 'S':
+            return vdx::parseDecimal(arg, -50, 100, &iq->modem.snrDb) ||
+                   (*problem = "--snr needs decibels from -50 to 100", false);
+        case 'O':
+            return vdx::parseDecimal(arg, -200000, 200000, &iq->modem.freqOffsetHz) ||
+                   (*problem = "--freq-offset needs hertz from -200000 to 200000", false);
+        case 'P':
+            return vdx::parseDecimal(arg, -10000, 10000, &iq->modem.clockPpm) ||
+                   (*problem = "--clock-ppm needs parts per million from -10000 to 10000", false);
+        case 'e':
+            if (!vdx::parseWhole(arg, 0, LONG_MAX, &whole)) return *problem = "--seed needs a whole number", false;
+            iq->modem.seed = static_cast<uint64_t>(whole);
+            return true;
+        case 'G':
+            if (!vdx::parseDecimal(arg, 0, 60000, &v))
+                return *problem = "--gap-ms needs milliseconds up to 60000", false;
+            iq->gapMs = v;
+            return true;
+    }
+    return *problem = "?", false;
+}
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
@@ -107,12 +148,22 @@ int parse(int argc, char** argv, Options* o) {
                                       {"plain", no_argument, nullptr, 'p'},
                                       {"json", no_argument, nullptr, 'j'},
                                       {"fault", required_argument, nullptr, 'F'},
+                                      {"output", required_argument, nullptr, 'o'},
+                                      {"mode", required_argument, nullptr, 'm'},
+                                      {"frame-format", required_argument, nullptr, 'B'},
+                                      {"sample-rate", required_argument, nullptr, 'R'},
+                                      {"iq-format", required_argument, nullptr, 'Q'},
+                                      {"snr", required_argument, nullptr, 'S'},
+                                      {"freq-offset", required_argument, nullptr, 'O'},
+                                      {"clock-ppm", required_argument, nullptr, 'P'},
+                                      {"seed", required_argument, nullptr, 'e'},
+                                      {"gap-ms", required_argument, nullptr, 'G'},
                                       {"format", required_argument, nullptr, 'f'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjF:f:hV", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjF:f:o:m:B:R:Q:S:O:P:e:G:hV", kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
                 o->source.config = optarg;
@@ -142,13 +193,33 @@ int parse(int argc, char** argv, Options* o) {
                 o->source.plain = true;
                 break;
             case 'f':
-                if (!parseFormat(optarg, &o->format)) return usageError("--format needs stick, radio or radio-crc");
+                if (!parseFormat(optarg, &o->format)) return usageError("--format needs stick, radio, radio-crc or iq");
                 break;
+            case 'o':
+            case 'm':
+            case 'B':
+            case 'R':
+            case 'Q':
+            case 'S':
+            case 'O':
+            case 'P':
+            case 'e':
+            case 'G': {
+                std::string problem;
+                if (!parseAirOption(c, optarg, &o->iq, &problem)) return usageError(problem);
+                break;
+            }
             default:
                 return vdx::sharedOption(c, kProgram, kUsage, kHelp, argv[optind - 1]);
         }
     }
-    return vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage);
+    if (const int status = vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage)) return status;
+    if ((o->format == Format::Iq) != !o->iq.path.empty())
+        return usageError("--format iq and --output FILE go together");
+    if (o->format == Format::Iq && o->iq.mode == vdx::RadioMode::T1 && o->iq.format == vdx::FrameFormat::B)
+        return usageError("mode T1 sends frame format A only");
+    if (o->json && o->iq.path == "-") return usageError("--json does not go with --output -");
+    return 0;
 }
 
 }  // namespace
@@ -161,20 +232,30 @@ int main(int argc, char** argv) {
     // as the program: without the default file every address and key is
     // zero; a file named on the command line must be readable
     if (o.interval > 0) o.source.interval = o.interval;
-    static const char* const kOutputs[] = {"stick", "radio", "radio-crc"};
-    o.source.output = kOutputs[static_cast<int>(o.format)];
+    o.source.output = kFormats[static_cast<int>(o.format)];
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, o.source, &rig)) return status;
     vdx::RigRun run(std::move(rig), o.source.rig != nullptr ? o.interval : 0, std::time(nullptr));
+    vdx::IqFile iq;
+    std::string problem;
+    if (o.format == Format::Iq && !iq.open(o.iq, &problem)) return vdx::tell(kProgram, problem), 1;
     for (long t = 0; t < o.ticks; ++t) {
         const vdx::RigRun::Planned p = run.next();
+        uint64_t first = 0, last = 0;
+        if (o.format == Format::Iq && !iq.add(p.telegram, &first, &last)) break;
         if (!o.json) {
-            printTelegram(p.telegram, o.format);
+            if (o.format != Format::Iq) printTelegram(p.telegram, o.format, o.iq.format);
             continue;
         }
         vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, "");
         record.offset = p.atMs / 1000.0;
-        std::printf("%s\n", vdx::jsonLine(record).c_str());
+        std::string line = vdx::jsonLine(record);
+        if (o.format == Format::Iq)  // where the telegram lies in the capture
+            line.insert(line.size() - 1,
+                        ",\"first_sample\":" + std::to_string(first) + ",\"last_sample\":" + std::to_string(last));
+        std::printf("%s\n", line.c_str());
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    const bool written = o.format != Format::Iq || iq.close();
+    if (!written) vdx::tell(kProgram, "cannot write " + o.iq.path);
+    return written && std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "sdr/modulator.h"
 #include "session/rig_run.h"
 #include "telegram/frames.h"
 #include "telegram/send_cycle.h"
@@ -121,6 +122,23 @@ void BM_RigNextTelegram(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(run.next());
 }
 BENCHMARK(BM_RigNextTelegram)->Args({10, 7, 0})->Args({10000, 7, 0})->Args({10, 5, 1})->Args({10000, 5, 1});
+
+// One second of I/Q samples at 1.2 MHz (100,000 chips), cu8, no noise: the
+// modulator must run at least 50 times real time, under 20 ms here.
+void BM_IqOneSecondAt1200k(benchmark::State& state) {
+    std::vector<uint8_t> chips(vdx::kChipRate);
+    for (size_t i = 0; i < chips.size(); ++i) chips[i] = static_cast<uint8_t>((i * 7 / 3) & 1);
+    vdx::IqOptions o;
+    o.snrDb = state.range(0) ? 15.0 : INFINITY;
+    for (auto _ : state) {
+        size_t bytes = 0;
+        vdx::IqModulator m(o, [&bytes](const uint8_t*, size_t n) { return bytes += n, true; });
+        uint64_t first = 0, last = 0;
+        m.burst(chips, &first, &last);
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+BENCHMARK(BM_IqOneSecondAt1200k)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

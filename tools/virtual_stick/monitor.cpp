@@ -143,13 +143,11 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
     const bool mode7 = f[4] == 0x8C, longHeader = f[4] == 0x72;
     const size_t expected = mode7 ? 118 : 97;
     std::string line;
+    // the same bytes again: decoded as usual, and told (and counted) as a replay
+    replay_ = haveAddress_ && (mode7 || longHeader) && f.size() == expected && history_.isReplay(address_, f);
     if ((mode7 || longHeader) && f.size() < expected) {
-        verdicts_.count("truncated");
+        count("truncated");
         line = format("telegram: C %02X CI %02X, truncated: %zu of %zu bytes", f[3], f[4], f.size(), expected);
-    } else if (haveAddress_ && (mode7 || longHeader) && history_.isReplay(address_, f)) {
-        verdicts_.count("replay");
-        line = mode7 ? meterName(f.data() + 29, f.data() + 25, f[31], f[32]) + format(", replay of access %u", f[33])
-                     : meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", replay of access %u", f[13]);
     } else if (f.size() == 97 && longHeader && f[15] == 0x50 && f[16] == 0x05) {
         line = describeMode5(f);
     } else if (f.size() == 97 && longHeader) {
@@ -159,22 +157,25 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
     } else if (f.size() == 118 && mode7) {
         line = describeEncrypted(f);
     } else {
-        verdicts_.count("not understood");
+        count("not understood");
         return format("telegram: C %02X CI %02X, %zu bytes, not understood", f[3], f[4], f.size());
     }
+    if (replay_) line += format(", replay of access %u", mode7 ? f[33] : f[13]);
     if (haveAddress_) history_.remember(address_, f);
     if (!haveAddress_) line += ", NO ADDRESS FRAME BEFORE IT";
     haveAddress_ = false;
     return line;
 }
 
+void TelegramMonitor::count(const std::string& verdict) { verdicts_.count(replay_ ? "replay" : verdict); }
+
 std::string TelegramMonitor::describeBlock(const uint8_t* block) {
     const int bad = malformedRecordOffset(block, 80);
     if (bad >= 0) {
-        verdicts_.count("malformed records");
+        count("malformed records");
         return format("malformed records at offset %d", bad);
     }
-    verdicts_.count("ok");
+    count("ok");
     return describePayload(block, 80);
 }
 
@@ -189,7 +190,7 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
         line += ", UNEXPECTED HEADER " + vdx::hexText(f.data() + 3, 35);
     const MeterKey* meter = haveAddress_ ? keyFor(address_) : nullptr;
     if (meter == nullptr) {
-        verdicts_.count("no key");
+        count("no key");
         return line + ", no key for this meter in VDXconfig.txt";
     }
 
@@ -210,16 +211,16 @@ std::string TelegramMonitor::describeEncrypted(const std::vector<uint8_t>& f) {
     // a MAC that fails over a block that decrypts: the MAC itself was
     // changed; over one that does not: another key
     if (plain[0] != 0x2F || plain[1] != 0x2F) {
-        verdicts_.count(macOk ? "no 2F 2F" : "wrong key");
+        count(macOk ? "no 2F 2F" : "wrong key");
         return line + ", no 2F 2F after decryption (wrong key?)";
     }
     if (!macOk) {
-        verdicts_.count("MAC FAILED");
+        count("MAC FAILED");
         return line;
     }
     uint32_t last = 0;
     if (haveAddress_ && history_.lastCounter(address_, &last) && counter < last) {
-        verdicts_.count("counter went back");
+        count("counter went back");
         line += format(", counter went back from %u to %u", last, counter);
         return line;
     }
@@ -234,7 +235,7 @@ std::string TelegramMonitor::describeMode5(const std::vector<uint8_t>& f) {
     std::string line = meterName(f.data() + 9, f.data() + 5, f[11], f[12]) + format(", access %u, mode 5", f[13]);
     const MeterKey* meter = haveAddress_ ? keyFor(address_) : nullptr;
     if (meter == nullptr || !meter->keyValid) {
-        verdicts_.count("no key");
+        count("no key");
         return line + ", no key for this meter";
     }
     uint8_t iv[16], plain[80];
@@ -245,7 +246,7 @@ std::string TelegramMonitor::describeMode5(const std::vector<uint8_t>& f) {
     std::memset(iv + 8, f[13], 8);
     oracle::cbcDecrypt(meter->key, iv, f.data() + 17, 80, plain);
     if (plain[0] != 0x2F || plain[1] != 0x2F) {
-        verdicts_.count("wrong key");
+        count("wrong key");
         return line + ", no 2F 2F after decryption (wrong key?)";
     }
     return line + ", 2F 2F ok, " + describeBlock(plain);

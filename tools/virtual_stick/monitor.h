@@ -41,6 +41,8 @@ private:
     // The verdict on a decrypted (or plain) block: its records, or where they
     // stop parsing.
     std::string describeBlock(const uint8_t* block);
+    // Counts a verdict; a replay counts as one whatever else it shows.
+    void count(const std::string& verdict);
     const MeterKey* keyFor(const uint8_t* address) const;
 
     std::vector<MeterKey> keys_;
@@ -50,6 +52,7 @@ private:
     bool haveAddress_ = false;
     unsigned telegrams_ = 0;
     MeterHistory history_;
+    bool replay_ = false;  // the telegram being described repeats its meter's last one
     VerdictCounts verdicts_;
 };
 
