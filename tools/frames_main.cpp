@@ -23,7 +23,9 @@ namespace {
 
 const char kUsage[] =
     "usage: verdanox-frames [--config FILE | --rig FILE] [--ticks N] [--plain] [--interval SECONDS]\n"
-    "                       [--format stick|radio|radio-crc] [--fault SPEC]... [--json]\n"
+    "                       [--format stick|radio|radio-crc|iq] [--frame-format a|b] [--fault SPEC]... [--json]\n"
+    "                       [--output FILE --mode t1|c1 --sample-rate HZ --iq-format cu8|cs8|cs16 --snr DB\n"
+    "                        --freq-offset HZ --clock-ppm PPM --seed S --gap-ms MS]\n"
     "       verdanox-frames --help | --version\n";
 
 const char kHelp[] =
@@ -49,8 +51,21 @@ const char kHelp[] =
     "  -f, --format F     stick (default): the address frame and the telegram\n"
     "                     frame as handed to the stick; radio: one line per\n"
     "                     telegram, L, C, M and A fields, then the rest of the\n"
-    "                     telegram; radio-crc: the same in frame format A with\n"
-    "                     the CRC blocks of EN 13757-4\n"
+    "                     telegram; radio-crc: the same with the CRC blocks of\n"
+    "                     EN 13757-4; iq: the samples an SDR would record, to\n"
+    "                     the --output file\n"
+    "  --frame-format a|b CRC blocks of frame format A (default) or B\n"
+    "  -o, --output FILE  where the iq samples go (- for standard output)\n"
+    "  --mode t1|c1       T1 (3-out-of-6, format A; default) or C1 (NRZ)\n"
+    "  --sample-rate HZ   a multiple of 100000 from 400000 to 10000000\n"
+    "                     (default 1200000)\n"
+    "  --iq-format F      cu8 (default), cs8 or cs16 interleaved I/Q\n"
+    "  --snr DB           white noise: signal power over noise power across\n"
+    "                     the whole sampled bandwidth (default: none)\n"
+    "  --freq-offset HZ   the carrier off the channel's centre\n"
+    "  --clock-ppm PPM    chip-rate error\n"
+    "  --seed S           of the noise (default 1)\n"
+    "  --gap-ms MS        silence or noise around each telegram (default 5)\n"
     "  -h, --help         print this text\n"
     "  -V, --version      print the version\n\n"
     "Exit status: 0 on success, 1 when the --config or --rig file cannot be read\n"
