@@ -4,4 +4,6 @@ namespace vdx {
 
 void prepareProcess() {}
 
+void binaryStandardOutput() {}
+
 }  // namespace vdx

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -26,5 +28,7 @@ void prepareProcess() {
         if (err) std::freopen("CONOUT$", "w", stderr);
     }
 }
+
+void binaryStandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 }  // namespace vdx

@@ -16,6 +16,10 @@ namespace vdx {
 // console writes its stdout and stderr lines there. Nothing elsewhere.
 void prepareProcess();
 
+// Standard output carries bytes unchanged (Windows would turn each 0x0A
+// into 0x0D 0x0A in text mode); for binary data such as I/Q samples.
+void binaryStandardOutput();
+
 // Writes `text` to stderr, each of its lines as "program: line".
 void tell(const char* program, const std::string& text);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "session/startup.h"
 #include "telegram/radio.h"
 
 namespace vdx {
@@ -19,6 +20,7 @@ std::vector<uint8_t> airFrame(const SentTelegram& t, FrameFormat format) {
 
 bool IqFile::open(const IqSettings& settings, std::string* error) {
     s_ = settings;
+    if (s_.path == "-") binaryStandardOutput();
     file_ = s_.path == "-" ? stdout : std::fopen(s_.path.c_str(), "wb");
     if (file_ == nullptr) return *error = "cannot write " + s_.path + ": " + std::strerror(errno), false;
     modulator_ = std::make_unique<IqModulator>(s_.modem, [this](const uint8_t* data, size_t n) {
