@@ -16,10 +16,12 @@ nat=$("$native" --ticks 12)
 fail=0
 [ "$win" = "$nat" ] || { echo "FAIL: frames differ"; diff <(echo "$win") <(echo "$nat") | head; fail=1; }
 [ "$(echo "$win" | wc -l)" = 24 ] || { echo "FAIL: not 24 frames"; fail=1; }
-for args in "--rig rig.toml --ticks 6 --json --fault fuzz:every=2" "--ticks 3 --format iq --output - --mode c1 --snr 12"; do
-  [ "$(wine "$exe" $args </dev/null 2>/dev/null | tr -d '\r' | md5sum)" = "$("$native" $args | tr -d '\r' | md5sum)" ] \
-    || { echo "FAIL: $args differs"; fail=1; }
-done
+args="--rig rig.toml --ticks 6 --json --fault fuzz:every=2"
+[ "$(wine "$exe" $args </dev/null 2>/dev/null | tr -d '\r' | md5sum)" = "$("$native" $args | md5sum)" ] \
+  || { echo "FAIL: $args differs"; fail=1; }
+args="--ticks 3 --format iq --output - --mode c1 --snr 12"  # binary: byte for byte
+[ "$(wine "$exe" $args </dev/null 2>/dev/null | md5sum)" = "$("$native" $args | md5sum)" ] \
+  || { echo "FAIL: $args differs"; fail=1; }
 wine "$exe" --bogus </dev/null >/dev/null 2>&1
 [ $? = 2 ] || { echo "FAIL: bad option does not exit 2"; fail=1; }
 [ $fail = 0 ] && echo "verdanox-frames.exe matches the native tool byte for byte"
