@@ -178,34 +178,19 @@ int parse(int argc, char** argv, Options* o) {
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0;
+    std::string problem;
     for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjF:f:o:m:B:R:Q:S:O:P:e:G:hV", kOptions, nullptr)) != -1;) {
+        if (const int taken = vdx::sourceOption(c, optarg, &o->source, &o->interval, &problem)) {
+            if (taken < 0) return usageError(problem);
+            continue;
+        }
         switch (c) {
-            case 'c':
-                o->source.config = optarg;
-                break;
-            case 'r':
-                o->source.rig = optarg;
-                break;
-            case 'i':
-                if (!vdx::parseDecimal(optarg, 0.1, 86400, &o->interval))
-                    return usageError("--interval needs seconds from 0.1 to 86400");
-                break;
             case 'j':
                 o->json = true;
                 break;
-            case 'F': {
-                vdx::FaultRule rule;
-                std::string problem;
-                if (!vdx::parseFaultSpec(optarg, &rule, &problem)) return usageError("--fault " + problem);
-                o->source.faults.push_back(rule);
-                break;
-            }
             case 'n':
                 if (!vdx::parseWhole(optarg, 0, 100000000L, &o->ticks))
                     return usageError("--ticks needs a whole number from 0 to 100000000");
-                break;
-            case 'p':
-                o->source.plain = true;
                 break;
             case 'f':
                 if (!parseFormat(optarg, &o->format)) return usageError("--format needs stick, radio, radio-crc or iq");

@@ -45,7 +45,7 @@ const char kHelp[] =
     "  -n, --ticks N           stop after N telegrams (default: until stopped)\n"
     "  -p, --plain             plain telegrams instead of security mode 7\n"
     "                          (not with --rig)\n"
-    "  -f, --fault SPEC        telegrams a receiver must refuse, for every meter\n"
+    "  -F, --fault SPEC        telegrams a receiver must refuse, for every meter\n"
     "                          (repeatable; the first that falls on a telegram\n"
     "                          wins): bad-mac, wrong-key, replay, counter-rewind,\n"
     "                          truncated, bad-records, fuzz, on every Nth\n"
@@ -81,40 +81,25 @@ int parse(int argc, char** argv, Options* o) {
         {"config", required_argument, nullptr, 'c'}, {"rig", required_argument, nullptr, 'r'},
         {"stick", required_argument, nullptr, 's'},  {"interval", required_argument, nullptr, 'i'},
         {"ticks", required_argument, nullptr, 'n'},  {"plain", no_argument, nullptr, 'p'},
-        {"fault", required_argument, nullptr, 'f'},  {"json", no_argument, nullptr, 'j'},
+        {"fault", required_argument, nullptr, 'F'},  {"json", no_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":c:r:s:i:n:pf:jqhV", kOptions, nullptr)) != -1;) {
+    std::string problem;
+    for (int c; (c = getopt_long(argc, argv, ":c:r:s:i:n:pF:jqhV", kOptions, nullptr)) != -1;) {
+        if (const int taken = vdx::sourceOption(c, optarg, &o->source, &o->interval, &problem)) {
+            if (taken < 0) return usageError(problem);
+            continue;
+        }
         switch (c) {
-            case 'c':
-                o->source.config = optarg;
-                break;
-            case 'r':
-                o->source.rig = optarg;
-                break;
             case 's':
                 if (*optarg == '\0') return usageError("--stick needs a serial number or a port");
                 o->stick = optarg;
-                break;
-            case 'i':
-                if (!vdx::parseDecimal(optarg, 0.1, 86400, &o->interval))
-                    return usageError("--interval needs seconds from 0.1 to 86400");
                 break;
             case 'n':
                 if (!vdx::parseWhole(optarg, 1, LONG_MAX, &o->telegrams))
                     return usageError("--ticks needs a whole number of at least 1");
                 break;
-            case 'p':
-                o->source.plain = true;
-                break;
-            case 'f': {
-                vdx::FaultRule rule;
-                std::string problem;
-                if (!vdx::parseFaultSpec(optarg, &rule, &problem)) return usageError("--fault " + problem);
-                o->source.faults.push_back(rule);
-                break;
-            }
             case 'j':
                 o->json = true;
                 break;

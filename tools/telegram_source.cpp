@@ -1,10 +1,36 @@
 #include "tools/telegram_source.h"
 
+#include "config/fault_spec.h"
 #include "session/configuration.h"
 #include "session/startup.h"
 #include "session/telegram_record.h"
+#include "tools/cli.h"
 
 namespace vdx {
+
+int sourceOption(int code, const char* arg, SourceOptions* o, double* interval, std::string* problem) {
+    FaultRule rule;
+    switch (code) {
+        case 'c':
+            o->config = arg;
+            return 1;
+        case 'r':
+            o->rig = arg;
+            return 1;
+        case 'p':
+            o->plain = true;
+            return 1;
+        case 'i':
+            if (parseDecimal(arg, 0.1, 86400, interval)) return 1;
+            *problem = "--interval needs seconds from 0.1 to 86400";
+            return -1;
+        case 'F':
+            if (!parseFaultSpec(arg, &rule, problem)) return *problem = "--fault " + *problem, -1;
+            o->faults.push_back(rule);
+            return 1;
+    }
+    return 0;
+}
 
 namespace {
 

@@ -19,6 +19,12 @@ struct SourceOptions {
     std::string output = "stick";   // where the telegrams go: "stick", "radio", "radio-crc"
 };
 
+// The options verdanox-send and verdanox-frames share: -c/--config,
+// -r/--rig, -i/--interval (into `interval`), -p/--plain and -F/--fault. 1
+// when `code` was one of them, 0 when not, -1 with `problem` when its value
+// is wrong.
+int sourceOption(int code, const char* arg, SourceOptions* o, double* interval, std::string* problem);
+
 // Loads the configuration or the rig into `rig`, with the --fault rules
 // added to every meter, telling the user on stderr what went wrong. 0 when
 // loaded; otherwise the exit status: 1 for a file that cannot be read, 2 for
