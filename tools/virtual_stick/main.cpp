@@ -238,6 +238,40 @@ gboolean onExtraMaster(gint fd, GIOCondition, gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
+// The sticks of --serial after the first, plugged in; false after telling
+// why one could not be.
+bool plugInExtraSticks(const std::vector<std::string>& serials, UMockdevTestbed* testbed,
+                       const std::vector<vstick::MeterKey>& keys, std::vector<std::unique_ptr<ExtraStick>>* extras) {
+    for (size_t i = 1; i < serials.size(); ++i) {
+        extras->push_back(std::make_unique<ExtraStick>());
+        ExtraStick& e = *extras->back();
+        e.usb = std::make_unique<vstick::UsbStick>(serials[i], testbed, static_cast<int>(i));
+        e.monitor = std::make_unique<vstick::TelegramMonitor>(keys);
+        std::string error;
+        if (!e.usb->plugIn(&error)) return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), false;
+        std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), e.usb->serial().c_str(),
+                    e.usb->tty().c_str(), e.usb->slavePath().c_str());
+    }
+    return true;
+}
+
+// The meters' addresses and keys: from the rig file, or from the
+// configuration read strictly on its own. False when the rig is not right.
+bool loadKeys(const vstick::Options& options, std::vector<vstick::MeterKey>* keys) {
+    if (!options.rig.empty()) {
+        vdx::Rig rig;
+        std::string error;
+        if (!vdx::readRig(options.rig, &rig, &error))
+            return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), false;
+        *keys = vstick::rigMeterKeys(rig);
+        return true;
+    }
+    std::vector<std::string> problems;
+    *keys = vstick::loadMeterKeys(options.config.c_str(), &problems);
+    for (const std::string& p : problems) std::fprintf(stderr, "verdanox-virtual-stick: %s\n", p.c_str());
+    return true;
+}
+
 // Ctrl+C or SIGTERM: the program under test ends first (it closes the port,
 // which still needs this side to answer its ioctls), then this tool.
 gboolean onStopSignal(gpointer data) {
@@ -310,18 +344,8 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     signal(SIGPIPE, SIG_IGN);
 
-    std::vector<std::string> problems;
     std::vector<vstick::MeterKey> keys;
-    if (s.options.rig.empty()) {
-        keys = vstick::loadMeterKeys(s.options.config.c_str(), &problems);
-    } else {
-        vdx::Rig rig;
-        std::string error;
-        if (!vdx::readRig(s.options.rig, &rig, &error))
-            return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), 2;
-        keys = vstick::rigMeterKeys(rig);
-    }
-    for (const std::string& p : problems) std::fprintf(stderr, "verdanox-virtual-stick: %s\n", p.c_str());
+    if (!loadKeys(s.options, &keys)) return 2;
     vstick::TelegramMonitor monitor(keys);
     s.monitor = &monitor;
     if (!s.options.framesPath.empty() && (s.frames = std::fopen(s.options.framesPath.c_str(), "w")) == nullptr) {
@@ -340,15 +364,7 @@ int main(int argc, char** argv) {
     std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), usb.serial().c_str(), usb.tty().c_str(),
                 s.slavePath.c_str());
     std::vector<std::unique_ptr<ExtraStick>> extras;
-    for (size_t i = 1; i < s.options.serials.size(); ++i) {
-        extras.push_back(std::make_unique<ExtraStick>());
-        ExtraStick& e = *extras.back();
-        e.usb = std::make_unique<vstick::UsbStick>(s.options.serials[i], testbed, static_cast<int>(i));
-        e.monitor = std::make_unique<vstick::TelegramMonitor>(keys);
-        if (!e.usb->plugIn(&error)) return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), 1;
-        std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), e.usb->serial().c_str(),
-                    e.usb->tty().c_str(), e.usb->slavePath().c_str());
-    }
+    if (!plugInExtraSticks(s.options.serials, testbed, keys, &extras)) return 1;
 
     std::vector<char*> args;
     for (std::string& a : s.options.command) args.push_back(&a[0]);
