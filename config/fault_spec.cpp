@@ -18,12 +18,8 @@ bool whole(const std::string& text, uint64_t min, uint64_t max, uint64_t* out) {
 
 }  // namespace
 
-std::string faultRuleProblem(const FaultRule& rule, int ways) {
-    if (ways > 1) return "give one of every, at and probability";
-    if (rule.probability < 0 || rule.probability > 1) return "probability must be from 0 to 1";
-    for (uint64_t n : rule.at)
-        if (n == 0) return "at counts a meter's telegrams from 1";
-    return "";
+std::string faultRuleProblem(const FaultRule&, int ways) {
+    return ways > 1 ? "give one of every, at and probability" : "";
 }
 
 bool parseFaultSpec(const std::string& text, FaultRule* rule, std::string* error) {

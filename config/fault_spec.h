@@ -12,8 +12,9 @@ namespace vdx {
 // False with what is wrong in `error`.
 bool parseFaultSpec(const std::string& text, FaultRule* rule, std::string* error);
 
-// The checks both the command line and rig files make: `every` or `at` or
-// `probability` (at most one of them), numbers in range. Empty when right.
+// The check both the command line and rig files make once each number was
+// read in range: at most one of `every`, `at` and `probability` (`ways`
+// counts those given). Empty when right.
 std::string faultRuleProblem(const FaultRule& rule, int ways);
 
 }  // namespace vdx
