@@ -28,7 +28,7 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
     r.readings = t.readings;
     r.fault = t.fault;
     r.faultSeed = t.faultSeed;
-    if (t.fault == FaultKind::Fuzz) r.block = hexText(t.block, kPayloadSize);
+    if (t.fault == FaultKind::Fuzz) r.block = hexText(t.block, t.blockSize);
     r.written = t.delivered;
     r.addressFrame = hexText(t.addressFrame, kAddressFrameSize);
     r.telegramFrame = hexText(t.telegramFrame, stickFrameSize(t.telegramFrame));

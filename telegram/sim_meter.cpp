@@ -1,8 +1,62 @@
 #include "telegram/sim_meter.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "crypto/aes128.h"
+#include "crypto/kdf.h"
+
 namespace vdx {
+namespace {
+
+// The application layer and what the JSON log tells of it.
+void applicationOf(const SimMeter& m, int64_t meterTime, Telegram* t, SentTelegram* out) {
+    const MeterProfile& p = profileOf(m);
+    const Moment at = m.live ? momentAt(m.readings, meterTime) : fixedMoment();
+    out->meterTime = at.time;
+    out->gasReadings = p.gasReadings;
+    if (p.gasReadings) out->readings = m.live ? readingsAt(m.readings, meterTime) : fixedReadings();
+    out->readings.time = at.time;
+    encodeRecords(p.records, m.readings, at, &t->application, &out->records);
+    t->application.fillAlways = p.fillAlways;
+    t->transport.status = statusAt(m.readings, at);
+}
+
+// Faults on the finished bytes: the AFL's MAC, the frame's end.
+void afterEncoding(FaultKind kind, EncodedTelegram* e) {
+    if (kind == FaultKind::BadMac && e->macAt != 0) e->frame[e->macAt] ^= 0x01;  // the lowest bit of its first byte
+    if (kind == FaultKind::Truncated) {  // the last 16 bytes left out, the envelope says so
+        e->size -= std::min<size_t>(16, e->size - 5);
+        e->frame[1] = static_cast<uint8_t>(e->size - 3);
+        e->frame[2] = static_cast<uint8_t>((e->size - 3) >> 8);
+    }
+}
+
+}  // namespace
+
+const MeterProfile& profileOf(const SimMeter& m) { return m.profile != nullptr ? *m.profile : gasFixedProfile(); }
+
+bool meterAddress(const SimMeter& m, uint32_t index, uint8_t address[8]) {
+    std::memcpy(address, m.record.manufacturer, 8);
+    uint64_t id = 0;
+    for (int i = 3; i >= 0; --i) {
+        const uint8_t b = m.record.identNumber[i];
+        if ((b >> 4) > 9 || (b & 0x0F) > 9) return index == 0;  // not BCD: the address as it is, alone
+        id = id * 100 + (b >> 4) * 10 + (b & 0x0F);
+    }
+    id += index;
+    if (id > 99999999) return false;
+    for (int i = 0; i < 4; ++i, id /= 100) address[2 + i] = static_cast<uint8_t>((id % 10) | (id / 10 % 10) << 4);
+    return true;
+}
+
+void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[16]) {
+    uint8_t schedule[kAesScheduleSize], block[16] = {0};
+    std::memcpy(block, address, 8);
+    aesExpandKey(master, schedule);
+    aesEncryptBlock(block, key, schedule);
+    secureWipe(schedule, sizeof schedule);
+}
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out) {
     buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, nullptr, out);
@@ -10,6 +64,17 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTele
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
                         const SentTelegram* previous, SentTelegram* out) {
+    uint8_t key[16];
+    if (m.deriveKeys)
+        derivedKey(m.key, m.record.manufacturer, key);
+    else
+        std::memcpy(key, m.key, 16);
+    buildMeterTelegram(m, m.record, key, meterIndex, meterTime, fault, number, previous, out);
+    secureWipe(key, sizeof key);
+}
+
+void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
+                        const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out) {
     const FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
     if (kind == FaultKind::Replay && previous != nullptr) {  // byte for byte; the counters stay
         *out = *previous;
@@ -21,53 +86,39 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const Fa
     out->meter = meterIndex;
     out->security = m.security;
     out->delivered = false;
-    out->accessNumber = m.record.accessNumber;
-    out->messageCounter = m.record.messageCounter;
-    out->readings = m.live ? readingsAt(m.readings, meterTime) : fixedReadings();
+    out->accessNumber = state.accessNumber;
     out->fault = kind;
-    uint8_t* block = out->block;
-    if (kind == FaultKind::BadRecords)
-        badRecordsBlock(block);
-    else if (m.live)
-        buildReadingsBlock(out->readings, block);
-    else
-        std::memcpy(block, applicationPayload, kPayloadSize);
+    out->header = m.header;
+
+    Telegram t = layersOf(state, m.security, m.header);
+    std::memcpy(t.key, key, 16);
+    applicationOf(m, meterTime, &t, out);
+    out->status = t.transport.status;
+    // faults on a layer's fields, before encoding
+    if (kind == FaultKind::BadRecords) badRecords(&t.application);
+    if (kind == FaultKind::WrongKey) t.key[15] ^= 0x01;  // the meter key with its last byte XOR 0x01
+    if (kind == FaultKind::CounterRewind) t.afl.counter = state.messageCounter - 2;  // one below the last sent
+    out->messageCounter = t.afl.counter;
+
+    Block block;
+    buildBlock(t.application, m.security, &block);
     if (kind == FaultKind::Fuzz) {
         out->faultSeed = fault->seed;
-        fuzzBlock(block, fault->seed, static_cast<size_t>(meterIndex), number);
+        fuzzBlock(&block, fault->seed, static_cast<size_t>(meterIndex), number);
     }
+    std::memcpy(out->block, block.bytes, block.size);
+    out->blockSize = block.size;
+    EncodedTelegram e;
+    encodeTelegram(t, block, &e);
+    secureWipe(t.key, sizeof t.key);
+    afterEncoding(kind, &e);
+    std::memcpy(out->addressFrame, e.addressFrame, sizeof out->addressFrame);
+    std::memcpy(out->telegramFrame, e.frame, e.size);
 
-    // wrong-key: the meter key with its last byte XOR 0x01; counter-rewind:
-    // one below the last counter sent, and the meter keeps its own
-    uint8_t key[16];
-    std::memcpy(key, m.key, sizeof key);
-    if (kind == FaultKind::WrongKey) key[15] ^= 0x01;
-    const uint32_t counter = m.record.messageCounter;
-    if (kind == FaultKind::CounterRewind) m.record.messageCounter = counter - 2;
-
-    buildAddressFrame(m.record, out->addressFrame);
-    switch (m.security) {
-        case Security::None:
-            buildPlainTelegram(m.record, out->telegramFrame);
-            std::memcpy(out->telegramFrame + (kPlainTelegramSize - kPayloadSize), block, kPayloadSize);
-            break;
-        case Security::Mode5:
-            buildMode5Telegram(m.record, key, block, out->telegramFrame);
-            break;
-        case Security::Mode7:
-            buildEncryptedTelegram(m.record, key, block, out->telegramFrame);
-            break;
-    }
-    if (kind == FaultKind::CounterRewind) {
-        out->messageCounter = counter - 2;
-        m.record.messageCounter = counter;
-    }
-    if (kind == FaultKind::BadMac) out->telegramFrame[16] ^= 0x01;  // the MAC's first byte, lowest bit
-    if (kind == FaultKind::Truncated) {                             // the last 16 bytes left out, the envelope says so
-        const unsigned n = stickFrameSize(out->telegramFrame) - 3 - 16;
-        out->telegramFrame[1] = static_cast<uint8_t>(n);
-        out->telegramFrame[2] = static_cast<uint8_t>(n >> 8);
-    }
+    // the counters move on as the meter's do; a rewound counter is the
+    // meter's mistake in one telegram, its own counter stays
+    state.accessNumber = static_cast<uint8_t>(state.accessNumber + 1);
+    if (m.security == Security::Mode7 && kind != FaultKind::CounterRewind) state.messageCounter += 1;
 }
 
 bool writeTelegram(const SentTelegram& t, const FrameWriter& write) {
