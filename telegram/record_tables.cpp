@@ -111,7 +111,6 @@ const VifRow kRows[] = {
     {kExtensionFd, 0x1C, 1, 0, "baud-rate", "Bd", N},
     {kExtensionFd, 0x1D, 1, 0, "response-delay", "bit times", N},
     {kExtensionFd, 0x1E, 1, 0, "retry", "", N},
-    {kExtensionFd, 0x1F, 1, 0, "remote-control", "", B},
     {kExtensionFd, 0x20, 1, 0, "first-storage-number", "", N},
     {kExtensionFd, 0x21, 1, 0, "last-storage-number", "", N},
     {kExtensionFd, 0x22, 1, 0, "storage-block-size", "", N},

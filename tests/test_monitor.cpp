@@ -58,7 +58,10 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
     vdx::MeterRecord m{};
     std::memcpy(m.manufacturer, kAddress, 8);
 
-    const char kValues[] = "2022-04-09 10:00:16, V 0.126 m3, V 0.735 m3 (VIFE 3A), fabrication number 88011718";
+    const char kValues[] =
+        "date-time 2022-04-09 10:00:00 (storage 1), volume 0.126 m3 (storage 1), volume 0.735 m3 (uncorrected, "
+        "storage 1), date-time 2022-04-09 10:00:16, volume 0.126 m3, volume 0.735 m3 (uncorrected), error-flags "
+        "0x00419199 (VIFE 1D), battery-days 0 days, VIF FD1F 0, digital-output 0x00, fabrication-number 88011718";
     auto lines = send(monitor, m, false);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], std::string("VDX 12345670 v01 t03, access 0, plain, ") + kValues);
@@ -93,8 +96,11 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
         lines = monitor.feed(telegram, 97);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], key == kKey
-                                ? "VDX 12345670 v01 t03, access 7, mode 5, 2F 2F ok, 2026-02-01 00:00:00, V "
-                                  "12.550 m3, V 0.785 m3 (VIFE 3A), fabrication number 88011718"
+                                ? "VDX 12345670 v01 t03, access 7, mode 5, 2F 2F ok, date-time 2026-02-01 00:00:00 "
+                                  "(storage 1), volume 12.550 m3 (storage 1), volume 0.785 m3 (uncorrected, storage "
+                                  "1), date-time 2026-02-01 00:00:00, volume 12.550 m3, volume 0.785 m3 "
+                                  "(uncorrected), error-flags 0x00419199 (VIFE 1D), battery-days 0 days, VIF FD1F 0, "
+                                  "digital-output 0x00, fabrication-number 88011718"
                                 : "VDX 12345670 v01 t03, access 7, mode 5, no 2F 2F after decryption (wrong key?)");
     }
 }
@@ -178,8 +184,8 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         {"bad-mac", vdx::Security::Mode7, "counter 2, MAC FAILED (got 43C3DE28AF915BF8, expected 42C3DE28AF915BF8)"},
         {"wrong-key", vdx::Security::Mode7, "no 2F 2F after decryption (wrong key?)"},
         {"wrong-key", vdx::Security::Mode5, "mode 5, no 2F 2F after decryption (wrong key?)"},
-        {"replay", vdx::Security::Mode7, "access 1, mode 7, counter 1, MAC ok, 2022-04-09 10:00:16"},
-        {"replay", vdx::Security::Mode5, "access 1, mode 5, 2F 2F ok, 2022-04-09 10:00:16"},
+        {"replay", vdx::Security::Mode7, "access 1, mode 7, counter 1, MAC ok, date-time 2022-04-09 10:00:00"},
+        {"replay", vdx::Security::Mode5, "access 1, mode 5, 2F 2F ok, date-time 2022-04-09 10:00:00"},
         {"counter-rewind", vdx::Security::Mode7, "counter 0, MAC ok, counter went back from 1 to 0"},
         {"truncated", vdx::Security::Mode7, "truncated: 102 of 118 bytes"},
         {"truncated", vdx::Security::Mode5, "truncated: 81 of 97 bytes"},
