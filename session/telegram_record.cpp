@@ -26,6 +26,11 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
     r.security = t.security;
     r.counter = t.messageCounter;
     r.readings = t.readings;
+    r.gasReadings = t.gasReadings;
+    r.meterTime = t.meterTime;
+    r.header = t.header;
+    r.status = t.status;
+    r.records = t.records;
     r.fault = t.fault;
     r.faultSeed = t.faultSeed;
     if (t.fault == FaultKind::Fuzz) r.block = hexText(t.block, t.blockSize);
@@ -76,6 +81,48 @@ nlohmann::ordered_json readingsJson(const Readings& r) {
     return j;
 }
 
+nlohmann::ordered_json recordJson(const RecordReading& r) {
+    nlohmann::ordered_json j;
+    j["quantity"] = r.quantity;
+    j["unit"] = r.unit;
+    if (r.modifier != nullptr) j["modifier"] = r.modifier;
+    j["storage"] = r.storage;
+    j["tariff"] = r.tariff;
+    j["subunit"] = r.subunit;
+    j["function"] = kFunctionNames[static_cast<int>(r.function)];
+    switch (r.kind) {
+        case RecordValue::Number:
+            j["value"] = r.number;
+            break;
+        case RecordValue::Time:
+            j["value"] = r.dateOnly ? isoTime(r.time).substr(0, 10) : isoTime(r.time);
+            break;
+        case RecordValue::Text:
+            j["value"] = r.text;
+            break;
+        case RecordValue::Nothing:
+            j["value"] = nullptr;
+            break;
+    }
+    return j;
+}
+
+nlohmann::ordered_json statusJson(const TelegramRecord& r) {
+    if (r.header == HeaderForm::None) return nullptr;
+    nlohmann::ordered_json bits = nlohmann::ordered_json::array();
+    const std::string names = statusNames(r.status);
+    for (size_t start = 0, end; start < names.size(); start = end + 1) {
+        end = names.find(',', start);
+        if (end == std::string::npos) end = names.size();
+        bits.push_back(names.substr(start, end - start));
+    }
+    return {{"byte", r.status}, {"bits", bits}};
+}
+
+const char* headerName(HeaderForm h) {
+    return h == HeaderForm::Long ? "long" : h == HeaderForm::Short ? "short" : "none";
+}
+
 }  // namespace
 
 std::string jsonLine(const TelegramRecord& r) {
@@ -92,7 +139,13 @@ std::string jsonLine(const TelegramRecord& r) {
     j["mode"] = securityName(r.security);
     if (!r.time.empty()) j["written"] = r.written;
     j["frames"] = {r.addressFrame, r.telegramFrame};
-    j["readings"] = readingsJson(r.readings);
+    j["meter_time"] = isoTime(r.meterTime);
+    if (r.gasReadings) j["readings"] = readingsJson(r.readings);
+    j["header"] = headerName(r.header);
+    j["status"] = statusJson(r);
+    nlohmann::ordered_json records = nlohmann::ordered_json::array();
+    for (const RecordReading& x : r.records) records.push_back(recordJson(x));
+    j["records"] = records;
     j["fault"] = r.fault != FaultKind::None ? nlohmann::ordered_json(faultName(r.fault)) : nullptr;
     if (r.fault == FaultKind::Fuzz) j["fuzz"] = {{"seed", r.faultSeed}, {"block", r.block}};
     return j.dump();

@@ -1,6 +1,7 @@
 #include "telegram/layers.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "crypto/byte_order.h"
@@ -40,7 +41,29 @@ void appendOverlong(Block* b, bool filled) {
     b->size = end;
 }
 
+const char* const kApplicationStatus[] = {"", "busy", "error", "alarm"};
+const char* const kStatusBits[] = {"power-low", "permanent-error", "temporary-error"};
+
 }  // namespace
+
+std::string statusNames(uint8_t status) {
+    std::string names = kApplicationStatus[status & 3];
+    for (int b = 2; b < 8; ++b) {
+        if ((status & (1 << b)) == 0) continue;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", 1 << b);
+        names += (names.empty() ? "" : ",") + std::string(b < 5 ? kStatusBits[b - 2] : hex);
+    }
+    return names;
+}
+
+bool statusBits(const std::string& name, uint8_t* bits) {
+    for (int i = 1; i < 4; ++i)
+        if (name == kApplicationStatus[i]) return *bits = static_cast<uint8_t>(i), true;
+    for (int b = 0; b < 3; ++b)
+        if (name == kStatusBits[b]) return *bits = static_cast<uint8_t>(4 << b), true;
+    return false;
+}
 
 uint8_t transportCi(const TransportLayer& t) {
     if (t.ci != 0) return t.ci;

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vdx {
 
@@ -128,5 +129,13 @@ size_t telegramFrameSize(const Telegram& t, size_t blockSize);
 
 // The CI-field of a transport layer.
 uint8_t transportCi(const TransportLayer& transport);
+
+// The status byte of the transport header (EN 13757-3, OMS): bits 0-1 the
+// application's state ("busy" 01, "error" 10, "alarm" 11), bit 2
+// "power-low", bit 3 "permanent-error", bit 4 "temporary-error", bits 5-7
+// the manufacturer's. The names of the bits set in `status` (the
+// manufacturer's as "0x20", ...), and the bits of one name (false for none).
+std::string statusNames(uint8_t status);
+bool statusBits(const std::string& name, uint8_t* bits);
 
 }  // namespace vdx

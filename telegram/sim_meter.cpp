@@ -9,17 +9,20 @@
 namespace vdx {
 namespace {
 
-// The application layer and what the JSON log tells of it.
+// The application layer and what the JSON log tells of it. Fixed readings
+// are the window's: its moment and its values, whatever drives the meter.
 void applicationOf(const SimMeter& m, int64_t meterTime, Telegram* t, SentTelegram* out) {
+    static const ReadingsModel kFixed;
     const MeterProfile& p = profileOf(m);
-    const Moment at = m.live ? momentAt(m.readings, meterTime) : fixedMoment();
+    const ReadingsModel& model = m.live ? m.readings : kFixed;
+    const Moment at = m.live ? momentAt(model, meterTime) : fixedMoment();
     out->meterTime = at.time;
     out->gasReadings = p.gasReadings;
     if (p.gasReadings) out->readings = m.live ? readingsAt(m.readings, meterTime) : fixedReadings();
     out->readings.time = at.time;
-    encodeRecords(p.records, m.readings, at, &t->application, &out->records);
+    encodeRecords(p.records, model, at, &t->application, &out->records);
     t->application.fillAlways = p.fillAlways;
-    t->transport.status = statusAt(m.readings, at);
+    t->transport.status = statusAt(model, at);
 }
 
 // Faults on the finished bytes: the AFL's MAC, the frame's end.
