@@ -1,6 +1,8 @@
 // Rig files: a TOML description of any number of simulated meters, each with
-// its own address, key, security mode, readings and sending interval, and of
-// how they send (schedule, meter clock, stick). Read with toml++.
+// its own address, key, security mode, profile (records and header),
+// readings and sending interval, and of how they send (schedule, meter
+// clock, stick). Read with toml++, a large file a [[meter]] table at a time
+// (config/rig_pieces.h).
 #pragma once
 
 #include <cstdint>
@@ -15,9 +17,14 @@ namespace vdx {
 enum class ScheduleMode { Turns, Each };
 
 struct Rig {
-    std::vector<SimMeter> meters;       // in file order
-    std::vector<double> meterInterval;  // seconds; 0: the schedule's interval
-    std::vector<double> meterOffset;    // seconds before a meter's first telegram
+    // One per [[meter]] table, in file order; a table with count = N stands
+    // for N meters (SimMeter::count), numbered in file order from 0.
+    std::vector<SimMeter> meters;
+    std::vector<double> meterInterval;  // per table, seconds; 0: the schedule's interval
+    // per table, seconds before each of its meters' first telegram; < 0
+    // (offset not given): spread evenly over the interval, the table's
+    // first meter at 0
+    std::vector<double> meterOffset;
     ScheduleMode schedule = ScheduleMode::Turns;
     double interval = 5.0;  // turns: between telegrams; each: every meter's default
     double gap = 0.1;       // each: least time between two telegrams on the stick
@@ -25,11 +32,32 @@ struct Rig {
     int64_t start = 0;      // else at this meter time (seconds since 1970, UTC)
     double speed = 1.0;     // meter seconds per real second
     std::string stick;      // serial number or port of the stick to use; empty: any
+
+    // All the meters of all tables.
+    size_t meterCount() const;
 };
+
+// Where each meter of a rig lies, built once from its tables' counts.
+class MeterIndex {
+public:
+    explicit MeterIndex(const Rig& rig);
+    size_t size() const { return size_; }
+    // Meter `meter`'s table and its place there (from 0).
+    void locate(size_t meter, size_t* table, uint32_t* index) const;
+
+private:
+    std::vector<size_t> first_;  // per table: its first meter; empty when every table is one meter
+    size_t size_ = 0;
+};
+
+// The interval (seconds) and offset of meter `index` of table `table`, as
+// the "each" schedule uses them (`interval` the rig's, or an override).
+double meterIntervalOf(const Rig& rig, size_t table, double interval);
+double meterOffsetOf(const Rig& rig, size_t table, uint32_t index, double interval);
 
 // Bounds the reader holds a rig to, so that a file cannot make a run that
 // never sends or that exhausts memory.
-constexpr size_t kMaxRigMeters = 1000000;
+constexpr size_t kMaxRigMeters = 1000000;  // all tables' meters together
 constexpr double kMinInterval = 0.01;      // seconds: the schedule counts whole milliseconds
 constexpr double kMaxInterval = 31536000;  // a year
 constexpr double kMaxSpeed = 1000000;      // meter seconds per real second
@@ -40,7 +68,8 @@ constexpr double kMaxSpeed = 1000000;      // meter seconds per real second
 // of range, ...), and `rig` untouched.
 bool readRig(const std::string& path, Rig* rig, std::string* error);
 
-// The same for TOML text; `name` stands for the file in messages.
+// The same for TOML text; `name` stands for the file in messages, and a
+// profile file a meter names is looked for beside it.
 bool parseRig(const std::string& text, const std::string& name, Rig* rig, std::string* error);
 
 // "2026-01-31T23:50:00Z" (or with an offset such as +01:00) as seconds since

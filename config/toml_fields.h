@@ -33,6 +33,8 @@ public:
     int64_t whole(const toml::node& n, int64_t min, int64_t max, const char* what) const;
 
     const std::string& name() const { return name_; }
+    void setLineOffset(int lineOffset) { lineOffset_ = lineOffset; }
+    int lineOffset() const { return lineOffset_; }
 
 private:
     std::string name_;

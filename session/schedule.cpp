@@ -12,16 +12,20 @@ uint64_t ms(double seconds) { return static_cast<uint64_t>(std::llround(seconds 
 
 Schedule::Schedule(const Rig& rig, double intervalOverride)
     : mode_(rig.schedule),
-      meters_(rig.meters.size()),
+      meters_(rig.meterCount()),
       intervalMs_(ms(intervalOverride > 0 ? intervalOverride : rig.interval)),
       gapMs_(ms(rig.gap)) {
     if (mode_ == ScheduleMode::Turns) return;
     meterIntervalMs_.resize(meters_);
     meterOffsetMs_.resize(meters_);
+    const MeterIndex index(rig);
     for (size_t i = 0; i < meters_; ++i) {
-        const double own = i < rig.meterInterval.size() ? rig.meterInterval[i] : 0;
-        meterIntervalMs_[i] = intervalOverride > 0 || own <= 0 ? intervalMs_ : ms(own);
-        meterOffsetMs_[i] = i < rig.meterOffset.size() ? ms(rig.meterOffset[i]) : 0;
+        size_t table = 0;
+        uint32_t k = 0;
+        index.locate(i, &table, &k);
+        const double interval = intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, table, rig.interval);
+        meterIntervalMs_[i] = ms(interval);
+        meterOffsetMs_[i] = ms(meterOffsetOf(rig, table, k, interval));
         due_.push({meterOffsetMs_[i], i, 0});
     }
 }

@@ -42,6 +42,57 @@ const MeterProfile& gasFixedProfile() {
     return profile;
 }
 
+namespace {
+
+// The values a record takes from `m` that do not roll over, in its unit.
+std::vector<double> extremes(const RecordSpec& s, const ReadingsModel& m) {
+    const double flowLow = m.flowTemperature.low, flowHigh = m.flowTemperature.high;
+    const double returnLow = m.returnTemperature.low, returnHigh = m.returnTemperature.high;
+    double start = 0, rate = 0;
+    switch (s.source) {
+        case Source::Rate:
+            rate = s.reg == Register::Energy         ? m.power
+                   : s.reg == Register::EnergyExport ? m.powerExport
+                   : s.reg == Register::Units        ? m.rate
+                                                     : m.flow;
+            return {rate};
+        case Source::FlowTemperature:
+            return {flowLow, flowHigh};
+        case Source::ReturnTemperature:
+            return {returnLow, returnHigh};
+        case Source::TemperatureDifference:
+            return {flowLow - returnHigh, flowHigh - returnLow};
+        case Source::Fabrication:
+            return {static_cast<double>(m.fabrication)};
+        case Source::ErrorFlags: {
+            std::vector<double> flags = {static_cast<double>(m.errorFlags)};
+            for (const auto& e : m.events) flags.push_back(e.second);
+            return flags;
+        }
+        default:
+            (void)start;
+            return {};
+    }
+}
+
+}  // namespace
+
+std::string recordsProblem(const std::vector<RecordSpec>& records, const ReadingsModel& model) {
+    for (size_t i = 0; i < records.size(); ++i) {
+        RecordSpec constant = records[i];
+        constant.source = Source::Constant;
+        for (double v : extremes(records[i], model)) {
+            constant.constant = v;
+            uint8_t bytes[64];
+            std::string why;
+            if (!encodeRecord(constant, recordValue(constant, ReadingsModel(), Moment()), bytes, &why))
+                return "record " + std::to_string(i + 1) + " (" +
+                       (records[i].row != nullptr ? records[i].row->quantity : "unknown") + "): " + why;
+        }
+    }
+    return "";
+}
+
 size_t recordsSize(const std::vector<RecordSpec>& records) {
     size_t n = 0;
     for (const RecordSpec& s : records) n += recordSize(s);

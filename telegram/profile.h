@@ -53,4 +53,10 @@ bool encodeRecords(const std::vector<RecordSpec>& records, const ReadingsModel& 
 // The bytes the records take.
 size_t recordsSize(const std::vector<RecordSpec>& records);
 
+// Where a meter's drivers give a value its record cannot hold (a rate or a
+// temperature past its field, error flags wider than it, ...): "record 5
+// (volume-flow): 40000 does not fit a 16-bit signed integer"; empty when
+// all fit. Registers roll over where their field ends, and so always fit.
+std::string recordsProblem(const std::vector<RecordSpec>& records, const ReadingsModel& model);
+
 }  // namespace vdx

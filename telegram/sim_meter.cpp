@@ -124,6 +124,18 @@ void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key
     if (m.security == Security::Mode7 && kind != FaultKind::CounterRewind) state.messageCounter += 1;
 }
 
+size_t meterTelegramSize(const SimMeter& m) {
+    const MeterProfile& p = profileOf(m);
+    ApplicationLayer a;
+    a.size = recordsSize(p.records);
+    a.fillAlways = p.fillAlways;
+    const size_t block = blockSize(a, m.security);
+    if (a.size > kMaxBlockSize || p.records.size() > kMaxRecords ||
+        (m.security != Security::None && block > kMaxBlockSize))
+        return 0;
+    return telegramFrameSize(layersOf(m.record, m.security, m.header), block);
+}
+
 bool writeTelegram(const SentTelegram& t, const FrameWriter& write) {
     return write(t.addressFrame) == 1 && write(t.telegramFrame) == 1;
 }

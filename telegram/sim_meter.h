@@ -59,6 +59,10 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const Fa
 void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
                         const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out);
 
+// The bytes of the meter's telegram frame (its size does not change from
+// one telegram to the next); 0 when its records exceed an application block.
+size_t meterTelegramSize(const SimMeter& m);
+
 // Writes a built telegram: the address frame, then the telegram frame only
 // when the address frame went out (the stick would otherwise send it under
 // the previous meter's address). True when both were written whole.

@@ -252,7 +252,7 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + "fabrication = \"8801171\"\n", "r.toml:3:15: fabrication must be 8 digits"},
         {m + "error_flags = 0x100000000\n", "r.toml:3:15: error_flags must be from 0 to 4294967295"},
         {m + "events = [ { at = \"2026-02-01T06:00:00Z\" } ]\n",
-         "r.toml:3:12: an event needs \"at\" and \"error_flags\""},
+         "r.toml:3:12: an event needs \"at\" and \"error_flags\" or \"status\""},
         {m + "volume = \"lots\"\n", "r.toml:3:10: expected a number: volume"},
         {"readings = \"moving\"\n" + m, "r.toml:1:12: readings must be \"fixed\" or \"live\""},
         {"meter = 3\n", "r.toml:1:9: a rig needs at least one [[meter]] table"},

@@ -2,13 +2,16 @@
 // it must accept every real telegram and catch a corrupted one.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "config/config.h"
 #include "session/configuration.h"
 #include "session/rig_run.h"
+#include "session/telegram_record.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
 #include "telegram/readings.h"
@@ -240,4 +243,48 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         EXPECT_NE(lines[0].find("MAC ok"), std::string::npos) << lines[0];
     }
     EXPECT_EQ(monitor.verdicts()["ok"] + monitor.verdicts()["malformed records"], 500u) << monitor.verdicts().summary();
+}
+
+// The monitor's own decoder reads every profile of the example rig back to
+// the values of the JSON records, through every header form and security
+// mode, before and after the due date moves and the gas meter's battery
+// runs low.
+TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
+    vdx::Rig rig;
+    std::string error;
+    ASSERT_TRUE(vdx::readRig(VDX_SOURCE_DIR "/examples/rigs/all-profiles.toml", &rig, &error)) << error;
+    vdx::RigRun run(rig, 0, 0);
+    vstick::TelegramMonitor monitor(vstick::rigMeterKeys(rig));
+    std::string lowBattery;
+    for (int t = 0; t < 21; ++t) {
+        const vdx::SentTelegram s = run.next().telegram;
+        monitor.feed(s.addressFrame, 11);
+        const auto lines = monitor.feed(s.telegramFrame, vdx::stickFrameSize(s.telegramFrame));
+        ASSERT_EQ(lines.size(), 1u);
+        if (lines[0].find("status 04 (power-low)") != std::string::npos) lowBattery = lines[0];
+        const auto json = nlohmann::json::parse(vdx::jsonLine(vdx::telegramRecord(s, "")));
+        const auto& records = json["records"];
+        const auto& decoded = monitor.records();
+        ASSERT_EQ(decoded.size(), records.size()) << lines[0];
+        for (size_t i = 0; i < decoded.size(); ++i) {
+            const auto& want = records[i];
+            const vstick::DecodedRecord& got = decoded[i];
+            const std::string where = lines[0] + ", record " + std::to_string(i);
+            EXPECT_EQ(got.quantity, want["quantity"]) << where;
+            EXPECT_EQ(got.unit, want["unit"]) << where;
+            EXPECT_EQ(got.storage, want["storage"]) << where;
+            EXPECT_EQ(got.tariff, want["tariff"]) << where;
+            EXPECT_EQ(got.subunit, want["subunit"]) << where;
+            if (want["value"].is_string()) {
+                EXPECT_EQ(got.text, want["value"]) << where;
+            } else {
+                const double v = want["value"];
+                EXPECT_NEAR(got.value, v, 1e-9 * std::max(1.0, std::fabs(v))) << where;
+            }
+        }
+    }
+    EXPECT_EQ(monitor.verdicts()["ok"], 21u) << monitor.verdicts().summary();
+    EXPECT_NE(lowBattery.find("VDX 12345671 v01 t03, access 2, short header, status 04 (power-low), mode 5"),
+              std::string::npos)
+        << lowBattery;
 }

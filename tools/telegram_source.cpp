@@ -57,13 +57,16 @@ int loadMeters(const char* program, const SourceOptions& o, Rig* rig) {
 
 int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
     if (const int status = loadMeters(program, o, rig)) return status;
-    for (size_t i = 0; i < rig->meters.size(); ++i) {
+    for (size_t i = 0, first = 0; i < rig->meters.size(); first += rig->meters[i++].count) {
         SimMeter& m = rig->meters[i];
         m.faults.insert(m.faults.end(), o.faults.begin(), o.faults.end());
         for (const FaultRule& r : m.faults) {
             const std::string problem = faultProblem(r, securityName(m.security), o.output);
             if (problem.empty()) continue;
-            tell(program, "meter " + std::to_string(i) + " (" + hexText(m.record.manufacturer, 8) + "): " + problem);
+            const std::string who =
+                m.count == 1 ? "meter " + std::to_string(first)
+                             : "meters " + std::to_string(first) + " to " + std::to_string(first + m.count - 1);
+            tell(program, who + " (" + hexText(m.record.manufacturer, 8) + "): " + problem);
             return 2;
         }
     }

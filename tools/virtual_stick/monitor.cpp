@@ -1,5 +1,6 @@
 #include "tools/virtual_stick/monitor.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -60,10 +61,18 @@ unsigned accessOf(const TelegramLayers& t) { return t.header != TelegramLayers::
 
 }  // namespace
 
+// The keys in address order, so that a rig of a million meters is looked up
+// at once; where an address comes twice the first one counts.
+TelegramMonitor::TelegramMonitor(std::vector<MeterKey> keys) : keys_(std::move(keys)) {
+    std::stable_sort(keys_.begin(), keys_.end(),
+                     [](const MeterKey& a, const MeterKey& b) { return std::memcmp(a.address, b.address, 8) < 0; });
+}
+
 const MeterKey* TelegramMonitor::keyFor(const uint8_t* address) const {
-    for (const MeterKey& k : keys_)
-        if (std::memcmp(k.address, address, 8) == 0) return &k;
-    return nullptr;
+    const auto k = std::lower_bound(keys_.begin(), keys_.end(), address, [](const MeterKey& a, const uint8_t* b) {
+        return std::memcmp(a.address, b, 8) < 0;
+    });
+    return k != keys_.end() && std::memcmp(k->address, address, 8) == 0 ? &*k : nullptr;
 }
 
 std::vector<std::string> TelegramMonitor::feed(const uint8_t* data, size_t n) {

@@ -26,7 +26,7 @@ struct MeterKey {
 
 class TelegramMonitor {
 public:
-    explicit TelegramMonitor(std::vector<MeterKey> keys) : keys_(std::move(keys)) {}
+    explicit TelegramMonitor(std::vector<MeterKey> keys);
 
     // Feeds received bytes; returns one line per completed telegram frame
     // (and per frame it does not know), without time stamps.
@@ -73,7 +73,8 @@ private:
 // left out. Each problem is described in `problems`, one line each.
 std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems);
 
-// The meters' addresses and keys of a rig (a meter without a key has none).
+// The addresses and keys of a rig's meters, each meter of a table with
+// count = N its own (a meter without a key has none).
 std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig);
 
 // A wireless M-Bus frame as a receiver hands it to its decoder (L, C, M, A,

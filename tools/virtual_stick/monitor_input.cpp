@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "tools/oracle/openssl_aes.h"
 #include "tools/virtual_stick/monitor.h"
 
 namespace vstick {
@@ -26,15 +27,24 @@ std::string format(const char* fmt, ...) {
 
 }  // namespace
 
+// Every meter of every table; a derived key made here with OpenSSL: AES-128
+// under the master key of the address and eight zero bytes.
 std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig) {
     std::vector<MeterKey> keys;
-    for (const vdx::SimMeter& m : rig.meters) {
-        MeterKey k{};
-        std::memcpy(k.address, m.record.manufacturer, 8);
-        std::memcpy(k.key, m.key, 16);
-        k.keyValid = m.security != vdx::Security::None;
-        keys.push_back(k);
-    }
+    keys.reserve(rig.meterCount());
+    for (const vdx::SimMeter& m : rig.meters)
+        for (uint32_t i = 0; i < m.count; ++i) {
+            MeterKey k{};
+            vdx::meterAddress(m, i, k.address);
+            std::memcpy(k.key, m.key, 16);
+            if (m.deriveKeys) {
+                uint8_t block[16] = {0};
+                std::memcpy(block, k.address, 8);
+                oracle::aesEncrypt(m.key, block, k.key);
+            }
+            k.keyValid = m.security != vdx::Security::None;
+            keys.push_back(k);
+        }
     return keys;
 }
 
