@@ -140,7 +140,7 @@ std::shared_ptr<const MeterProfile> RigReader::namedProfile(const toml::node& n)
     if (cached == nullptr) {
         auto p = std::make_shared<MeterProfile>();
         std::string error;
-        if (!readProfile(path, p.get(), &error)) fail(n, "profile " + error);
+        if (!readProfile(path, p.get(), &error)) fail(n, "profile: " + error);
         cached = p;
     }
     return cached;

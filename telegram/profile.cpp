@@ -1,5 +1,7 @@
 #include "telegram/profile.h"
 
+#include <cstring>
+
 namespace vdx {
 namespace {
 
@@ -107,13 +109,21 @@ bool encodeRecords(const std::vector<RecordSpec>& records, const ReadingsModel& 
         return false;
     }
     if (readings != nullptr) readings->resize(records.size());
+    bool all = true;
     for (size_t i = 0; i < records.size(); ++i) {
         const RecordSpec& s = records[i];
-        const RecordValue v = recordValue(s, model, at);
+        RecordValue v = recordValue(s, model, at);
         std::string why;
-        if (!encodeRecord(s, v, a->records + a->size, &why)) {
-            if (error != nullptr) *error = "record " + std::to_string(i + 1) + ": " + why;
-            return false;
+        uint8_t* out = a->records + a->size;
+        if (!encodeRecord(s, v, out, &why)) {
+            // a value the rig did not foresee (a date past 2099): the record
+            // goes out with its data field zero, as a meter without it sends
+            // it, and its value is null in the log
+            if (all && error != nullptr) *error = "record " + std::to_string(i + 1) + ": " + why;
+            all = false;
+            std::memcpy(out, s.header, s.headerSize);
+            std::memset(out + s.headerSize, 0, dataSize(s));
+            v.kind = RecordValue::Nothing;
         }
         a->recordAt[a->count++] = static_cast<uint16_t>(a->size);
         a->size += recordSize(s);
@@ -129,7 +139,7 @@ bool encodeRecords(const std::vector<RecordSpec>& records, const ReadingsModel& 
         r.dateOnly = s.row != nullptr && s.row->type == ValueType::Date;
         if (v.kind == RecordValue::Text) r.text = s.text;
     }
-    return true;
+    return all;
 }
 
 }  // namespace vdx

@@ -45,8 +45,9 @@ struct RecordReading {
 
 // Encodes `records` at `at` into `application` (records, their positions)
 // and, when `readings` is given, what each says. False when they do not fit
-// kMaxBlockSize bytes or kMaxRecords records, or a value does not fit its
-// data field (`error` says which record).
+// kMaxBlockSize bytes or kMaxRecords records (nothing is encoded then), or a
+// value does not fit its data field (`error` says which record; it goes out
+// with its data field zero, and says nothing in `readings`).
 bool encodeRecords(const std::vector<RecordSpec>& records, const ReadingsModel& model, const Moment& at,
                    ApplicationLayer* application, std::vector<RecordReading>* readings, std::string* error = nullptr);
 

@@ -59,8 +59,8 @@ bool putInteger(uint8_t* p, size_t size, int64_t v, bool unsignedField, std::str
                          : unsignedField ? (int64_t(1) << bits) - 1
                                          : (int64_t(1) << (bits - 1)) - 1;
     if (v < low || v > high)
-        return fail(error, std::to_string(v) + " does not fit a " + std::to_string(bits) + "-bit " +
-                               (unsignedField ? "unsigned" : "signed") + " integer");
+        return fail(error, std::to_string(v) + " does not fit " + (bits == 8 ? "an " : "a ") + std::to_string(bits) +
+                               "-bit " + (unsignedField ? "unsigned" : "signed") + " integer");
     const uint64_t u = static_cast<uint64_t>(v);
     for (size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
     return true;

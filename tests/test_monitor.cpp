@@ -288,3 +288,24 @@ TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
               std::string::npos)
         << lowBattery;
 }
+
+// A table of 1,000 meters with derived keys: each sends under its own
+// address and key, which the monitor derives itself with OpenSSL.
+TEST(Monitor, CountedMetersWithDerivedKeys) {
+    vdx::Rig rig;
+    std::string error;
+    ASSERT_TRUE(vdx::readRig(VDX_SOURCE_DIR "/examples/rigs/water-street.toml", &rig, &error)) << error;
+    vdx::RigRun run(rig, 0, vdx::unixTime(2026, 12, 9, 4, 25));  // the clock starts "now"
+    vstick::TelegramMonitor monitor(vstick::rigMeterKeys(rig));
+    for (int t = 0; t < 3; ++t) {
+        const vdx::SentTelegram s = run.next().telegram;
+        monitor.feed(s.addressFrame, 11);
+        const auto lines = monitor.feed(s.telegramFrame, vdx::stickFrameSize(s.telegramFrame));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("VDX 2000000" + std::to_string(t) +
+                                     " v01 t07, access 0, short header, mode 7, counter 0, MAC ok, date-time ",
+                                 0),
+                  0u)
+            << lines[0];
+    }
+}
