@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <sstream>
 
 #include "config/config.h"
 #include "config/rig_pieces.h"
@@ -55,6 +54,14 @@ void RigReader::top(const toml::table& root) {
     if (const toml::node* n = root.get("stick")) rig_->stick = text(*n, "a serial number or a port");
     if (const toml::node* n = root.get("schedule")) schedule(table(*n));
     if (const toml::node* n = root.get("clock")) clock(table(*n));
+}
+
+void RigReader::reserve(size_t tables) {
+    rig_->meters.reserve(tables);
+    rig_->meterInterval.reserve(tables);
+    rig_->meterOffset.reserve(tables);
+    addressAt_.reserve(tables);
+    firstMeter_.reserve(tables);
 }
 
 void RigReader::finish(const toml::node& empty) {
@@ -159,6 +166,7 @@ bool readInPieces(const std::string& text, const std::string& name, RigReader& r
     const toml::table& root = parsed.table();
     if (root.get("meter") != nullptr && !pieces.meters.empty()) return false;
     reader.top(root);
+    reader.reserve(pieces.meters.size());
     for (const RigPieces::Piece& p : pieces.meters) {
         const std::string_view piece(text.data() + p.begin, p.end - p.begin);
         reader.setLineOffset(p.line - 1);
@@ -185,8 +193,11 @@ bool readInPieces(const std::string& text, const std::string& name, RigReader& r
 
 }  // namespace
 
-bool parseRig(const std::string& original, const std::string& name, Rig* rig, std::string* error) {
-    std::string text = original;
+namespace {
+
+// The text is the caller's to change (a file of a million meters is not
+// copied).
+bool parseRigText(std::string& text, const std::string& name, Rig* rig, std::string* error) {
     if (!asciiForToml(&text, name, error)) return false;
     Rig result;
     try {
@@ -204,15 +215,27 @@ bool parseRig(const std::string& original, const std::string& name, Rig* rig, st
     return true;
 }
 
+}  // namespace
+
+bool parseRig(const std::string& original, const std::string& name, Rig* rig, std::string* error) {
+    std::string text = original;
+    return parseRigText(text, name, rig, error);
+}
+
 bool readRig(const std::string& path, Rig* rig, std::string* error) {
     std::ifstream in(path, std::ios::binary);
+    std::string text;
+    if (in && in.seekg(0, std::ios::end)) {
+        const std::streamoff size = in.tellg();
+        in.seekg(0);
+        if (size >= 0) text.resize(static_cast<size_t>(size));
+        if (!in.read(&text[0], static_cast<std::streamsize>(text.size()))) in.setstate(std::ios::failbit);
+    }
     if (!in) {
         *error = "cannot read " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseRig(text.str(), path, rig, error);
+    return parseRigText(text, path, rig, error);
 }
 
 }  // namespace vdx

@@ -37,54 +37,54 @@ std::string meterNames(const SimMeter& m, size_t first) {
 }  // namespace
 
 void RigReader::meter(const toml::table& t, const toml::source_position* addressAt) {
-    allowKeys(t, {"address",
-                  "key",
-                  "key_derivation",
-                  "security",
-                  "count",
-                  "interval",
-                  "offset",
-                  "readings",
-                  "profile",
-                  "header",
-                  "records",
-                  "volume",
-                  "volume_uncorrected",
-                  "flow",
-                  "energy",
-                  "energy_export",
-                  "power",
-                  "power_export",
-                  "units",
-                  "rate",
-                  "flow_temperature",
-                  "return_temperature",
-                  "battery_days",
-                  "fabrication",
-                  "error_flags",
-                  "events",
-                  "faults"});
+    const TableKeys k = allowedKeys(t, {"address",
+                                        "key",
+                                        "key_derivation",
+                                        "security",
+                                        "count",
+                                        "interval",
+                                        "offset",
+                                        "readings",
+                                        "profile",
+                                        "header",
+                                        "records",
+                                        "volume",
+                                        "volume_uncorrected",
+                                        "flow",
+                                        "energy",
+                                        "energy_export",
+                                        "power",
+                                        "power_export",
+                                        "units",
+                                        "rate",
+                                        "flow_temperature",
+                                        "return_temperature",
+                                        "battery_days",
+                                        "fabrication",
+                                        "error_flags",
+                                        "events",
+                                        "faults"});
     SimMeter m;
     uint32_t count = 1;
-    identity(t, &m, &count);
-    profile(t, &m);
-    drivers(t, &m);
-    if (const toml::node* n = t.get("faults")) faults(*n, &m.faults);
+    identity(t, k, &m, &count);
+    profile(k, &m);
+    drivers(k, &m);
+    if (const toml::node* n = k.get("faults")) faults(*n, &m.faults);
     double interval = 0, offset = -1;
-    if (const toml::node* n = t.get("interval")) interval = number(*n, kMinInterval, kMaxInterval, "interval");
-    if (const toml::node* n = t.get("offset")) offset = number(*n, 0, kMaxInterval, "offset");
-    check(t, m);
+    if (const toml::node* n = k.get("interval")) interval = number(*n, kMinInterval, kMaxInterval, "interval");
+    if (const toml::node* n = k.get("offset")) offset = number(*n, 0, kMaxInterval, "offset");
+    check(t, k, m);
 
     // all is well: the meter joins the rig
     firstMeter_.push_back(meters_);
-    toml::source_position at = t.get("address")->source().begin;
+    toml::source_position at = k.get("address")->source().begin;
     if (addressAt != nullptr) at = *addressAt;
     at.line += static_cast<toml::source_index>(addressAt != nullptr ? 0 : lineOffset());
     addressAt_.push_back(at);
     uint8_t address[8];
-    for (uint32_t k = 0; k < count; ++k) {
-        meterAddress(m, k, address);
-        addresses_.emplace_back(addressKey(address), meters_ + k);
+    for (uint32_t i = 0; i < count; ++i) {
+        meterAddress(m, i, address);
+        addresses_.emplace_back(addressKey(address), meters_ + i);
     }
     meters_ += count;
     rig_->meters.push_back(std::move(m));
@@ -93,11 +93,11 @@ void RigReader::meter(const toml::table& t, const toml::source_position* address
 }
 
 // address, count, key or key_derivation, security
-void RigReader::identity(const toml::table& t, SimMeter* m, uint32_t* count) {
-    const toml::node* address = t.get("address");
+void RigReader::identity(const toml::table& t, const TableKeys& k, SimMeter* m, uint32_t* count) {
+    const toml::node* address = k.get("address");
     if (address == nullptr) fail(t, "a meter needs its address (16 hexadecimal digits)");
     hex(*address, kAddressSize, m->record.manufacturer, "address");
-    if (const toml::node* n = t.get("count")) {
+    if (const toml::node* n = k.get("count")) {
         *count = static_cast<uint32_t>(whole(*n, 1, kMaxRigMeters, "count"));
         uint8_t last[8];
         if (!meterAddress(*m, *count - 1, last))
@@ -106,14 +106,14 @@ void RigReader::identity(const toml::table& t, SimMeter* m, uint32_t* count) {
     }
     if (meters_ + *count > kMaxRigMeters) fail(t, "more than " + std::to_string(kMaxRigMeters) + " meters");
     m->count = *count;
-    const toml::node* k = t.get("key");
-    const toml::node* derived = t.get("key_derivation");
-    if (k != nullptr && derived != nullptr) fail(*derived, "key_derivation goes instead of key, not with it");
-    if (k != nullptr) hex(*k, 16, m->key, "key");
+    const toml::node* key = k.get("key");
+    const toml::node* derived = k.get("key_derivation");
+    if (key != nullptr && derived != nullptr) fail(*derived, "key_derivation goes instead of key, not with it");
+    if (key != nullptr) hex(*key, 16, m->key, "key");
     if (derived != nullptr) hex(*derived, 16, m->key, "key_derivation"), m->deriveKeys = true;
-    const bool keyed = k != nullptr || derived != nullptr;
+    const bool keyed = key != nullptr || derived != nullptr;
     m->security = keyed ? Security::Mode7 : Security::None;
-    if (const toml::node* n = t.get("security")) {
+    if (const toml::node* n = k.get("security")) {
         const std::string v = text(*n, "\"none\", \"mode5\" or \"mode7\"");
         if (v == "none")
             m->security = Security::None;
@@ -147,9 +147,9 @@ std::shared_ptr<const MeterProfile> RigReader::namedProfile(const toml::node& n)
 }
 
 // profile, header, records; the readings they go with
-void RigReader::profile(const toml::table& t, SimMeter* m) {
-    const toml::node* named = t.get("profile");
-    const toml::node* own = t.get("records");
+void RigReader::profile(const TableKeys& k, SimMeter* m) {
+    const toml::node* named = k.get("profile");
+    const toml::node* own = k.get("records");
     std::shared_ptr<const MeterProfile> p = named != nullptr ? namedProfile(*named)
                                             : own == nullptr ? builtInProfile(defaultProfileName(m->record.deviceType))
                                                              : nullptr;
@@ -166,7 +166,7 @@ void RigReader::profile(const toml::table& t, SimMeter* m) {
     }
     m->profile = p;
     m->header = p->header;
-    if (const toml::node* n = t.get("header")) {
+    if (const toml::node* n = k.get("header")) {
         const std::string v = text(*n, "\"long\", \"short\" or \"none\"");
         if (v != "long" && v != "short" && v != "none") fail(*n, "header must be \"long\", \"short\" or \"none\"");
         m->header = v == "long" ? HeaderForm::Long : v == "short" ? HeaderForm::Short : HeaderForm::None;
@@ -174,7 +174,7 @@ void RigReader::profile(const toml::table& t, SimMeter* m) {
     // readings: the meter's choice, else the rig's, else live unless the
     // meter sends the window's gas block
     m->live = readingsGiven_ ? liveByDefault_ : !p->gasReadings;
-    if (const toml::node* n = t.get("readings")) m->live = readingsChoice(*n);
+    if (const toml::node* n = k.get("readings")) m->live = readingsChoice(*n);
     if (!p->gasReadings) m->readings.errorFlags = 0;
 }
 
@@ -194,7 +194,7 @@ Swing RigReader::swing(const toml::node& n, const char* what) {
 // What drives the readings: registers at the clock's start and their
 // rates, temperatures, battery days, fabrication number, error flags,
 // events.
-void RigReader::drivers(const toml::table& t, SimMeter* m) {
+void RigReader::drivers(const TableKeys& k, SimMeter* m) {
     ReadingsModel& r = m->readings;
     const struct {
         const char* key;
@@ -210,20 +210,20 @@ void RigReader::drivers(const toml::table& t, SimMeter* m) {
                    {"units", &r.units, 1e9},
                    {"rate", &r.rate, 1e6}};
     for (const auto& d : numbers)
-        if (const toml::node* n = t.get(d.key)) *d.value = number(*n, 0, d.max, d.key);
-    if (const toml::node* n = t.get("flow_temperature")) r.flowTemperature = swing(*n, "flow_temperature");
-    if (const toml::node* n = t.get("return_temperature")) r.returnTemperature = swing(*n, "return_temperature");
-    if (const toml::node* n = t.get("battery_days"))
+        if (const toml::node* n = k.get(d.key)) *d.value = number(*n, 0, d.max, d.key);
+    if (const toml::node* n = k.get("flow_temperature")) r.flowTemperature = swing(*n, "flow_temperature");
+    if (const toml::node* n = k.get("return_temperature")) r.returnTemperature = swing(*n, "return_temperature");
+    if (const toml::node* n = k.get("battery_days"))
         r.batteryDays = static_cast<uint32_t>(whole(*n, 0, 9999, "battery_days"));
-    if (const toml::node* n = t.get("fabrication")) {
+    if (const toml::node* n = k.get("fabrication")) {
         const std::string v = text(*n, "8 digits");
         if (v.size() != 8 || v.find_first_not_of("0123456789") != std::string::npos)
             fail(*n, "fabrication must be 8 digits");
         r.fabrication = static_cast<uint32_t>(std::stoul(v));
     }
-    if (const toml::node* n = t.get("error_flags"))
+    if (const toml::node* n = k.get("error_flags"))
         r.errorFlags = static_cast<uint32_t>(whole(*n, 0, 0xFFFFFFFF, "error_flags"));
-    if (const toml::node* n = t.get("events")) events(*n, &r);
+    if (const toml::node* n = k.get("events")) events(*n, &r);
 }
 
 // events = [ { at = TIME, error_flags = N }, { at = TIME, status = ["power-low", 0x20] } ]
@@ -294,14 +294,14 @@ void RigReader::faults(const toml::node& n, std::vector<FaultRule>* rules) {
 // What the meter's telegram can carry: a header where security needs one,
 // a status byte where there is a header, all of it in one stick frame,
 // every value in its record's field.
-void RigReader::check(const toml::table& t, const SimMeter& m) {
-    const toml::node* header = t.get("header");
-    const toml::node* security = t.get("security");
+void RigReader::check(const toml::table& t, const TableKeys& k, const SimMeter& m) {
+    const toml::node* header = k.get("header");
+    const toml::node* security = k.get("security");
     const toml::node& at = header != nullptr ? *header : security != nullptr ? *security : t;
     if (m.header == HeaderForm::None && m.security != Security::None)
         fail(at, "header = \"none\" does not go with mode 5 or 7: their configuration word is in the header");
     if (m.header == HeaderForm::None && !m.readings.statusEvents.empty())
-        fail(*t.get("events"), "status events need a transport header (header = \"none\" has no status byte)");
+        fail(*k.get("events"), "status events need a transport header (header = \"none\" has no status byte)");
     const size_t size = meterTelegramSize(m);
     if (size == 0 || size > kMaxTelegramFrameSize)
         fail(t,

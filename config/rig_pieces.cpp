@@ -33,7 +33,7 @@ enum class State { Plain, MultiBasic, MultiLiteral };
 State scanLine(std::string_view line, State s) {
     for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
-        const bool three = line.compare(i, 3, std::string(3, c)) == 0;
+        const bool three = i + 2 < line.size() && line[i + 1] == c && line[i + 2] == c;
         if (s == State::Plain) {
             if (c == '#') break;
             if (c == '"' || c == '\'') {

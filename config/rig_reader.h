@@ -18,6 +18,8 @@ public:
 
     // readings, stick, schedule and clock (the meters come one by one).
     void top(const toml::table& root);
+    // Room for `tables` meter tables.
+    void reserve(size_t tables);
     // One [[meter]] table; `addressAt` where its address's value lies, for
     // a table built without positions (nullptr: the nodes know theirs).
     void meter(const toml::table& t, const toml::source_position* addressAt = nullptr);
@@ -26,13 +28,12 @@ public:
     void finish(const toml::node& empty);
 
 private:
-    struct Drivers;
-    void identity(const toml::table& t, SimMeter* m, uint32_t* count);
-    void profile(const toml::table& t, SimMeter* m);
-    void drivers(const toml::table& t, SimMeter* m);
+    void identity(const toml::table& t, const TableKeys& k, SimMeter* m, uint32_t* count);
+    void profile(const TableKeys& k, SimMeter* m);
+    void drivers(const TableKeys& k, SimMeter* m);
     void events(const toml::node& n, ReadingsModel* r);
     void faults(const toml::node& n, std::vector<FaultRule>* rules);
-    void check(const toml::table& t, const SimMeter& m);
+    void check(const toml::table& t, const TableKeys& k, const SimMeter& m);
     std::shared_ptr<const MeterProfile> namedProfile(const toml::node& n);
     void hex(const toml::node& n, size_t bytes, uint8_t* out, const char* what);
     bool readingsChoice(const toml::node& n);

@@ -1,5 +1,6 @@
 #include "config/rig_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "config/rig.h"
@@ -13,12 +14,14 @@ namespace vdx {
 // 0x7F reaches it: in a comment such a byte becomes a space (a comment may
 // well be written in the user's language), anywhere else it is an error.
 bool asciiForToml(std::string* text, const std::string& name, std::string* error) {
+    if (std::none_of(text->begin(), text->end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; }))
+        return true;  // nothing to do, as in almost every file
     enum { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral } state = Plain;
     int line = 1, column = 1;
     std::string& t = *text;
     for (size_t i = 0; i < t.size(); ++i, ++column) {
         const char c = t[i];
-        const bool three = t.compare(i, 3, std::string(3, c)) == 0;
+        const bool three = i + 2 < t.size() && t[i + 1] == c && t[i + 2] == c;
         if (static_cast<unsigned char>(c) > 0x7F) {
             if (state == Comment) {
                 t[i] = ' ';

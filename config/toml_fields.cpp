@@ -15,12 +15,20 @@ void TomlFields::fail(const toml::source_region& at, const std::string& what) co
                     ": " + what};
 }
 
-void TomlFields::allowKeys(const toml::table& t, std::initializer_list<const char*> keys) const {
+void TomlFields::allowKeys(const toml::table& t, std::initializer_list<std::string_view> keys) const {
     for (auto&& [key, node] : t) {
         bool known = false;
-        for (const char* k : keys) known = known || key.str() == k;
+        for (std::string_view k : keys) known = known || key.str() == k;
         if (!known) fail(key.source(), "unknown key \"" + std::string(key.str()) + "\"");
     }
+}
+
+TableKeys TomlFields::allowedKeys(const toml::table& t, std::initializer_list<std::string_view> keys) const {
+    allowKeys(t, keys);
+    TableKeys k;
+    for (auto&& [key, node] : t)
+        if (k.n_ < 32) k.items_[k.n_++] = {key.str(), &node};
+    return k;
 }
 
 const toml::table& TomlFields::table(const toml::node& n) const {

@@ -9,11 +9,28 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace vdx {
 
 struct TomlError {
     std::string text;
+};
+
+// The keys of a table, looked up without its map (a meter table is read a
+// million times in a large rig): at most 32.
+class TableKeys {
+public:
+    const toml::node* get(std::string_view key) const {
+        for (size_t i = 0; i < n_; ++i)
+            if (items_[i].first == key) return items_[i].second;
+        return nullptr;
+    }
+
+private:
+    friend class TomlFields;
+    std::pair<std::string_view, const toml::node*> items_[32];
+    size_t n_ = 0;
 };
 
 class TomlFields {
@@ -26,7 +43,9 @@ public:
     [[noreturn]] void fail(const toml::source_region& at, const std::string& what) const;
 
     // Unknown keys are errors.
-    void allowKeys(const toml::table& t, std::initializer_list<const char*> keys) const;
+    void allowKeys(const toml::table& t, std::initializer_list<std::string_view> keys) const;
+    // The same, and the keys for lookups (no more than 32 may be allowed).
+    TableKeys allowedKeys(const toml::table& t, std::initializer_list<std::string_view> keys) const;
     const toml::table& table(const toml::node& n) const;
     std::string text(const toml::node& n, const char* what) const;
     double number(const toml::node& n, double min, double max, const char* what) const;

@@ -81,9 +81,11 @@ std::vector<double> extremes(const RecordSpec& s, const ReadingsModel& m) {
 
 std::string recordsProblem(const std::vector<RecordSpec>& records, const ReadingsModel& model) {
     for (size_t i = 0; i < records.size(); ++i) {
+        const std::vector<double> values = extremes(records[i], model);
+        if (values.empty()) continue;
         RecordSpec constant = records[i];
         constant.source = Source::Constant;
-        for (double v : extremes(records[i], model)) {
+        for (double v : values) {
             constant.constant = v;
             uint8_t bytes[64];
             std::string why;
