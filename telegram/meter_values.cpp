@@ -10,13 +10,13 @@ constexpr int64_t kDay = 86400;
 constexpr double kPi = 3.14159265358979323846;
 
 // 10^n for the record resolutions (exact for |n| <= 22).
-double power10(int n) { return n < 0 ? 1 / std::pow(10.0, -n) : std::pow(10.0, n); }
+double power10(int n) { return powerOfTen(n); }
 
 // The largest count + 1 a data field holds, where a register rolls over:
 // 10^digits for BCD, 2^(bits-1) for a signed integer.
 double rollover(const RecordSpec& s) {
     const DataFieldRow& f = kDataFields[s.dataField];
-    return f.kind == DataKind::Bcd ? std::pow(10.0, 2 * f.size) : std::ldexp(1.0, 8 * f.size - 1);
+    return f.kind == DataKind::Bcd ? powerOfTen(2 * f.size) : std::ldexp(1.0, 8 * f.size - 1);
 }
 
 // start + rate x hours in counts of 1/scale, rounded down; the millionth
@@ -48,7 +48,7 @@ void registerOf(const ReadingsModel& m, Register r, double* start, double* rate)
 
 int64_t maxCount(const RecordSpec& s) {
     const DataFieldRow& f = kDataFields[s.dataField];
-    if (f.kind == DataKind::Bcd) return static_cast<int64_t>(std::pow(10.0, 2 * f.size)) - 1;
+    if (f.kind == DataKind::Bcd) return static_cast<int64_t>(powerOfTen(2 * f.size)) - 1;
     return f.size >= 8 ? INT64_MAX : (int64_t(1) << (8 * f.size - 1)) - 1;
 }
 

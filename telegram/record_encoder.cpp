@@ -134,7 +134,14 @@ double numericValue(const RecordSpec& s, const RecordValue& v) {
     const double units =
         kDataFields[s.dataField].kind == DataKind::Real ? static_cast<float>(v.real) : static_cast<double>(v.count);
     // divided by an exact power of ten, so that 123456 x 10^-3 is 123.456
-    return s.exponent < 0 ? units / std::pow(10.0, -s.exponent) : units * std::pow(10.0, s.exponent);
+    return s.exponent < 0 ? units / powerOfTen(-s.exponent) : units * powerOfTen(s.exponent);
+}
+
+double powerOfTen(int n) {
+    static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (n < -22 || n > 22) return std::pow(10.0, n);
+    return n >= 0 ? kPowers[n] : 1 / kPowers[-n];
 }
 
 int64_t encodedTime(const RecordSpec& s, int64_t t) {

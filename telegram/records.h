@@ -122,6 +122,9 @@ bool encodeRecord(const RecordSpec& spec, const RecordValue& value, uint8_t* out
 // The value in the unit of the row: count x 10^exponent, the real, or 0.
 double numericValue(const RecordSpec& spec, const RecordValue& value);
 
+// 10^n, exactly for 0 <= n <= 22 (n from -22 to 22).
+double powerOfTen(int n);
+
 // What a date record holds of `t`: the day (type G), the minute (type F)
 // or the second (type I).
 int64_t encodedTime(const RecordSpec& spec, int64_t t);
