@@ -27,6 +27,34 @@ uint64_t addressKey(const uint8_t a[8]) {
     return k;
 }
 
+// Whether a record of `records` reads the driver `key` (volume, flow, ...).
+bool reads(const std::vector<RecordSpec>& records, const std::string& key) {
+    const auto counts = [](const RecordSpec& s, Register r) {
+        return (s.source == Source::Register || s.source == Source::Due) && s.reg == r;
+    };
+    const auto rates = [](const RecordSpec& s, Register r) { return s.source == Source::Rate && s.reg == r; };
+    for (const RecordSpec& s : records) {
+        const bool difference = s.source == Source::TemperatureDifference;
+        if ((key == "volume" && counts(s, Register::Volume)) ||
+            (key == "volume_uncorrected" && counts(s, Register::VolumeUncorrected)) ||
+            (key == "flow" &&
+             (counts(s, Register::Volume) || counts(s, Register::VolumeUncorrected) || rates(s, Register::Volume))) ||
+            (key == "energy" && counts(s, Register::Energy)) ||
+            (key == "power" && (counts(s, Register::Energy) || rates(s, Register::Energy))) ||
+            (key == "energy_export" && counts(s, Register::EnergyExport)) ||
+            (key == "power_export" && (counts(s, Register::EnergyExport) || rates(s, Register::EnergyExport))) ||
+            (key == "units" && counts(s, Register::Units)) ||
+            (key == "rate" && (counts(s, Register::Units) || rates(s, Register::Units))) ||
+            (key == "flow_temperature" && (s.source == Source::FlowTemperature || difference)) ||
+            (key == "return_temperature" && (s.source == Source::ReturnTemperature || difference)) ||
+            (key == "battery_days" && s.source == Source::BatteryDays) ||
+            (key == "fabrication" && s.source == Source::Fabrication) ||
+            (key == "error_flags" && s.source == Source::ErrorFlags))
+            return true;
+    }
+    return false;
+}
+
 // "meter 3 (9858...)" or "meters 3 to 1002 (9858... on)" for messages.
 std::string meterNames(const SimMeter& m, size_t first) {
     const std::string address = hexOf(m.record.manufacturer, 8);
@@ -309,7 +337,17 @@ void RigReader::check(const toml::table& t, const TableKeys& k, const SimMeter& 
                  " bytes where the stick takes one of at most " + std::to_string(kMaxTelegramFrameSize) +
                  (m.security != Security::None ? " (and at most " + std::to_string(kMaxBlockSize) + " bytes encrypted)"
                                                : ""));
-    const std::string problem = m.live ? recordsProblem(profileOf(m).records, m.readings) : "";
+    // a driver no record reads would be read and then ignored
+    const MeterProfile& p = profileOf(m);
+    for (const char* key :
+         {"volume", "volume_uncorrected", "flow", "energy", "power", "energy_export", "power_export", "units", "rate",
+          "flow_temperature", "return_temperature", "battery_days", "fabrication", "error_flags"})
+        if (const toml::node* n = k.get(key); n != nullptr && m.live && !reads(p.records, key))
+            fail(*n, std::string(key) + " has no effect: no record of this meter reads it (profile " + p.name + ")");
+    if (m.live && !m.readings.events.empty() && !reads(p.records, "error_flags"))
+        fail(*k.get("events"),
+             "error_flags in events have no effect: no record of this meter reads them (profile " + p.name + ")");
+    const std::string problem = m.live ? recordsProblem(p.records, m.readings) : "";
     if (!problem.empty()) fail(t, meterNames(m, meters_) + ": " + problem);
 }
 

@@ -293,6 +293,9 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {w + "flow = 40\n",
          "r.toml:1:1: meter 0 (9858705634120107): record 5 (volume-flow): 40000 does not fit a "
          "16-bit signed integer"},
+        {w + "energy = 12\n", "r.toml:4:10: energy has no effect: no record of this meter reads it (profile water)"},
+        {w + "events = [ { at = \"2026-02-01T06:00:00Z\", error_flags = 1 } ]\n",
+         "r.toml:4:10: error_flags in events have no effect: no record of this meter reads them (profile water)"},
         {w + "flow_temperature = [70, 50]\n", "r.toml:4:20: flow_temperature: [low, high] with low at most high"},
         {w + "records = [ { quantity = \"flux\", bits = 32, value = 1 } ]\n", "r.toml:4:13: no VIF writes \"flux\""},
         {w + "records = [ { quantity = \"volume\", bits = 8, value = 300 } ]\n",
