@@ -35,7 +35,7 @@ const char kHelp[] =
     "a stick: every stick frame, one per line, in upper-case hexadecimal; or,\n"
     "with --format radio, each telegram as the wireless M-Bus frame a receiver\n"
     "passes to its decoder; or, with --json, one JSON object per telegram with\n"
-    "its time after the first, security mode, readings and frames.\n\n"
+    "its time after the first, security mode, data records and frames.\n\n"
     "  -c, --config FILE  configuration file to read\n"
     "  -r, --rig FILE     a rig file (TOML) instead\n"
     "  -n, --ticks N      number of telegrams (default 10)\n"
