@@ -70,6 +70,17 @@ for l in sys.stdin:
     print(r["offset"], r["mode"], d["meter_time"], d["due_date"], d["volume"], end="; ")')" \
   "0.0 mode 7 2026-01-31T23:50:00Z 2026-01-01T00:00:00Z 12.5; 5.0 mode 5 2026-01-31T23:55:00Z 2026-01-01T00:00:00Z 1034.106; 10.0 mode 7 2026-02-01T00:00:00Z 2026-02-01T00:00:00Z 12.55; 15.0 mode 5 2026-02-01T00:05:00Z 2026-02-01T00:00:00Z 1034.314; "
 
+# every profile: its device type, header form, security mode and records,
+# and the radio frame's L-field from what was encoded
+check "all-profiles rig: type, header, mode and records per meter" \
+  "$("$tool" --rig "$rigs/all-profiles.toml" --ticks 7 --json | python3 -c 'import json,sys
+for l in sys.stdin:
+    r = json.loads(l)
+    print(r["type"], r["header"], r["mode"], len(r["records"]), end="; ")')" \
+  "3 long mode 7 11; 3 short mode 5 5; 7 short plain 7; 6 none plain 7; 4 long mode 7 10; 8 short mode 7 6; 2 short mode 5 4; "
+check "all-profiles rig: L = the radio frame's length - 1" "$("$tool" --rig "$rigs/all-profiles.toml" --ticks 7 --format radio | python3 -c 'import sys
+print(all(int(l[:2], 16) == len(l.strip()) // 2 - 1 for l in sys.stdin))')" True
+
 # faults: bad-crc inverts the first block's CRC high byte in radio-crc output
 # only, and is refused elsewhere; a kind a meter cannot take is refused
 good=$("$tool" --config "$config" --ticks 2 --format radio-crc)
