@@ -81,6 +81,17 @@ for l in sys.stdin:
 check "all-profiles rig: L = the radio frame's length - 1" "$("$tool" --rig "$rigs/all-profiles.toml" --ticks 7 --format radio | python3 -c 'import sys
 print(all(int(l[:2], 16) == len(l.strip()) // 2 - 1 for l in sys.stdin))')" True
 
+# a telegram of 249 bytes: its L-field fits frame format A, not format B
+# (whose L counts the CRCs)
+dir=$(mktemp -d)
+python3 -c 'print("[[meter]]\naddress = \"9858705634120103\"\nrecords = [")
+print("  { quantity = \"volume\", digits = 12, decimals = 3, value = \"register\" },\n" * 29 + "]")' > "$dir/big.toml"
+check "249 bytes in format A: L = 254" "$("$tool" --rig "$dir/big.toml" --ticks 1 --format radio | head -c 2)" FE
+err=$("$tool" --rig "$dir/big.toml" --ticks 1 --format radio-crc --frame-format b 2>&1 >/dev/null); rc=$?
+check "249 bytes in format B: refused" "$rc: $err" \
+  "2: verdanox-frames: meter table 1: its telegrams of 249 bytes do not fit frame format B (at most 246)"
+rm -r "$dir"
+
 # faults: bad-crc inverts the first block's CRC high byte in radio-crc output
 # only, and is refused elsewhere; a kind a meter cannot take is refused
 good=$("$tool" --config "$config" --ticks 2 --format radio-crc)

@@ -235,6 +235,14 @@ int main(int argc, char** argv) {
     o.source.output = kFormats[static_cast<int>(o.format)];
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, o.source, &rig)) return status;
+    const bool formatB = o.iq.format == vdx::FrameFormat::B && (o.format == Format::RadioCrc || o.format == Format::Iq);
+    for (size_t i = 0; formatB && i < rig.meters.size(); ++i)
+        if (vdx::meterTelegramSize(rig.meters[i]) > vdx::kMaxFormatBTelegramFrameSize)
+            return vdx::tell(kProgram, "meter table " + std::to_string(i + 1) + ": its telegrams of " +
+                                           std::to_string(vdx::meterTelegramSize(rig.meters[i])) +
+                                           " bytes do not fit frame format B (at most " +
+                                           std::to_string(vdx::kMaxFormatBTelegramFrameSize) + ")"),
+                   2;
     vdx::RigRun run(std::move(rig), o.source.rig != nullptr ? o.interval : 0, std::time(nullptr));
     vdx::IqFile iq;
     std::string problem;
