@@ -69,6 +69,16 @@ timeout 60 "$stick" --rig "$rig" --serial VX00010042 --serial VX00010043 -- sh -
 check "two sticks: each sender on its own" "$(grep -c '^[0-9:.]* stick VX00010043: VDX' two.txt) $(grep -c '^[0-9:.]* VDX' two.txt)" "4 3"
 check "rig keys: mode 5 decrypted, mode 7 MAC ok" "$(grep -c 'mode 5, 2F 2F ok, .*, date-time 2026-01-31 23:5' two.txt) $(grep -c 'mode 7, counter [01], MAC ok, .*, date-time 2026-01-31 23:5' two.txt)" "3 4"
 
+# one meter of each profile through the stick: every telegram checked and
+# its records decoded by the monitor
+all=$(cd "$(dirname "$config")" && pwd)/examples/rigs/all-profiles.toml
+timeout 60 "$stick" --rig "$all" -- "$send" --rig "$all" --ticks 7 --interval 0.1 > profiles.txt 2>&1
+check "every profile: exit status and verdicts" "$?: $(grep -c 'verdicts: 7 ok$' profiles.txt)" "0: 1"
+check "every profile: header forms and modes" \
+  "$(grep '^[0-9:.]* VDX' profiles.txt | grep -o 'v01 t0[0-9]\(, access [0-9]*\)*\(, short header\|, no header\)*, \(plain\|mode 5\|mode 7\)' | sed 's/, access [0-9]*//' | tr '\n' ';')" \
+  "v01 t03, mode 7;v01 t03, short header, mode 5;v01 t07, short header, plain;v01 t06, no header, plain;v01 t04, mode 7;v01 t08, short header, mode 7;v01 t02, short header, mode 5;"
+check "every profile: records decoded" "$(grep -c 'energy 4567.8[0-9]* kWh\|hca 321 units\|volume-flow 0.120 m3/h' profiles.txt)" 3
+
 # every fault kind a stick can send, on one mode 7 meter; the monitor tells
 # each from the bytes alone, the summary counts them as sent
 printf '[[meter]]\naddress = "9858705634120103"\nkey = "000102030405060708090A0B0C0D0E0F"\n' > one.toml
