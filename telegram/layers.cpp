@@ -101,17 +101,50 @@ size_t telegramFrameSize(const Telegram& t, size_t block) {
            headerSize(t.transport, t.security) + block;
 }
 
+namespace {
+
+void writeAddressFrame(const LinkLayer& link, uint8_t a[11]) {
+    a[0] = 0x01, a[1] = 8, a[2] = 0;
+    std::memcpy(a + 3, link.manufacturer, 2);
+    std::memcpy(a + 5, link.id, 4);
+    a[9] = link.version, a[10] = link.type;
+}
+
+// The AFL at `f`; the MAC left zero for the securing to fill.
+void writeAfl(const AflLayer& afl, uint8_t* f) {
+    f[0] = 0x90, f[1] = kAflSize - 2;
+    putLe16(f + 2, afl.fcl);
+    f[4] = afl.mcl;
+    putLe32(f + 5, afl.counter);
+    std::memset(f + 9, 0, 8);
+}
+
+// The transport layer at `f`; its size.
+size_t writeTransport(const TransportLayer& tr, Security security, size_t blockSize, uint8_t* f) {
+    size_t p = 0;
+    f[p++] = transportCi(tr);
+    if (tr.form == HeaderForm::Long) {
+        std::memcpy(f + p, tr.id, 4), std::memcpy(f + p + 4, tr.manufacturer, 2);
+        f[p + 6] = tr.version, f[p + 7] = tr.type, p += 8;
+    }
+    if (tr.form == HeaderForm::None) return p;
+    const unsigned mode = security == Security::Mode5 ? 5 : security == Security::Mode7 ? 7 : 0;
+    const unsigned blocks = encrypted(security) ? static_cast<unsigned>(blockSize / 16) : 0;
+    f[p] = tr.access, f[p + 1] = tr.status;
+    putLe16(f + p + 2, static_cast<uint16_t>(mode << 8 | blocks << 4));  // configuration word
+    p += 4;
+    if (security == Security::Mode7) f[p++] = tr.cfe;
+    return p;
+}
+
+}  // namespace
+
 bool encodeTelegram(const Telegram& t, const Block& b, EncodedTelegram* out) {
     const size_t n = telegramFrameSize(t, b.size);
     if (n > kMaxTelegramFrameSize || (encrypted(t.security) && (b.size > kMaxBlockSize || b.size % 16 != 0)) ||
         (encrypted(t.security) && t.transport.form == HeaderForm::None))
         return false;
-    uint8_t* a = out->addressFrame;
-    a[0] = 0x01, a[1] = 8, a[2] = 0;
-    std::memcpy(a + 3, t.link.manufacturer, 2);
-    std::memcpy(a + 5, t.link.id, 4);
-    a[9] = t.link.version, a[10] = t.link.type;
-
+    writeAddressFrame(t.link, out->addressFrame);
     uint8_t* f = out->frame;
     f[0] = 0x44;
     putLe16(f + 1, static_cast<uint16_t>(n - 3));
@@ -119,35 +152,15 @@ bool encodeTelegram(const Telegram& t, const Block& b, EncodedTelegram* out) {
     size_t p = 4, mclAt = 0;
     if (t.ell.present) f[p] = 0x8C, f[p + 1] = t.ell.cc, f[p + 2] = t.ell.access, p += kEllSize;
     out->macAt = 0;
-    if (t.afl.present) {
-        f[p] = 0x90, f[p + 1] = kAflSize - 2;
-        putLe16(f + p + 2, t.afl.fcl);
-        f[p + 4] = t.afl.mcl;
-        putLe32(f + p + 5, t.afl.counter);
-        mclAt = p + 4, out->macAt = p + 9;
-        std::memset(f + out->macAt, 0, 8);
-        p += kAflSize;
-    }
-    const TransportLayer& tr = t.transport;
+    if (t.afl.present) writeAfl(t.afl, f + p), mclAt = p + 4, out->macAt = p + 9, p += kAflSize;
     const size_t tplAt = p;
-    f[p++] = transportCi(tr);
-    if (tr.form == HeaderForm::Long) {
-        std::memcpy(f + p, tr.id, 4), std::memcpy(f + p + 4, tr.manufacturer, 2);
-        f[p + 6] = tr.version, f[p + 7] = tr.type, p += 8;
-    }
-    if (tr.form != HeaderForm::None) {
-        const unsigned mode = t.security == Security::Mode5 ? 5 : t.security == Security::Mode7 ? 7 : 0;
-        const unsigned blocks = encrypted(t.security) ? static_cast<unsigned>(b.size / 16) : 0;
-        f[p] = tr.access, f[p + 1] = tr.status;
-        putLe16(f + p + 2, static_cast<uint16_t>(mode << 8 | blocks << 4));  // configuration word
-        p += 4;
-        if (t.security == Security::Mode7) f[p++] = tr.cfe;
-    }
+    p += writeTransport(t.transport, t.security, b.size, f + p);
     out->blockAt = p;
     std::memcpy(f + p, b.bytes, b.size);
     out->size = n;
 
     // M, ID, version and type of the meter: the long header's, else the link layer's
+    const TransportLayer& tr = t.transport;
     const bool own = tr.form == HeaderForm::Long;
     uint8_t address[8];
     std::memcpy(address, own ? tr.manufacturer : t.link.manufacturer, 2);

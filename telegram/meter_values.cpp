@@ -94,11 +94,47 @@ uint8_t statusAt(const ReadingsModel& m, const Moment& at) {
     return status;
 }
 
+namespace {
+
+// A register or its value at the due date, in counts of the record (a real
+// field holds them unrounded).
+RecordValue registerValue(const RecordSpec& s, const ReadingsModel& m, const Moment& at) {
+    RecordValue v;
+    double start = 0, rate = 0;
+    registerOf(m, s.reg, &start, &rate);
+    const double scale = power10(-s.exponent);
+    const double hours = s.source == Source::Due ? at.dueHours : at.hours;
+    if (kDataFields[s.dataField].kind == DataKind::Real)
+        v.real = (start + rate * hours) * scale;
+    else
+        v.count = registerCount(start, rate, hours, scale, rollover(s));
+    return v;
+}
+
+// The value, in the row's unit, of the sources that are rounded to the
+// record's resolution.
+double roundedValue(const RecordSpec& s, const ReadingsModel& m, const Moment& at) {
+    double start = 0, rate = 0;
+    switch (s.source) {
+        case Source::Rate:
+            registerOf(m, s.reg, &start, &rate);
+            return rate;
+        case Source::FlowTemperature:
+            return temperatureAt(m.flowTemperature, at.time);
+        case Source::ReturnTemperature:
+            return temperatureAt(m.returnTemperature, at.time);
+        case Source::TemperatureDifference:
+            return temperatureAt(m.flowTemperature, at.time) - temperatureAt(m.returnTemperature, at.time);
+        default:
+            return s.constant;
+    }
+}
+
+}  // namespace
+
 RecordValue recordValue(const RecordSpec& s, const ReadingsModel& m, const Moment& at) {
     RecordValue v;
-    const double scale = power10(-s.exponent);
-    const bool real = kDataFields[s.dataField].kind == DataKind::Real;
-    double start = 0, rate = 0, value = 0;
+    const DataKind kind = kDataFields[s.dataField].kind;
     switch (s.source) {
         case Source::Time:
         case Source::DueDate:
@@ -107,26 +143,7 @@ RecordValue recordValue(const RecordSpec& s, const ReadingsModel& m, const Momen
             return v;
         case Source::Register:
         case Source::Due:
-            registerOf(m, s.reg, &start, &rate);
-            if (real) {
-                v.real = (start + rate * (s.source == Source::Due ? at.dueHours : at.hours)) * scale;
-                return v;
-            }
-            v.count = registerCount(start, rate, s.source == Source::Due ? at.dueHours : at.hours, scale, rollover(s));
-            return v;
-        case Source::Rate:
-            registerOf(m, s.reg, &start, &rate);
-            value = rate;
-            break;
-        case Source::FlowTemperature:
-            value = temperatureAt(m.flowTemperature, at.time);
-            break;
-        case Source::ReturnTemperature:
-            value = temperatureAt(m.returnTemperature, at.time);
-            break;
-        case Source::TemperatureDifference:
-            value = temperatureAt(m.flowTemperature, at.time) - temperatureAt(m.returnTemperature, at.time);
-            break;
+            return registerValue(s, m, at);
         case Source::ErrorFlags:
             v.count = errorFlagsAt(m, at);
             return v;
@@ -144,11 +161,13 @@ RecordValue recordValue(const RecordSpec& s, const ReadingsModel& m, const Momen
                 v.time = s.constantTime;
                 return v;
             }
-            if (kDataFields[s.dataField].kind == DataKind::Variable) return v.kind = RecordValue::Text, v;
-            if (kDataFields[s.dataField].kind == DataKind::None) return v.kind = RecordValue::Nothing, v;
-            value = s.constant;
+            if (kind == DataKind::Variable) return v.kind = RecordValue::Text, v;
+            if (kind == DataKind::None) return v.kind = RecordValue::Nothing, v;
+            break;
+        default:
             break;
     }
+    const double scale = power10(-s.exponent), value = roundedValue(s, m, at);
     v.real = value * scale;
     v.count = std::llround(value * scale);
     return v;

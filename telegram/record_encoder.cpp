@@ -81,41 +81,44 @@ size_t dataSize(const RecordSpec& s) {
     return kDataFields[s.dataField].kind == DataKind::Variable ? 1 + s.text.size() : kDataFields[s.dataField].size;
 }
 
-bool encodeRecord(const RecordSpec& s, const RecordValue& v, uint8_t* out, std::string* error) {
+namespace {
+
+// The data field of a fixed size (not variable length) into `data`.
+bool writeData(const RecordSpec& s, const RecordValue& v, uint8_t* data, std::string* error) {
     const DataFieldRow& field = kDataFields[s.dataField];
-    uint8_t data[8];
-    bool ok = true;
     switch (field.kind) {
-        case DataKind::Integer:
-            if (v.kind == RecordValue::Time) {
-                ok = putDate(data, field.size, v.time, s.source == Source::Time, error);
-            } else {
-                const bool unsignedField =
-                    s.row == nullptr || s.row->type == ValueType::Bits || s.row->type == ValueType::Identifier;
-                // an unnamed VIF takes both readings of its bytes
-                const int64_t v2 = s.row == nullptr && v.count < 0 && field.size < 8
-                                       ? v.count + (int64_t(1) << (8 * field.size))
-                                       : v.count;
-                ok = putInteger(data, field.size, v2, unsignedField, error);
-            }
-            break;
+        case DataKind::Integer: {
+            if (v.kind == RecordValue::Time) return putDate(data, field.size, v.time, s.source == Source::Time, error);
+            const bool unsignedField =
+                s.row == nullptr || s.row->type == ValueType::Bits || s.row->type == ValueType::Identifier;
+            // an unnamed VIF takes both readings of its bytes
+            const int64_t count = s.row == nullptr && v.count < 0 && field.size < 8
+                                      ? v.count + (int64_t(1) << (8 * field.size))
+                                      : v.count;
+            return putInteger(data, field.size, count, unsignedField, error);
+        }
         case DataKind::Bcd:
-            ok = putBcd(data, field.size, v.count, error);
-            break;
+            return putBcd(data, field.size, v.count, error);
         case DataKind::Real: {
             const float f = static_cast<float>(v.real);
             uint32_t bits;
             std::memcpy(&bits, &f, 4);
             for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(bits >> (8 * i));
-            break;
+            return true;
         }
-        case DataKind::Variable:
-            if (s.text.size() > kMaxText) ok = fail(error, "text longer than 191 characters");
-            break;
         default:
-            break;
+            return true;
     }
-    if (!ok) return false;
+}
+
+}  // namespace
+
+bool encodeRecord(const RecordSpec& s, const RecordValue& v, uint8_t* out, std::string* error) {
+    const DataFieldRow& field = kDataFields[s.dataField];
+    uint8_t data[8];
+    if (!writeData(s, v, data, error)) return false;
+    if (field.kind == DataKind::Variable && s.text.size() > kMaxText)
+        return fail(error, "text longer than 191 characters");
     std::memcpy(out, s.header, s.headerSize);
     uint8_t* d = out + s.headerSize;
     if (field.kind == DataKind::Variable) {

@@ -25,6 +25,13 @@ void applicationOf(const SimMeter& m, int64_t meterTime, Telegram* t, SentTelegr
     t->transport.status = statusAt(model, at);
 }
 
+// Faults on a layer's fields, before encoding.
+void beforeEncoding(FaultKind kind, const MeterRecord& state, Telegram* t) {
+    if (kind == FaultKind::BadRecords) badRecords(&t->application);
+    if (kind == FaultKind::WrongKey) t->key[15] ^= 0x01;  // the meter key with its last byte XOR 0x01
+    if (kind == FaultKind::CounterRewind) t->afl.counter = state.messageCounter - 2;  // one below the last sent
+}
+
 // Faults on the finished bytes: the AFL's MAC, the frame's end.
 void afterEncoding(FaultKind kind, EncodedTelegram* e) {
     if (kind == FaultKind::BadMac && e->macAt != 0) e->frame[e->macAt] ^= 0x01;  // the lowest bit of its first byte
@@ -97,12 +104,8 @@ void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key
     std::memcpy(t.key, key, 16);
     applicationOf(m, meterTime, &t, out);
     out->status = t.transport.status;
-    // faults on a layer's fields, before encoding
-    if (kind == FaultKind::BadRecords) badRecords(&t.application);
-    if (kind == FaultKind::WrongKey) t.key[15] ^= 0x01;  // the meter key with its last byte XOR 0x01
-    if (kind == FaultKind::CounterRewind) t.afl.counter = state.messageCounter - 2;  // one below the last sent
+    beforeEncoding(kind, state, &t);
     out->messageCounter = t.afl.counter;
-
     Block block;
     buildBlock(t.application, m.security, &block);
     if (kind == FaultKind::Fuzz) {

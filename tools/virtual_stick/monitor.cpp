@@ -56,6 +56,19 @@ void deriveKey(uint8_t constant, const uint8_t* key, uint32_t counter, const uin
     oracle::cmac(key, block, 16, out);
 }
 
+// Whether the AFL's MAC is the AES-CMAC, under Kmac derived from `key`, the
+// counter and `id`, over the message control and counter and everything from
+// the transport layer on; the expected MAC's first 8 bytes in `tag`.
+bool macMatches(const std::vector<uint8_t>& f, const TelegramLayers& t, const uint8_t* key, const uint8_t* id,
+                uint8_t tag[16]) {
+    uint8_t kmac[16];
+    deriveKey(0x01, key, t.counter, id, kmac);
+    std::vector<uint8_t> input(f.begin() + static_cast<long>(t.mclAt), f.begin() + static_cast<long>(t.mclAt + 5));
+    input.insert(input.end(), f.begin() + static_cast<long>(t.tplAt), f.end());
+    oracle::cmac(kmac, input.data(), input.size(), tag);
+    return std::memcmp(tag, f.data() + t.macAt, 8) == 0;
+}
+
 // The access number a telegram shows: its transport header's, else its ELL's.
 unsigned accessOf(const TelegramLayers& t) { return t.header != TelegramLayers::None ? t.access : t.ellAccess; }
 
@@ -182,12 +195,8 @@ std::string TelegramMonitor::describeMode7(const std::vector<uint8_t>& f, const 
         count("no key");
         return line + ", no key for this meter in VDXconfig.txt";
     }
-    uint8_t kenc[16], kmac[16], tag[16];
-    deriveKey(0x01, key->key, t.counter, meter + 2, kmac);
-    std::vector<uint8_t> macInput(f.begin() + static_cast<long>(t.mclAt), f.begin() + static_cast<long>(t.mclAt + 5));
-    macInput.insert(macInput.end(), f.begin() + static_cast<long>(t.tplAt), f.end());
-    oracle::cmac(kmac, macInput.data(), macInput.size(), tag);
-    const bool macOk = std::memcmp(tag, f.data() + t.macAt, 8) == 0;
+    uint8_t kenc[16], tag[16];
+    const bool macOk = macMatches(f, t, key->key, meter + 2, tag);
     line +=
         macOk ? ", MAC ok"
               : ", MAC FAILED (got " + vdx::hexText(f.data() + t.macAt, 8) + ", expected " + vdx::hexText(tag, 8) + ")";

@@ -195,44 +195,63 @@ size_t fieldSize(uint8_t dif) {
 
 }  // namespace
 
+namespace {
+
+// DIF and DIFEs from `p[*i]` on: function, storage, tariff, subunit.
+bool readDif(const uint8_t* p, size_t n, size_t* i, DecodedRecord* r) {
+    const uint8_t dif = p[(*i)++];
+    r->function = (dif >> 4) & 3;
+    r->storage = (dif >> 6) & 1;
+    for (int k = 0, e = dif; e & 0x80; ++k) {
+        if (*i >= n || k >= 10) return false;
+        e = p[(*i)++];
+        r->storage |= static_cast<uint64_t>(e & 0x0F) << (1 + 4 * k);
+        r->tariff |= static_cast<uint32_t>((e >> 4) & 3) << (2 * k);
+        r->subunit |= static_cast<uint32_t>((e >> 6) & 1) << k;
+    }
+    return true;
+}
+
+// VIF (with an extension table's code) and VIFEs from `p[*i]` on.
+bool readVif(const uint8_t* p, size_t n, size_t* i, DecodedRecord* r, Meaning* m) {
+    const size_t at = *i;
+    if (*i >= n) return false;
+    uint8_t vif = p[(*i)++];
+    *m = primaryVif(vif & 0x7F);
+    if (vif == 0xFB || vif == 0xFD) {
+        if (*i >= n) return false;
+        const uint8_t code = p[(*i)++];
+        *m = vif == 0xFB ? extensionFb(code & 0x7F) : extensionFd(code & 0x7F);
+        vif = code;
+    } else if ((vif & 0x7F) >= 0x7B) {
+        *m = kUnknown;  // plain-text units, any VIF, manufacturer specific
+    }
+    for (uint8_t e = vif; e & 0x80;) {
+        if (*i >= n || r->extensions.size() >= 10) return false;
+        e = p[(*i)++];
+        r->extensions.push_back(vifeName(e & 0x7F));
+    }
+    r->vif = hex(p + at, *i - at);
+    r->quantity = m->quantity, r->unit = m->unit, r->kind = m->kind;
+    r->decimals = m->exponent < 0 ? -m->exponent : 0;
+    return true;
+}
+
+}  // namespace
+
 bool decodeRecords(const uint8_t* p, size_t n, std::vector<DecodedRecord>* out, size_t* badAt) {
     for (size_t i = 0; i < n;) {
-        const size_t start = i;
-        *badAt = start;
-        const uint8_t dif = p[i++];
-        if (dif == 0x2F) continue;                                       // fill
+        *badAt = i;
+        const uint8_t dif = p[i];
+        if (dif == 0x2F) {  // fill
+            ++i;
+            continue;
+        }
         if (dif == 0x0F || dif == 0x1F) return true;                     // manufacturer data to the end
         if ((dif & 0x0F) == 0x0F || (dif & 0x0F) == 0x08) return false;  // special functions, selection
         DecodedRecord r;
-        r.function = (dif >> 4) & 3;
-        r.storage = (dif >> 6) & 1;
-        for (int k = 0, e = dif; e & 0x80; ++k) {  // DIFEs
-            if (i >= n || k >= 10) return false;
-            e = p[i++];
-            r.storage |= static_cast<uint64_t>(e & 0x0F) << (1 + 4 * k);
-            r.tariff |= static_cast<uint32_t>((e >> 4) & 3) << (2 * k);
-            r.subunit |= static_cast<uint32_t>((e >> 6) & 1) << k;
-        }
-        const size_t vifAt = i;
-        if (i >= n) return false;
-        uint8_t vif = p[i++];
-        Meaning m = primaryVif(vif & 0x7F);
-        if (vif == 0xFB || vif == 0xFD) {
-            if (i >= n) return false;
-            const uint8_t code = p[i++];
-            m = vif == 0xFB ? extensionFb(code & 0x7F) : extensionFd(code & 0x7F);
-            vif = code;
-        } else if ((vif & 0x7F) == 0x7C || (vif & 0x7F) >= 0x7B) {
-            m = kUnknown;  // plain-text units, any VIF, manufacturer specific
-        }
-        for (uint8_t e = vif; e & 0x80;) {  // VIFEs
-            if (i >= n || r.extensions.size() >= 10) return false;
-            e = p[i++];
-            r.extensions.push_back(vifeName(e & 0x7F));
-        }
-        r.vif = hex(p + vifAt, i - vifAt);
-        r.quantity = m.quantity, r.unit = m.unit, r.kind = m.kind;
-        r.decimals = m.exponent < 0 ? -m.exponent : 0;
+        Meaning m = kUnknown;
+        if (!readDif(p, n, &i, &r) || !readVif(p, n, &i, &r, &m)) return false;
         size_t size = fieldSize(dif);
         if ((dif & 0x0F) == 0x0D) {
             if (i >= n || p[i] > 0xBF) return false;  // only text (LVAR 00-BF) is read here
@@ -247,37 +266,41 @@ bool decodeRecords(const uint8_t* p, size_t n, std::vector<DecodedRecord>* out, 
     return true;
 }
 
-std::string describeRecord(const DecodedRecord& r) {
+namespace {
+
+// The value as text: numbers at the VIF's resolution, flags in hex at the
+// field's width, identifiers' digits, dates, quoted text.
+std::string valueText(const DecodedRecord& r) {
     char value[64] = "";
-    std::string text;
     switch (r.kind) {
         case Kind::Number:
             std::snprintf(value, sizeof value, "%.*f", r.decimals, r.value);
-            break;
+            return value;
         case Kind::Flags:
             std::snprintf(value, sizeof value, "0x%0*llX", static_cast<int>(2 * r.size),
                           static_cast<unsigned long long>(r.value));
-            break;
+            return value;
         case Kind::Identifier:
-            if (r.text.empty())
-                std::snprintf(value, sizeof value, "%.0f", r.value);
-            else
-                std::snprintf(value, sizeof value, "%s", r.text.c_str());
-            break;
+            if (!r.text.empty()) return r.text;
+            std::snprintf(value, sizeof value, "%.0f", r.value);
+            return value;
         case Kind::Date:
         case Kind::DateTime:
-            text = r.text;
-            if (text.size() > 10) text = text.substr(0, 10) + " " + text.substr(11, 8);
-            break;
+            return r.text.size() > 10 ? r.text.substr(0, 10) + " " + r.text.substr(11, 8) : r.text;
         case Kind::Text:
-            text = "\"" + r.text + "\"";
-            break;
+            return "\"" + r.text + "\"";
         case Kind::Nothing:
             break;
     }
+    return "";
+}
+
+}  // namespace
+
+std::string describeRecord(const DecodedRecord& r) {
     std::string s = r.quantity == "unknown" ? "VIF " + r.vif : r.quantity;
-    if (value[0] != '\0') s += std::string(" ") + value;
-    if (!text.empty()) s += " " + text;
+    const std::string value = valueText(r);
+    if (!value.empty()) s += " " + value;
     if (!r.unit.empty()) s += " " + r.unit;
     std::vector<std::string> notes = r.extensions;
     static const char* const kFunctions[] = {"", "maximum", "minimum", "during error"};
