@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "config/config.h"
 #include "config/fault_spec.h"
@@ -134,6 +132,17 @@ private:
         if (const toml::node* n = t.get("interval"))
             rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
         if (const toml::node* n = t.get("gap")) rig_->gap = number(*n, 0, 3600, "gap");
+        if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"gap"});
+    }
+
+    // Settings that would be read and then ignored are refused: a rig says
+    // what is sent, never more.
+    void noEffect(const toml::table& t, std::initializer_list<const char*> keys, const std::string& why) {
+        for (const char* k : keys)
+            if (const toml::node* n = t.get(k)) fail(*n, std::string(k) + " has no effect " + why);
+    }
+    void noEffectInTurns(const toml::table& t, std::initializer_list<const char*> keys) {
+        noEffect(t, keys, "in schedule mode \"turns\" (mode = \"each\" uses it)");
     }
 
     void clock(const toml::table& t) {
@@ -170,6 +179,11 @@ private:
         }
         m.live = liveByDefault;
         if (const toml::node* n = t.get("readings")) m.live = readingsChoice(*n);
+        if (!m.live)
+            noEffect(t,
+                     {"volume", "volume_uncorrected", "flow", "battery_days", "fabrication", "error_flags", "events"},
+                     "with readings = \"fixed\" (the fixed block goes out as it is; readings = \"live\" uses it)");
+        if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"interval", "offset"});
         ReadingsModel& r = m.readings;
         if (const toml::node* n = t.get("volume")) r.volume = number(*n, 0, 99999.999, "volume");
         if (const toml::node* n = t.get("volume_uncorrected"))
@@ -251,7 +265,7 @@ private:
 
 bool parseRig(const std::string& original, const std::string& name, Rig* rig, std::string* error) {
     std::string text = original;
-    if (!asciiForToml(&text, name, error)) return false;
+    if (!checkTomlText(&text, name, error)) return false;
     toml::parse_result parsed = toml::parse(text, name);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();
@@ -271,14 +285,8 @@ bool parseRig(const std::string& original, const std::string& name, Rig* rig, st
 }
 
 bool readRig(const std::string& path, Rig* rig, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseRig(text.str(), path, rig, error);
+    std::string text;
+    return readRigText(path, &text, error) && parseRig(text, path, rig, error);
 }
 
 }  // namespace vdx
