@@ -8,10 +8,17 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTele
     buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, nullptr, out);
 }
 
+bool faultApplies(FaultKind kind, const SentTelegram* previous) {
+    if (kind == FaultKind::Replay) return previous != nullptr;
+    if (kind == FaultKind::CounterRewind) return previous != nullptr && previous->messageCounter > 0;
+    return true;
+}
+
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
                         const SentTelegram* previous, SentTelegram* out) {
-    const FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
-    if (kind == FaultKind::Replay && previous != nullptr) {  // byte for byte; the counters stay
+    FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
+    if (!faultApplies(kind, previous)) kind = FaultKind::None;
+    if (kind == FaultKind::Replay) {  // byte for byte; the counters stay
         *out = *previous;
         out->meter = meterIndex;
         out->delivered = false;
@@ -38,12 +45,13 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const Fa
     }
 
     // wrong-key: the meter key with its last byte XOR 0x01; counter-rewind:
-    // one below the last counter sent, and the meter keeps its own
+    // one below the last counter sent (a replay's too), and the meter keeps
+    // its own
     uint8_t key[16];
     std::memcpy(key, m.key, sizeof key);
     if (kind == FaultKind::WrongKey) key[15] ^= 0x01;
     const uint32_t counter = m.record.messageCounter;
-    if (kind == FaultKind::CounterRewind) m.record.messageCounter = counter - 2;
+    if (kind == FaultKind::CounterRewind) m.record.messageCounter = out->messageCounter = previous->messageCounter - 1;
 
     buildAddressFrame(m.record, out->addressFrame);
     switch (m.security) {
@@ -58,10 +66,7 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const Fa
             buildEncryptedTelegram(m.record, key, block, out->telegramFrame);
             break;
     }
-    if (kind == FaultKind::CounterRewind) {
-        out->messageCounter = counter - 2;
-        m.record.messageCounter = counter;
-    }
+    if (kind == FaultKind::CounterRewind) m.record.messageCounter = counter;
     if (kind == FaultKind::BadMac) out->telegramFrame[16] ^= 0x01;  // the MAC's first byte, lowest bit
     if (kind == FaultKind::Truncated) {                             // the last 16 bytes left out, the envelope says so
         const unsigned n = stickFrameSize(out->telegramFrame) - 3 - 16;
