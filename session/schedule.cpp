@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace vdx {
 namespace {
 
 uint64_t ms(double seconds) { return static_cast<uint64_t>(std::llround(seconds * 1000)); }
+
+double meterInterval(const Rig& rig, size_t i, double intervalOverride) {
+    const double own = i < rig.meterInterval.size() ? rig.meterInterval[i] : 0;
+    return intervalOverride > 0 ? intervalOverride : own > 0 ? own : rig.interval;
+}
 
 }  // namespace
 
@@ -18,27 +24,54 @@ Schedule::Schedule(const Rig& rig, double intervalOverride)
     if (mode_ == ScheduleMode::Turns) return;
     meterIntervalMs_.resize(meters_);
     meterOffsetMs_.resize(meters_);
+    slot_.assign(meters_, 0);
     for (size_t i = 0; i < meters_; ++i) {
-        const double own = i < rig.meterInterval.size() ? rig.meterInterval[i] : 0;
-        meterIntervalMs_[i] = intervalOverride > 0 || own <= 0 ? intervalMs_ : ms(own);
+        meterIntervalMs_[i] = ms(meterInterval(rig, i, intervalOverride));
         meterOffsetMs_[i] = i < rig.meterOffset.size() ? ms(rig.meterOffset[i]) : 0;
-        due_.push({meterOffsetMs_[i], i, 0});
+        due_.push({meterOffsetMs_[i], i});
+        firstMs_ = std::min(firstMs_, meterOffsetMs_[i]);
+        longestMs_ = std::max(longestMs_, meterIntervalMs_[i]);
     }
+}
+
+double Schedule::latestMs(uint64_t n) const {
+    const double later = n > 0 ? static_cast<double>(n - 1) : 0;
+    if (mode_ == ScheduleMode::Turns) return later * static_cast<double>(intervalMs_);
+    return static_cast<double>(firstMs_) + later * static_cast<double>(std::max(gapMs_, longestMs_));
 }
 
 Schedule::Entry Schedule::next() {
     if (mode_ == ScheduleMode::Turns) {
-        const Entry e{sent_ * intervalMs_, static_cast<size_t>(sent_ % meters_)};
+        const Entry e{sent_ * intervalMs_, static_cast<size_t>(sent_ % meters_), 0};
         ++sent_;
         return e;
     }
     const Due d = due_.top();
     due_.pop();
-    due_.push({meterOffsetMs_[d.meter] + (d.count + 1) * meterIntervalMs_[d.meter], d.meter, d.count + 1});
-    const uint64_t at = sent_ == 0 ? d.atMs : std::max(d.atMs, lastMs_ + gapMs_);
+    const size_t m = d.meter;
+    const uint64_t at = sent_ == 0 ? d.sinceMs : std::max(d.sinceMs, lastMs_ + gapMs_);
+    // the meter's latest slot at `at`; the ones between were skipped
+    const uint64_t latest = (at - meterOffsetMs_[m]) / meterIntervalMs_[m];
+    const Entry e{at, m, latest - slot_[m]};
+    slot_[m] = latest + 1;
+    due_.push({meterOffsetMs_[m] + slot_[m] * meterIntervalMs_[m], m});
     ++sent_;
     lastMs_ = at;
-    return {at, d.meter};
+    return e;
+}
+
+std::string scheduleOverload(const Rig& rig, double intervalOverride) {
+    if (rig.schedule != ScheduleMode::Each || ms(rig.gap) == 0) return "";
+    double asked = 0;  // telegrams a second, as the schedule counts them (whole milliseconds)
+    for (size_t i = 0; i < rig.meters.size(); ++i) asked += 1000.0 / ms(meterInterval(rig, i, intervalOverride));
+    const double allowed = 1000.0 / ms(rig.gap);
+    if (asked <= allowed * (1 + 1e-9)) return "";
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "the meters ask for %.3g telegrams a second, the gap of %g s allows %.3g: slots the stick "
+                  "cannot serve are skipped",
+                  asked, rig.gap, allowed);
+    return line;
 }
 
 }  // namespace vdx

@@ -51,10 +51,11 @@ std::string textLine(const TelegramRecord& r) {
     const bool mode7 = r.security == Security::Mode7;
     char text[256];
     const bool fault = r.fault != FaultKind::None;
-    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s%s%s, %s", r.time.c_str(),
+    const std::string skipped = r.skipped > 0 ? ", " + std::to_string(r.skipped) + " slots skipped" : "";
+    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s%s%s%s, %s", r.time.c_str(),
                   r.meter, r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access, securityName(r.security),
                   mode7 ? ", counter " : "", mode7 ? std::to_string(r.counter).c_str() : "", fault ? ", fault " : "",
-                  faultName(r.fault), r.written ? "sent" : "NOT SENT");
+                  faultName(r.fault), skipped.c_str(), r.written ? "sent" : "NOT SENT");
     return text;
 }
 
@@ -95,6 +96,7 @@ std::string jsonLine(const TelegramRecord& r) {
     j["readings"] = readingsJson(r.readings);
     j["fault"] = r.fault != FaultKind::None ? nlohmann::ordered_json(faultName(r.fault)) : nullptr;
     if (r.fault == FaultKind::Fuzz) j["fuzz"] = {{"seed", r.faultSeed}, {"block", r.block}};
+    j["skipped"] = r.skipped;
     return j.dump();
 }
 

@@ -10,8 +10,9 @@
 namespace vdx {
 
 struct TelegramRecord {
-    std::string time;    // UTC, to the millisecond; empty where nothing was sent
-    double offset = -1;  // seconds after the first telegram; < 0: not given
+    std::string time;      // UTC, to the millisecond; empty where nothing was sent
+    double offset = -1;    // seconds after the run's start; < 0: not given
+    uint64_t skipped = 0;  // the meter's schedule slots skipped since its last telegram
     int meter = 0;
     std::string manufacturer;  // three letters
     std::string id;            // identification number, 8 digits
@@ -33,10 +34,11 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time);
 const char* securityName(Security s);
 
 // "2026-12-08T09:30:00.123Z meter 0: VDX 12345670 v01 t03, access 0, mode 7, counter 0, sent"
+// (", 3 slots skipped" before "sent" where the schedule skipped some)
 std::string textLine(const TelegramRecord& r);
 // {"time":...,"meter":0,"manufacturer":"VDX","id":"12345670","version":1,"type":3,"access":0,
 //  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],"readings":{...},
-//  "fault":null}; for fuzz also "fuzz":{"seed":S,"block":"2F2F..."};
+//  "fault":null,"skipped":0}; for fuzz also "fuzz":{"seed":S,"block":"2F2F..."};
 // counter null unless mode 7; "time" and "written" only for sent telegrams,
 // "offset" only where given
 std::string jsonLine(const TelegramRecord& r);

@@ -1,5 +1,7 @@
 #include "tools/telegram_source.h"
 
+#include <algorithm>
+
 #include "config/fault_spec.h"
 #include "session/configuration.h"
 #include "session/startup.h"
@@ -27,6 +29,7 @@ int sourceOption(int code, const char* arg, SourceOptions* o, double* interval, 
         case 'F':
             if (!parseFaultSpec(arg, &rule, problem)) return *problem = "--fault " + *problem, -1;
             o->faults.push_back(rule);
+            o->faultTexts.emplace_back(arg);
             return 1;
     }
     return 0;
@@ -53,19 +56,62 @@ int loadMeters(const char* program, const SourceOptions& o, Rig* rig) {
     return 0;
 }
 
+// "meter 2 (9858825634120103)" for one meter, "meters 0-4, 7" for more.
+std::string meterList(const std::vector<size_t>& meters, const Rig& rig) {
+    if (meters.size() == 1)
+        return "meter " + std::to_string(meters[0]) + " (" + hexText(rig.meters[meters[0]].record.manufacturer, 8) +
+               ")";
+    std::string text = "meters ";
+    for (size_t i = 0; i < meters.size();) {
+        size_t j = i;
+        while (j + 1 < meters.size() && meters[j + 1] == meters[j] + 1) ++j;
+        text += (i > 0 ? ", " : "") + std::to_string(meters[i]) + (j > i ? "-" + std::to_string(meters[j]) : "");
+        i = j + 1;
+    }
+    return text;
+}
+
+// Adds a --fault rule to the meters that can take it. 0, or 2 when none
+// can; either way one line tells which meters were left out and why.
+int addCommandLineFault(const char* program, const FaultRule& rule, const std::string& spec, const std::string& output,
+                        Rig* rig) {
+    std::vector<std::pair<std::string, std::vector<size_t>>> left;  // why, and which meters, in meter order
+    size_t taken = 0;
+    for (size_t i = 0; i < rig->meters.size(); ++i) {
+        SimMeter& m = rig->meters[i];
+        const std::string problem = faultProblem(rule, securityName(m.security), output);
+        if (problem.empty()) {
+            m.faults.push_back(rule), ++taken;
+            continue;
+        }
+        auto group = std::find_if(left.begin(), left.end(), [&](const auto& g) { return g.first == problem; });
+        if (group == left.end()) group = left.insert(left.end(), {problem, {}});
+        group->second.push_back(i);
+    }
+    if (left.empty()) return 0;
+    if (taken == 0 && left.size() == 1) return tell(program, "--fault " + spec + ": " + left[0].first), 2;
+    std::string text = "--fault " + spec + (taken == 0 ? " applies to no meter: " : " leaves out ");
+    for (size_t g = 0; g < left.size(); ++g)
+        text += (g > 0 ? "; " : "") + meterList(left[g].second, *rig) + ": " + left[g].first;
+    tell(program, text);
+    return taken == 0 ? 2 : 0;
+}
+
 }  // namespace
 
 int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
     if (const int status = loadMeters(program, o, rig)) return status;
     for (size_t i = 0; i < rig->meters.size(); ++i) {
-        SimMeter& m = rig->meters[i];
-        m.faults.insert(m.faults.end(), o.faults.begin(), o.faults.end());
-        for (const FaultRule& r : m.faults) {
-            const std::string problem = faultProblem(r, securityName(m.security), o.output);
+        for (const FaultRule& r : rig->meters[i].faults) {
+            const std::string problem = faultProblem(r, securityName(rig->meters[i].security), o.output);
             if (problem.empty()) continue;
-            tell(program, "meter " + std::to_string(i) + " (" + hexText(m.record.manufacturer, 8) + "): " + problem);
+            tell(program, meterList({i}, *rig) + ": " + problem);
             return 2;
         }
+    }
+    for (size_t k = 0; k < o.faults.size(); ++k) {
+        const std::string spec = k < o.faultTexts.size() ? o.faultTexts[k] : faultName(o.faults[k].kind);
+        if (const int status = addCommandLineFault(program, o.faults[k], spec, o.output, rig)) return status;
     }
     return 0;
 }
