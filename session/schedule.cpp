@@ -66,12 +66,15 @@ std::string scheduleOverload(const Rig& rig, double intervalOverride) {
     for (size_t i = 0; i < rig.meters.size(); ++i) asked += 1000.0 / ms(meterInterval(rig, i, intervalOverride));
     const double allowed = 1000.0 / ms(rig.gap);
     if (asked <= allowed * (1 + 1e-9)) return "";
-    char line[200];
-    std::snprintf(line, sizeof line,
-                  "the meters ask for %.3g telegrams a second, the gap of %g s allows %.3g: slots the stick "
-                  "cannot serve are skipped",
-                  asked, rig.gap, allowed);
-    return line;
+    const auto rate = [](double v) {  // 3333, 16.7, 3.33
+        char text[32];
+        std::snprintf(text, sizeof text, v >= 100 ? "%.0f" : "%.3g", v);
+        return std::string(text);
+    };
+    char gap[32];
+    std::snprintf(gap, sizeof gap, "%g", rig.gap);
+    return "the meters ask for " + rate(asked) + " telegrams a second, the gap of " + gap + " s allows " +
+           rate(allowed) + ": slots the stick cannot serve are skipped";
 }
 
 }  // namespace vdx
