@@ -83,13 +83,19 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
     return true;
 }
 
+// A directory opens for reading on some systems and not on others: it is
+// told the same way on all. (Windows' stat does not take a final separator.)
+bool isDirectory(std::string path) {
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 bool readRigText(const std::string& path, std::string* text, std::string* error) {
     errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    struct stat st;
-    if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) std::fclose(f), f = nullptr, errno = EISDIR;
+    std::FILE* f = isDirectory(path) ? (errno = EISDIR, nullptr) : std::fopen(path.c_str(), "rb");
     if (f == nullptr) return *error = "cannot read " + path + ": " + std::strerror(errno), false;
     text->clear();
     char buffer[65536];
