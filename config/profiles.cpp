@@ -80,7 +80,7 @@ const char* defaultProfileName(uint8_t type) {
 
 bool parseProfile(const std::string& original, const std::string& name, MeterProfile* profile, std::string* error) {
     std::string text = original;
-    if (!asciiForToml(&text, name, error)) return false;
+    if (!checkTomlText(&text, name, error)) return false;
     toml::parse_result parsed = toml::parse(text, name);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 
 #include "config/config.h"
 #include "config/rig_pieces.h"
@@ -126,6 +125,18 @@ void RigReader::schedule(const toml::table& t) {
     }
     if (const toml::node* n = t.get("interval")) rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
     if (const toml::node* n = t.get("gap")) rig_->gap = number(*n, 0, 3600, "gap");
+    if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"gap"});
+}
+
+void RigReader::noEffect(const TableKeys& k, std::initializer_list<const char*> keys, const std::string& why) {
+    for (const char* key : keys)
+        if (const toml::node* n = k.get(key)) fail(*n, std::string(key) + " has no effect " + why);
+}
+
+void RigReader::noEffectInTurns(const toml::table& t, std::initializer_list<const char*> keys) {
+    for (const char* key : keys)
+        if (const toml::node* n = t.get(key))
+            fail(*n, std::string(key) + " has no effect in schedule mode \"turns\" (mode = \"each\" uses it)");
 }
 
 void RigReader::clock(const toml::table& t) {
@@ -198,7 +209,7 @@ namespace {
 // The text is the caller's to change (a file of a million meters is not
 // copied).
 bool parseRigText(std::string& text, const std::string& name, Rig* rig, std::string* error) {
-    if (!asciiForToml(&text, name, error)) return false;
+    if (!checkTomlText(&text, name, error)) return false;
     Rig result;
     try {
         RigReader pieces(name, &result);
@@ -223,19 +234,8 @@ bool parseRig(const std::string& original, const std::string& name, Rig* rig, st
 }
 
 bool readRig(const std::string& path, Rig* rig, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
     std::string text;
-    if (in && in.seekg(0, std::ios::end)) {
-        const std::streamoff size = in.tellg();
-        in.seekg(0);
-        if (size >= 0) text.resize(static_cast<size_t>(size));
-        if (!in.read(&text[0], static_cast<std::streamsize>(text.size()))) in.setstate(std::ios::failbit);
-    }
-    if (!in) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    return parseRigText(text, path, rig, error);
+    return readRigText(path, &text, error) && parseRigText(text, path, rig, error);
 }
 
 }  // namespace vdx

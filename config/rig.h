@@ -20,16 +20,16 @@ struct Rig {
     // One per [[meter]] table, in file order; a table with count = N stands
     // for N meters (SimMeter::count), numbered in file order from 0.
     std::vector<SimMeter> meters;
-    std::vector<double> meterInterval;  // per table, seconds; 0: the schedule's interval
-    // per table, seconds before each of its meters' first telegram; < 0
-    // (offset not given): spread evenly over the interval, the table's
-    // first meter at 0
+    std::vector<double> meterInterval;  // per table, "each": seconds; 0: the schedule's interval
+    // per table, "each": seconds from the run's start to each of its meters'
+    // first telegram; < 0 (offset not given): spread evenly over the
+    // interval, the table's first meter at 0
     std::vector<double> meterOffset;
     ScheduleMode schedule = ScheduleMode::Turns;
     double interval = 5.0;  // turns: between telegrams; each: every meter's default
     double gap = 0.1;       // each: least time between two telegrams on the stick
     bool startNow = true;   // the meters' clock starts at the current UTC time
-    int64_t start = 0;      // else at this meter time (seconds since 1970, UTC)
+    int64_t start = 0;      // else at this meter time (seconds since 1970, UTC), at the run's start
     double speed = 1.0;     // meter seconds per real second
     std::string stick;      // serial number or port of the stick to use; empty: any
 
@@ -62,18 +62,22 @@ constexpr double kMinInterval = 0.01;      // seconds: the schedule counts whole
 constexpr double kMaxInterval = 31536000;  // a year
 constexpr double kMaxSpeed = 1000000;      // meter seconds per real second
 
-// Reads the rig file at `path`. False with one message, "FILE:LINE:COLUMN:
-// what is wrong" (unknown key, bad hex, wrong length, duplicate address, a
-// time that does not parse, mode5 or mode7 without a key, an interval out
-// of range, ...), and `rig` untouched.
+// Reads the rig file at `path`. False with one message, and `rig`
+// untouched: "cannot read FILE: reason" for a file that cannot be read (a
+// directory, say), else "FILE:LINE:COLUMN: what is wrong" (unknown key, bad
+// hex, wrong length, duplicate address, a time that does not parse, mode5 or
+// mode7 without a key, an interval out of range, a setting that would have
+// no effect, nesting too deep, records that do not fit a telegram, ...).
 bool readRig(const std::string& path, Rig* rig, std::string* error);
 
 // The same for TOML text; `name` stands for the file in messages, and a
 // profile file a meter names is looked for beside it.
 bool parseRig(const std::string& text, const std::string& name, Rig* rig, std::string* error);
 
-// "2026-01-31T23:50:00Z" (or with an offset such as +01:00) as seconds since
-// 1970 UTC; the years 2000 to 2099, which the telegrams' dates can hold.
+// "2026-01-31T23:50:00Z" (or with an offset such as +01:00 or -05:30) as
+// seconds since 1970 UTC; the years 2000 to 2099, which the telegrams' dates
+// can hold. Strict RFC 3339 with whole seconds: each field unsigned digits of
+// its exact width, the offset Z, +HH:MM or -HH:MM.
 bool parseMeterTime(const std::string& text, int64_t* t);
 
 }  // namespace vdx

@@ -272,7 +272,16 @@ void RigReader::check(const toml::table& t, const TableKeys& k, const SimMeter& 
                  " bytes where the stick takes one of at most " + std::to_string(kMaxTelegramFrameSize) +
                  (m.security != Security::None ? " (and at most " + std::to_string(kMaxBlockSize) + " bytes encrypted)"
                                                : ""));
-    // a driver no record reads would be read and then ignored
+    // a driver no record reads would be read and then ignored, as would
+    // any with the window's fixed block
+    if (!m.live)
+        noEffect(
+            k,
+            {"volume", "volume_uncorrected", "flow", "energy", "energy_export", "power", "power_export", "units",
+             "rate", "flow_temperature", "return_temperature", "battery_days", "fabrication", "error_flags", "events"},
+            "with readings = \"fixed\" (the fixed block goes out as it is; readings = \"live\" uses it)");
+    if (rig_->schedule == ScheduleMode::Turns)
+        noEffect(k, {"interval", "offset"}, "in schedule mode \"turns\" (mode = \"each\" uses it)");
     const MeterProfile& p = profileOf(m);
     for (const char* key :
          {"volume", "volume_uncorrected", "flow", "energy", "power", "energy_export", "power_export", "units", "rate",

@@ -40,6 +40,10 @@ private:
     int64_t time(const toml::node& n);
     Swing swing(const toml::node& n, const char* what);
     void schedule(const toml::table& t);
+    // Settings that would be read and then ignored are refused: a rig says
+    // what is sent, never more.
+    void noEffect(const TableKeys& k, std::initializer_list<const char*> keys, const std::string& why);
+    void noEffectInTurns(const toml::table& t, std::initializer_list<const char*> keys);
     void clock(const toml::table& t);
 
     Rig* rig_;

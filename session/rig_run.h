@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -13,39 +14,67 @@
 
 namespace vdx {
 
+// The last meter time a telegram can carry: its date records (EN 13757-3
+// types F and I) hold the years 2000 to 2099.
+constexpr int64_t kLastMeterTime = 4102444799;  // 2099-12-31T23:59:59Z
+
 class RigRun {
 public:
     // `intervalOverride` as for Schedule; `now` (seconds since 1970, UTC) is
-    // the meters' time at the first telegram when the rig's clock starts
+    // the meters' time at the run's start when the rig's clock starts
     // "now". The meters' counters start at 0, as after Start in the window.
     // Every meter of a table with count = N has its own address and
     // counters; its telegrams are numbered, in the JSON, as in the file.
     RigRun(Rig rig, double intervalOverride, int64_t now);
 
     struct Planned {
-        uint64_t atMs;  // after the first telegram
+        uint64_t atMs = 0;     // after the run's start
+        uint64_t skipped = 0;  // the meter's slots skipped since its last telegram
+        // the fault of the meter's first rule that falls on this telegram
+        // when it could not apply (a replay of a first telegram, a counter
+        // rewind with no lower counter): the telegram goes out without it
+        FaultKind notApplied = FaultKind::None;
+        // the telegram's meter time would pass kLastMeterTime (where a
+        // meter's live readings carry it): nothing was built, and
+        // endProblem() says why
+        bool pastEnd = false;
         SentTelegram telegram;
     };
     // The next telegram, built, with the fault of the meter's first rule
     // that falls on it; the meter's counters move on (not for a replay).
     Planned next();
 
+    // Where the run's length is known, before the first next(): empty when
+    // its first `telegrams` telegrams all carry meter times up to
+    // kLastMeterTime, else what the first one past it would carry. (Past
+    // 100,000,000 telegrams next() alone finds the end, as in a run without
+    // an end.)
+    std::string lengthProblem(uint64_t telegrams) const;
+    // After next() gave a telegram past the end: "telegram N would carry
+    // meter time 2100-01-01T00:00:05Z, past 2099-12-31T23:59:59Z, ...".
+    const std::string& endProblem() const { return endProblem_; }
+
     const Rig& rig() const { return rig_; }
 
 private:
     // The key of meter `meter` of table `m`: the table's, or derived from it.
     const uint8_t* keyOf(size_t meter, const SimMeter& m);
+    // The meters' time `atMs` after the start; false when it would pass
+    // kLastMeterTime (checked before any conversion, so nothing overflows).
+    bool meterTimeAt(double atMs, int64_t* t) const;
+    std::string pastEnd(uint64_t telegram, uint64_t atMs) const;
 
     Rig rig_;
     MeterIndex index_;
     Schedule schedule_;
+    uint64_t planned_ = 0;
+    bool clockShown_ = false;  // some meter's readings carry its time
     // per meter: its address and counters (sendCount: the telegrams built)
     std::vector<MeterRecord> state_;
     std::vector<std::array<uint8_t, 16>> keys_;  // derived keys, once made
     std::vector<bool> keyMade_;
-    std::unordered_map<size_t, SentTelegram> previous_;  // the last one, for meters that replay
-    bool first_ = true;
-    uint64_t firstMs_ = 0;
+    std::unordered_map<size_t, SentTelegram> previous_;  // the last one, for meters whose faults need it
+    std::string endProblem_;
 };
 
 }  // namespace vdx

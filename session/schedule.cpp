@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace vdx {
 namespace {
 
 uint64_t ms(double seconds) { return static_cast<uint64_t>(std::llround(seconds * 1000)); }
+
+// The interval of the meters of table `table`.
+double meterInterval(const Rig& rig, size_t table, double intervalOverride) {
+    return intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, table, rig.interval);
+}
 
 }  // namespace
 
@@ -18,31 +24,63 @@ Schedule::Schedule(const Rig& rig, double intervalOverride)
     if (mode_ == ScheduleMode::Turns) return;
     meterIntervalMs_.resize(meters_);
     meterOffsetMs_.resize(meters_);
+    slot_.assign(meters_, 0);
     const MeterIndex index(rig);
     for (size_t i = 0; i < meters_; ++i) {
         size_t table = 0;
         uint32_t k = 0;
         index.locate(i, &table, &k);
-        const double interval = intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, table, rig.interval);
+        const double interval = meterInterval(rig, table, intervalOverride);
         meterIntervalMs_[i] = ms(interval);
         meterOffsetMs_[i] = ms(meterOffsetOf(rig, table, k, interval));
-        due_.push({meterOffsetMs_[i], i, 0});
+        due_.push({meterOffsetMs_[i], i});
+        firstMs_ = std::min(firstMs_, meterOffsetMs_[i]);
+        longestMs_ = std::max(longestMs_, meterIntervalMs_[i]);
     }
+}
+
+double Schedule::latestMs(uint64_t n) const {
+    const double later = n > 0 ? static_cast<double>(n - 1) : 0;
+    if (mode_ == ScheduleMode::Turns) return later * static_cast<double>(intervalMs_);
+    return static_cast<double>(firstMs_) + later * static_cast<double>(std::max(gapMs_, longestMs_));
 }
 
 Schedule::Entry Schedule::next() {
     if (mode_ == ScheduleMode::Turns) {
-        const Entry e{sent_ * intervalMs_, static_cast<size_t>(sent_ % meters_)};
+        const Entry e{sent_ * intervalMs_, static_cast<size_t>(sent_ % meters_), 0};
         ++sent_;
         return e;
     }
     const Due d = due_.top();
     due_.pop();
-    due_.push({meterOffsetMs_[d.meter] + (d.count + 1) * meterIntervalMs_[d.meter], d.meter, d.count + 1});
-    const uint64_t at = sent_ == 0 ? d.atMs : std::max(d.atMs, lastMs_ + gapMs_);
+    const size_t m = d.meter;
+    const uint64_t at = sent_ == 0 ? d.sinceMs : std::max(d.sinceMs, lastMs_ + gapMs_);
+    // the meter's latest slot at `at`; the ones between were skipped
+    const uint64_t latest = (at - meterOffsetMs_[m]) / meterIntervalMs_[m];
+    const Entry e{at, m, latest - slot_[m]};
+    slot_[m] = latest + 1;
+    due_.push({meterOffsetMs_[m] + slot_[m] * meterIntervalMs_[m], m});
     ++sent_;
     lastMs_ = at;
-    return {at, d.meter};
+    return e;
+}
+
+std::string scheduleOverload(const Rig& rig, double intervalOverride) {
+    if (rig.schedule != ScheduleMode::Each || ms(rig.gap) == 0) return "";
+    double asked = 0;  // telegrams a second, as the schedule counts them (whole milliseconds)
+    for (size_t i = 0; i < rig.meters.size(); ++i)
+        asked += rig.meters[i].count * 1000.0 / ms(meterInterval(rig, i, intervalOverride));
+    const double allowed = 1000.0 / ms(rig.gap);
+    if (asked <= allowed * (1 + 1e-9)) return "";
+    const auto rate = [](double v) {  // 3333, 16.7, 3.33
+        char text[32];
+        std::snprintf(text, sizeof text, v >= 100 ? "%.0f" : "%.3g", v);
+        return std::string(text);
+    };
+    char gap[32];
+    std::snprintf(gap, sizeof gap, "%g", rig.gap);
+    return "the meters ask for " + rate(asked) + " telegrams a second, the gap of " + gap + " s allows " +
+           rate(allowed) + ": slots the stick cannot serve are skipped";
 }
 
 }  // namespace vdx

@@ -1,14 +1,21 @@
 // When each telegram of a rig goes out, in milliseconds after the run's
-// start. "turns": one telegram every interval, meters in file order. "each":
-// every meter on its own interval after its offset, in order of due time
-// (ties in file order), each at the later of its due time and the previous
-// telegram's time plus the gap. A priority queue keeps the next telegram at
-// hand, so the cost per telegram grows with the logarithm of the meters.
+// start. "turns": one telegram every interval, meters in file order.
+// "each": every meter has a slot every interval after its offset, and the
+// stick sends one telegram at a time, at least the gap apart. A meter that
+// waits for the stick sends the telegram of its latest slot when its turn
+// comes; when a slot passed without the meter sending (its next slot came
+// first), that slot is skipped, as a meter whose radio was busy would skip
+// it, and counted: no meter ever sends a backlog. The stick goes to the
+// meter that has waited longest (since its first slot not served), ties in
+// file order, so no meter is starved by faster ones. A priority queue keeps
+// the next meter at hand: the cost per telegram grows with the logarithm of
+// the meters.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <queue>
+#include <string>
 #include <vector>
 
 #include "config/rig.h"
@@ -24,23 +31,38 @@ public:
     struct Entry {
         uint64_t atMs;  // after the run's start
         size_t meter;
+        uint64_t skipped;  // the meter's slots skipped since its last telegram
     };
     Entry next();
 
+    // A time (after the run's start) by which the `n`th telegram of the run
+    // (from 1) goes out, without running it: exact in "turns"; in "each" the
+    // earliest offset and then, per telegram, the longer of the gap and the
+    // longest interval (the meter that just sent has its next slot within
+    // its interval).
+    double latestMs(uint64_t n) const;
+
 private:
     struct Due {
-        uint64_t atMs;
+        uint64_t sinceMs;  // the meter's first slot not served
         size_t meter;
-        uint64_t count;  // the meter's telegrams before this one
-        bool operator>(const Due& o) const { return atMs != o.atMs ? atMs > o.atMs : meter > o.meter; }
+        bool operator>(const Due& o) const { return sinceMs != o.sinceMs ? sinceMs > o.sinceMs : meter > o.meter; }
     };
 
     ScheduleMode mode_;
     size_t meters_;
     uint64_t intervalMs_, gapMs_;
     uint64_t sent_ = 0, lastMs_ = 0;
+    uint64_t firstMs_ = UINT64_MAX, longestMs_ = 0;  // "each": the earliest offset, the longest interval
     std::vector<uint64_t> meterIntervalMs_, meterOffsetMs_;
+    std::vector<uint64_t> slot_;  // per meter: the index of its first slot not served
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> due_;
 };
+
+// In "each", when the meters' slots add up to more telegrams a second than
+// the gap lets the stick send, one line that says so: "the meters ask for
+// 16.7 telegrams a second, the gap of 0.1 s allows 10: slots are skipped".
+// Empty when the stick keeps up, and in "turns".
+std::string scheduleOverload(const Rig& rig, double intervalOverride = 0);
 
 }  // namespace vdx

@@ -19,10 +19,14 @@ void SendSession::run(RigRun& run, long telegrams, const volatile std::sig_atomi
     const uint64_t start = linkPlatform().monotonicMs();
     for (long sent = 0; !stop && (telegrams == 0 || sent < telegrams); ++sent) {
         RigRun::Planned p = run.next();
+        if (p.pastEnd) {
+            reachedEnd_ = true;
+            break;
+        }
         loop_.drainUntil(start + p.atMs, stop);
         if (stop) break;
         ++(loop_.send(p.telegram) ? delivered_ : lost_);
-        if (report) report(p.telegram);
+        if (report) report(p);
     }
 }
 

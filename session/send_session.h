@@ -18,24 +18,31 @@ public:
     // Lines for the user about the stick (it stopped taking telegrams, it is
     // back), as the window's stderr lines.
     std::function<void(const std::string& line)> tell;
-    // Every telegram the cycle built, sent or not.
-    std::function<void(const SentTelegram& telegram)> report;
+    // Every telegram the run built, sent or not, with what the schedule
+    // and the faults said about it.
+    std::function<void(const RigRun::Planned& planned)> report;
 
     ~SendSession();  // closes the link, once
 
     // Finds and opens the stick as verdanox does; false with the reason.
     bool open(std::string* why);
-    // Sends the run's telegrams at their times, the first at once, until
-    // `telegrams` went out (0: no end) or `stop` is set (by a signal
-    // handler); between telegrams it drains what the stick sends.
+    // Sends the run's telegrams at their times after its start (the first
+    // at once unless every meter has an offset), until `telegrams` went out
+    // (0: no end), `stop` is set (by a signal handler) or the next telegram's
+    // meter time would pass the last a telegram can carry; between
+    // telegrams it drains what the stick sends.
     void run(RigRun& run, long telegrams, const volatile std::sig_atomic_t& stop);
 
     unsigned delivered() const { return delivered_; }
     unsigned lost() const { return lost_; }
+    // The run ended before a telegram past the meters' last time (the
+    // run's endProblem() says which).
+    bool reachedEnd() const { return reachedEnd_; }
 
 private:
     SendLoop loop_;
     unsigned delivered_ = 0, lost_ = 0;
+    bool reachedEnd_ = false;
 };
 
 }  // namespace vdx

@@ -56,10 +56,11 @@ std::string textLine(const TelegramRecord& r) {
     const bool mode7 = r.security == Security::Mode7;
     char text[256];
     const bool fault = r.fault != FaultKind::None;
-    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s%s%s, %s", r.time.c_str(),
+    const std::string skipped = r.skipped > 0 ? ", " + std::to_string(r.skipped) + " slots skipped" : "";
+    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s%s%s%s, %s", r.time.c_str(),
                   r.meter, r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access, securityName(r.security),
                   mode7 ? ", counter " : "", mode7 ? std::to_string(r.counter).c_str() : "", fault ? ", fault " : "",
-                  faultName(r.fault), r.written ? "sent" : "NOT SENT");
+                  faultName(r.fault), skipped.c_str(), r.written ? "sent" : "NOT SENT");
     return text;
 }
 
@@ -139,8 +140,10 @@ std::string jsonLine(const TelegramRecord& r) {
     j["mode"] = securityName(r.security);
     if (!r.time.empty()) j["written"] = r.written;
     j["frames"] = {r.addressFrame, r.telegramFrame};
-    j["meter_time"] = isoTime(r.meterTime);
-    if (r.gasReadings) j["readings"] = readingsJson(r.readings);
+    if (r.gasReadings)
+        j["readings"] = readingsJson(r.readings);  // with its meter time
+    else
+        j["meter_time"] = isoTime(r.meterTime);
     j["header"] = headerName(r.header);
     j["status"] = statusJson(r);
     nlohmann::ordered_json records = nlohmann::ordered_json::array();
@@ -148,6 +151,7 @@ std::string jsonLine(const TelegramRecord& r) {
     j["records"] = records;
     j["fault"] = r.fault != FaultKind::None ? nlohmann::ordered_json(faultName(r.fault)) : nullptr;
     if (r.fault == FaultKind::Fuzz) j["fuzz"] = {{"seed", r.faultSeed}, {"block", r.block}};
+    j["skipped"] = r.skipped;
     return j.dump();
 }
 

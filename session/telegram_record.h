@@ -11,8 +11,9 @@
 namespace vdx {
 
 struct TelegramRecord {
-    std::string time;    // UTC, to the millisecond; empty where nothing was sent
-    double offset = -1;  // seconds after the first telegram; < 0: not given
+    std::string time;      // UTC, to the millisecond; empty where nothing was sent
+    double offset = -1;    // seconds after the run's start; < 0: not given
+    uint64_t skipped = 0;  // the meter's schedule slots skipped since its last telegram
     int meter = 0;
     std::string manufacturer;  // three letters
     std::string id;            // identification number, 8 digits
@@ -39,16 +40,17 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time);
 const char* securityName(Security s);
 
 // "2026-12-08T09:30:00.123Z meter 0: VDX 12345670 v01 t03, access 0, mode 7, counter 0, sent"
+// (", 3 slots skipped" before "sent" where the schedule skipped some)
 std::string textLine(const TelegramRecord& r);
 // {"time":...,"meter":0,"manufacturer":"VDX","id":"12345670","version":1,"type":3,"access":0,
-//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],"meter_time":"...",
-//  "readings":{...},"header":"long","status":{"byte":4,"bits":["power-low"]},
+//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],
+//  "readings":{"meter_time":...} (else "meter_time":...),"header":"long","status":{"byte":4,"bits":["power-low"]},
 //  "records":[{"quantity":"volume","unit":"m3","storage":0,"tariff":0,"subunit":0,
-//  "function":"instantaneous","value":123.456},...],"fault":null}; for fuzz also
-//  "fuzz":{"seed":S,"block":"2F2F..."}; counter null unless mode 7; "time" and "written"
-// only for sent telegrams, "offset" only where given; "readings" only for the window's
-// gas layout; "status" null without a transport header; dates as "2026-04-01" (type
-// G) or "2026-04-01T00:00:00Z", records without a value (no data) with null
+//  "function":"instantaneous","value":123.456},...],"fault":null,"skipped":0}; for fuzz
+//  also "fuzz":{"seed":S,"block":"2F2F..."}; counter null unless mode 7; "time" and
+// "written" only for sent telegrams, "offset" only where given; "readings" only for
+// the window's gas layout; "status" null without a transport header; dates as
+// "2026-04-01" (type G) or "2026-04-01T00:00:00Z", a record that says nothing null
 std::string jsonLine(const TelegramRecord& r);
 
 // A meter time (seconds since 1970, UTC) as 2026-01-31T23:50:00Z.

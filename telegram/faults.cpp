@@ -37,7 +37,6 @@ FaultKind faultKindOf(const std::string& name) {
 
 const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uint64_t number) {
     for (const FaultRule& r : rules) {
-        if (number <= needsBefore(r.kind)) continue;
         const bool falls =
             (r.every != 0 && number % r.every == 0) || std::find(r.at.begin(), r.at.end(), number) != r.at.end() ||
             (r.probability > 0 && (draw(r.seed, 0x70726F62, meter, number) >> 11) * 0x1.0p-53 < r.probability);

@@ -51,9 +51,9 @@ struct FaultRule {
 };
 
 // The first rule of `rules` that falls on telegram `number` of meter
-// `meter`, or nullptr. A replay is never drawn for a meter's first telegram
-// and a counter rewind never for its first two: there is nothing to repeat
-// or to go back from.
+// `meter`, or nullptr. Whether its kind can apply to that telegram (a replay
+// needs one before it, a counter rewind a lower counter) is the caller's to
+// decide, from what the meter sent.
 const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uint64_t number);
 
 // Why `rule` cannot be used for a meter of security `securityName` ("plain",

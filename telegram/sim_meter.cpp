@@ -25,11 +25,13 @@ void applicationOf(const SimMeter& m, int64_t meterTime, Telegram* t, SentTelegr
     t->transport.status = statusAt(model, at);
 }
 
-// Faults on a layer's fields, before encoding.
-void beforeEncoding(FaultKind kind, const MeterRecord& state, Telegram* t) {
+// Faults on a layer's fields, before encoding: counter-rewind's AFL counter
+// is one below the last one the meter sent (a replay's too), which
+// faultApplies saw is above 0.
+void beforeEncoding(FaultKind kind, const SentTelegram* previous, Telegram* t) {
     if (kind == FaultKind::BadRecords) badRecords(&t->application);
     if (kind == FaultKind::WrongKey) t->key[15] ^= 0x01;  // the meter key with its last byte XOR 0x01
-    if (kind == FaultKind::CounterRewind) t->afl.counter = state.messageCounter - 2;  // one below the last sent
+    if (kind == FaultKind::CounterRewind) t->afl.counter = previous->messageCounter - 1;
 }
 
 // Faults on the finished bytes: the AFL's MAC, the frame's end.
@@ -72,6 +74,12 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTele
     buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, nullptr, out);
 }
 
+bool faultApplies(FaultKind kind, const SentTelegram* previous) {
+    if (kind == FaultKind::Replay) return previous != nullptr;
+    if (kind == FaultKind::CounterRewind) return previous != nullptr && previous->messageCounter > 0;
+    return true;
+}
+
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
                         const SentTelegram* previous, SentTelegram* out) {
     uint8_t key[16];
@@ -85,8 +93,9 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const Fa
 
 void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
                         const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out) {
-    const FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
-    if (kind == FaultKind::Replay && previous != nullptr) {  // byte for byte; the counters stay
+    FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
+    if (!faultApplies(kind, previous)) kind = FaultKind::None;
+    if (kind == FaultKind::Replay) {  // byte for byte; the counters stay
         *out = *previous;
         out->meter = meterIndex;
         out->delivered = false;
@@ -104,7 +113,7 @@ void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key
     std::memcpy(t.key, key, 16);
     applicationOf(m, meterTime, &t, out);
     out->status = t.transport.status;
-    beforeEncoding(kind, state, &t);
+    beforeEncoding(kind, previous, &t);
     out->messageCounter = t.afl.counter;
     Block block;
     buildBlock(t.application, m.security, &block);

@@ -47,10 +47,18 @@ void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[
 // for mode 7. `out->delivered` is false until the telegram is written.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out);
 
+// True when a telegram of kind `kind` can follow `previous`, the meter's
+// last telegram (nullptr before its first): a replay needs a telegram to
+// repeat, a counter rewind a counter below the last one sent (counters never
+// wrap to go back). Every other kind can always apply.
+bool faultApplies(FaultKind kind, const SentTelegram* previous);
+
 // The same with a fault (see telegram/faults.h); `number` is the meter's
 // telegram number from 1, `previous` its last telegram (for a replay, which
-// leaves the counters where they are). bad-crc changes nothing here: it
-// lives in the CRCs of the radio output.
+// leaves the counters where they are, and a counter rewind, one below its
+// counter). A fault that cannot apply after `previous` is not sent: the
+// telegram goes out as without it. bad-crc changes nothing here: it lives in
+// the CRCs of the radio output.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
                         const SentTelegram* previous, SentTelegram* out);
 

@@ -40,6 +40,13 @@ for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config
   check "exit for '$bad'" $rc 2
   printf '%s\n' "$err" | grep -q '^usage:' || { echo "FAIL: no usage line for '$bad'"; fail=1; }
 done
+# an option is named as typed, also inside a group of short options
+for bad in "-Zj:unknown option -Z" "--rig x.toml -Zn 3:unknown option -Z" "-jZ:unknown option -Z" \
+    "--bogus=1:unknown option --bogus=1" "--json=1:--json takes no value" "-jn:-n needs a value" "--ticks:--ticks needs a value"; do
+  check "names '${bad%%:*}'" "$("$tool" ${bad%%:*} 2>&1 >/dev/null | head -1)" "verdanox-frames: ${bad#*:}"
+done
+err=$("$tool" --config "$config" --ticks 3 --json 2>&1 >/dev/full); rc=$?
+check "a full disk: exit 1 and why" "$rc: $err" "1: verdanox-frames: cannot write standard output: No space left on device"
 err=$("$tool" --config /nonexistent/VDX.txt 2>&1 >/dev/null); rc=$?
 check "unreadable --config" $rc 1
 check "unreadable --config names the file" "$err" "verdanox-frames: cannot read /nonexistent/VDX.txt: No such file or directory"
@@ -62,6 +69,32 @@ rm -r "$dir"
 "$tool" --rig "$rigs/ten-meters.toml" --plain >/dev/null 2>&1; check "--plain with --rig" $? 2
 "$tool" --rig "$rigs/ten-meters.toml" --config "$config" >/dev/null 2>&1; check "--rig with --config" $? 2
 "$tool" --rig /nonexistent.toml >/dev/null 2>&1; check "unreadable --rig" $? 1
+err=$("$tool" --rig "$rigs" 2>&1 >/dev/null); rc=$?
+check "a directory as --rig" "$rc: $err" "1: verdanox-frames: cannot read $rigs: Is a directory"
+dir=$(mktemp -d)
+python3 -c "print('a.' * 300000 + 'b = 1')" > "$dir/deep.toml"
+err=$("$tool" --rig "$dir/deep.toml" 2>&1 >/dev/null); rc=$?
+check "a rig nested 300,000 deep: refused, no crash" "$rc: $err" \
+  "2: verdanox-frames: $dir/deep.toml:1:66: nested deeper than 32 levels (table headers, dotted keys, arrays and inline tables)"
+# meter time ends with 2099: a run that would pass it is refused before it starts
+printf 'readings = "live"\n[clock]\nstart = "2099-12-31T23:50:00Z"\nspeed = 60\n[[meter]]\naddress = "9858705634120103"\n' > "$dir/late.toml"
+check "2099: two telegrams fit" "$("$tool" --rig "$dir/late.toml" --ticks 2 --json | tail -1 | grep -o '"meter_time":"[^"]*"')" '"meter_time":"2099-12-31T23:55:00Z"'
+err=$("$tool" --rig "$dir/late.toml" --ticks 3 2>&1 >/dev/null); rc=$?
+check "2099: the third is refused" "$rc: $err" \
+  "2: verdanox-frames: telegram 3 would carry meter time 2100-01-01T00:00:00Z, past 2099-12-31T23:59:59Z, the last a telegram's date can hold"
+# "each": offsets from the run's start; a meter that wants more than the gap
+# allows does not starve another, and stderr says so once
+printf '[schedule]\nmode = "each"\ninterval = 60\n[[meter]]\naddress = "9858705634120103"\noffset = 30\n[[meter]]\naddress = "9858715634120103"\noffset = 45\n' > "$dir/late.toml"
+check "offsets delay every first telegram" "$("$tool" --rig "$dir/late.toml" --ticks 3 --json | python3 -c 'import json,sys
+print(" ".join("%s/%s" % (json.loads(l)["offset"], json.loads(l)["meter"]) for l in sys.stdin))')" "30.0/0 45.0/1 90.0/0"
+printf '[schedule]\nmode = "each"\n[[meter]]\naddress = "9858705634120103"\ninterval = 0.01\n[[meter]]\naddress = "9858715634120103"\ninterval = 10\n' > "$dir/busy.toml"
+"$tool" --rig "$dir/busy.toml" --ticks 3000 --json > "$dir/busy.jsonl" 2> "$dir/busy.err"
+check "a busy rig: meter 1, skipped slots in JSON" "$(python3 -c 'import json,sys
+r = [json.loads(l) for l in open(sys.argv[1])]
+print(sum(x["meter"] for x in r), sum(x["skipped"] for x in r))' "$dir/busy.jsonl")" "30 27021"
+check "a busy rig: what stderr says" "$(cat "$dir/busy.err")" "verdanox-frames: the meters ask for 100 telegrams a second, the gap of 0.1 s allows 10: slots the stick cannot serve are skipped
+verdanox-frames: 27021 slots skipped"
+rm -r "$dir"
 json=$("$tool" --rig "$rigs/month-end.toml" --ticks 4 --json)
 check "month-end rig: offsets, modes, meter times, due dates" \
   "$(printf '%s\n' "$json" | python3 -c 'import json,sys
@@ -103,10 +136,24 @@ for l in sys.stdin:
     print([i for i in range(len(a)) if a[i] != b[i]], (a[10] ^ b[10]), end=" ")')" "[10] 255 [10] 255 "
 err=$("$tool" --config "$config" --fault bad-crc 2>&1 >/dev/null); rc=$?
 check "bad-crc on stick frames" "$rc: $err" \
-  "2: verdanox-frames: meter 0 (9858705634120103): bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
+  "2: verdanox-frames: --fault bad-crc: bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
 err=$("$tool" --config "$config" --plain --fault bad-mac:every=5 2>&1 >/dev/null); rc=$?
-check "bad-mac on a plain meter" "$rc: $err" \
-  "2: verdanox-frames: meter 0 (9858705634120103): bad-mac needs mode 7 (a plain meter has no MAC or counter)"
+check "bad-mac on plain meters only" "$rc: $err" \
+  "2: verdanox-frames: --fault bad-mac:every=5: bad-mac needs mode 7 (a plain meter has no MAC or counter)"
+# a --fault goes to the meters that can take it; the rest are named once
+err=$("$tool" --rig "$rigs/mixed-security.toml" --fault wrong-key:at=1 --fault bad-mac --ticks 6 --json 2>&1 >"$config.$$"); rc=$?
+check "mixed rig: the meters a --fault leaves out" "$rc: $err" "0: verdanox-frames: --fault wrong-key:at=1 leaves out meter 2 (9858825634120103): wrong-key needs mode 5 or mode 7 (a plain meter has no key)
+verdanox-frames: --fault bad-mac leaves out meter 0 (9858805634120103): bad-mac needs mode 7 (a mode 5 meter has no MAC or counter); meter 2 (9858825634120103): bad-mac needs mode 7 (a plain meter has no MAC or counter)"
+check "mixed rig: the faults sent" "$(python3 -c 'import json,sys
+print(" ".join("%d:%s" % (json.loads(l)["meter"], json.loads(l)["fault"]) for l in open(sys.argv[1])))' "$config.$$")" \
+  "0:wrong-key 2:None 1:wrong-key 0:None 1:bad-mac 0:None"
+rm -f "$config.$$"
+# a counter rewind after a replay has no lower counter to go to: sent
+# without it, never wrapped, and counted
+json=$("$tool" --config "$config" -F replay:at=2 -F counter-rewind:at=3 -n 21 --json 2>"$config.err.$$")
+check "rewind after replay: telegram 3" "$(printf '%s\n' "$json" | sed -n 21p | grep -o '"counter":[0-9]*\|"fault":[a-z"-]*' | tr '\n' ' ')" '"counter":1 "fault":null '
+check "rewind after replay: counted" "$(cat "$config.err.$$")" "verdanox-frames: counter-rewind: 1 could not apply"
+rm -f "$config.err.$$"
 "$tool" --config "$config" --fault often >/dev/null 2>&1; check "a bad --fault" $? 2
 check "JSON marks the faults" "$("$tool" --config "$config" --ticks 20 --json --fault truncated:at=2 | python3 -c 'import json,sys
 print(" ".join(str(json.loads(l)["fault"]) for l in sys.stdin))')" "$(echo None None None None None None None None None None truncated truncated truncated truncated truncated truncated truncated truncated truncated truncated)"

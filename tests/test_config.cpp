@@ -12,6 +12,7 @@
 #include "config/config.h"
 #include "config/fault_spec.h"
 #include "config/rig.h"
+#include "config/rig_text.h"
 #include "tests/hex.h"
 
 using testhex::str;
@@ -170,7 +171,7 @@ TEST_F(ConfigFile, OnlyARegularFileIsRead) {
 TEST(RigFile, KeysAndDefaults) {
     Rig rig;
     std::string error;
-    ASSERT_TRUE(parseRig(R"(readings = "live"
+    ASSERT_TRUE(parseRig(R"(readings = "fixed"
 stick = "VX00010042"  # Zähler im Labor, a comment in the user's language
 [schedule]
 mode = "each"
@@ -185,7 +186,7 @@ key = "000102030405060708090a0b0c0d0e0f"
 security = "mode5"
 interval = 60.0
 offset = 1.5
-readings = "fixed"
+readings = "live"
 volume = 12.5
 volume_uncorrected = 12
 flow = 0.3
@@ -208,7 +209,7 @@ address = "9858715634120103"
     EXPECT_EQ(str(m.record.manufacturer, 8), "9858705634120103");
     EXPECT_EQ(str(m.key, 16), "000102030405060708090A0B0C0D0E0F");
     EXPECT_EQ(m.security, Security::Mode5);
-    EXPECT_FALSE(m.live) << "the meter's own choice wins";
+    EXPECT_TRUE(m.live) << "the meter's own choice wins";
     EXPECT_EQ(m.readings.volumeUncorrected, 12.0) << "a whole number serves as a volume";
     EXPECT_EQ(m.readings.fabrication, 11718u);
     ASSERT_EQ(m.readings.events.size(), 2u);
@@ -217,21 +218,29 @@ address = "9858715634120103"
     EXPECT_EQ(rig.meterOffset[0], 1.5);
     const SimMeter& plain = rig.meters[1];
     EXPECT_EQ(plain.security, Security::None) << "no key: plain";
-    EXPECT_TRUE(plain.live);
+    EXPECT_FALSE(plain.live);
     EXPECT_EQ(plain.readings.volume, 0.126);
     EXPECT_EQ(plain.readings.errorFlags, 0x00419199u);
     EXPECT_EQ(rig.meterInterval[1], 0.0) << "the schedule's";
 }
 
 // Bad rig files: one message with the file, line and column and what is
-// wrong; nothing is taken from them.
+// wrong; nothing is taken from them. Settings that would have no effect are
+// refused; nesting that would make toml++ recurse without bound never
+// reaches it.
 TEST(RigFile, ErrorsNameFileLineAndColumn) {
-    const std::string m = "[[meter]]\naddress = \"9858705634120103\"\n";
+    const std::string m = "[[meter]]\naddress = \"9858705634120103\"\n", live = "readings = \"live\"\n";
     const std::string w = m.substr(0, m.size() - 4) + "07\"\nprofile = \"water\"\n";  // a water meter
     std::string big = m + "records = [\n";
     for (int i = 0; i < 30; ++i)
         big += "  { quantity = \"volume\", digits = 12, decimals = 3, value = \"register\" },\n";
     big += "]\n";
+    const std::string each = "[schedule]\nmode = \"each\"\n", deep =
+                                                                  "nested deeper than 32 levels (table headers, "
+                                                                  "dotted keys, arrays and inline tables)";
+    const std::string when = "a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099";
+    std::string dotted = "a", arrays = "x = ", header = "[a";
+    for (int i = 0; i < 40; ++i) dotted += ".a", arrays += "[", header += ".a";
     const struct {
         std::string text, message;
     } cases[] = {
@@ -244,21 +253,35 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + m, "r.toml:4:11: duplicate address 9858705634120103"},
         {m + "security = \"mode5\"\n", "r.toml:3:12: mode5 needs the meter's key"},
         {m + "security = \"mode6\"\n", "r.toml:3:12: security must be \"none\", \"mode5\" or \"mode7\""},
-        {m + "interval = 0\n", "r.toml:3:12: interval must be from 0.01 to 3.1536e+07"},
+        {each + m + "interval = 0\n", "r.toml:5:12: interval must be from 0.01 to 3.1536e+07"},
         {"[schedule]\ninterval = 0.0\n" + m, "r.toml:2:12: interval must be from 0.01 to 3.1536e+07"},
         {"[schedule]\nmode = \"round\"\n" + m, "r.toml:2:8: schedule mode must be \"turns\" or \"each\""},
-        {"[clock]\nstart = \"2026-02-30T00:00:00Z\"\n" + m,
-         "r.toml:2:9: a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099"},
-        {"[clock]\nstart = \"yesterday\"\n" + m,
-         "r.toml:2:9: a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099"},
+        {"[clock]\nstart = \"2026-02-30T00:00:00Z\"\n" + m, "r.toml:2:9: " + when},
+        {"[clock]\nstart = \"yesterday\"\n" + m, "r.toml:2:9: " + when},
+        {"[clock]\nstart = \"2026-01-31T23:30:-5Z\"\n" + m, "r.toml:2:9: " + when},
+        {"[clock]\nstart = \"2026-01-31T23:30:00+-1:00\"\n" + m, "r.toml:2:9: " + when},
+        {"[clock]\nstart = \"2026-1-31T23:30:00Z\"\n" + m, "r.toml:2:9: " + when},
+        {"[clock]\nstart = \"2026-01-31T23:30:00+01\"\n" + m, "r.toml:2:9: " + when},
         {"[clock]\nstart = 2026-01-31T23:50:00\n" + m, "r.toml:2:9: a time needs its offset from UTC (Z)"},
         {"[clock]\nspeed = -1\n" + m, "r.toml:2:9: speed must be from 1e-06 to 1e+06"},
-        {m + "battery_days = 10000\n", "r.toml:3:16: battery_days must be from 0 to 9999"},
-        {m + "fabrication = \"8801171\"\n", "r.toml:3:15: fabrication must be 8 digits"},
-        {m + "error_flags = 0x100000000\n", "r.toml:3:15: error_flags must be from 0 to 4294967295"},
-        {m + "events = [ { at = \"2026-02-01T06:00:00Z\" } ]\n",
-         "r.toml:3:12: an event needs \"at\" and \"error_flags\" or \"status\""},
-        {m + "volume = \"lots\"\n", "r.toml:3:10: expected a number: volume"},
+        {live + m + "battery_days = 10000\n", "r.toml:4:16: battery_days must be from 0 to 9999"},
+        {live + m + "fabrication = \"8801171\"\n", "r.toml:4:15: fabrication must be 8 digits"},
+        {live + m + "error_flags = 0x100000000\n", "r.toml:4:15: error_flags must be from 0 to 4294967295"},
+        {live + m + "events = [ { at = \"2026-02-01T06:00:00Z\" } ]\n",
+         "r.toml:4:12: an event needs \"at\" and \"error_flags\" or \"status\""},
+        {live + m + "volume = \"lots\"\n", "r.toml:4:10: expected a number: volume"},
+        {m + "flow = 0.3\n",
+         "r.toml:3:8: flow has no effect with readings = \"fixed\" (the fixed block goes out as it is; readings = "
+         "\"live\" uses it)"},
+        {live + m + "readings = \"fixed\"\nevents = []\n",
+         "r.toml:5:10: events has no effect with readings = \"fixed\" (the fixed block goes out as it is; "
+         "readings = \"live\" uses it)"},
+        {m + "offset = 30\n", "r.toml:3:10: offset has no effect in schedule mode \"turns\" (mode = \"each\" uses it)"},
+        {"[schedule]\ngap = 0.2\n" + m,
+         "r.toml:2:7: gap has no effect in schedule mode \"turns\" (mode = \"each\" uses it)"},
+        {m + dotted + " = 1\n", "r.toml:3:62: " + deep},
+        {arrays + "\n" + m, "r.toml:1:37: " + deep},
+        {header + "]\n" + m, "r.toml:1:65: " + deep},
         {"readings = \"moving\"\n" + m, "r.toml:1:12: readings must be \"fixed\" or \"live\""},
         {"meter = 3\n", "r.toml:1:9: a rig needs at least one [[meter]] table"},
         {m + "fabrication = \"\xC2\xA1\"\n", "r.toml:3:16: only ASCII characters, outside comments"},
@@ -316,7 +339,12 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
     std::string error;
     Rig rig;
     EXPECT_FALSE(readRig("/nonexistent/rig.toml", &rig, &error));
-    EXPECT_EQ(error, "cannot read /nonexistent/rig.toml");
+    EXPECT_EQ(error, "cannot read /nonexistent/rig.toml: No such file or directory");
+    const std::string dir = std::filesystem::temp_directory_path().string();
+    EXPECT_FALSE(readRig(dir, &rig, &error));
+    EXPECT_EQ(error, "cannot read " + dir + ": Is a directory");
+    EXPECT_FALSE(parseRig(std::string(kMaxRigBytes + 1, ' '), "big.toml", &rig, &error));
+    EXPECT_EQ(error, "big.toml: larger than 256 MiB, the most a rig file may be");
 }
 
 // --fault: the rules, and bad specifications with their messages.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "config/fault_spec.h"
 #include "link/link.h"
 #include "session/configuration.h"
+#include "session/schedule.h"
 #include "session/send_session.h"
 #include "session/telegram_record.h"
 #include "tests/fake_platform.h"
@@ -34,7 +36,8 @@ protected:
         std::string why;
         ASSERT_TRUE(session.open(&why)) << why;
         session.tell = [this](const std::string& line) { told.push_back(line); };
-        session.report = [this](const SentTelegram& t) {
+        session.report = [this](const RigRun::Planned& p) {
+            const SentTelegram& t = p.telegram;
             reports.push_back({fake.clock, t.meter, t.delivered, t.readings.time});
             if (onTelegram) onTelegram(reports.size());
         };
@@ -167,6 +170,102 @@ interval = 1.0
     EXPECT_EQ(fake.written[5][15] * 256 + fake.written[5][16], 0x5005) << "mode 5: CF 50 05";
 }
 
+// Meter time ends at 2099-12-31 23:59:59, the last a telegram's date can
+// hold: a run of known length that would pass it is refused before it
+// starts, a run without end stops before the first telegram past it, and
+// the fastest clock with the longest interval overflows nothing.
+TEST_F(Session, MeterTimeEndsWith2099) {
+    Rig rig = configurationRig(false, 5);
+    for (SimMeter& m : rig.meters) m.live = true;
+    rig.startNow = false;
+    rig.start = unixTime(2099, 12, 31, 23, 50);
+    rig.speed = 60;  // 5 real seconds are 5 meter minutes: the third telegram would be at 2100-01-01 00:00
+    const std::string past =
+        "telegram 3 would carry meter time 2100-01-01T00:00:00Z, past 2099-12-31T23:59:59Z, the "
+        "last a telegram's date can hold";
+    RigRun r(rig, 0, 0);
+    EXPECT_EQ(r.lengthProblem(2), "");
+    EXPECT_EQ(r.lengthProblem(3), past);
+    session.run(r, 0, stop);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1].meterTime, unixTime(2099, 12, 31, 23, 55));
+    EXPECT_TRUE(session.reachedEnd());
+    EXPECT_EQ(r.endProblem(), past);
+    EXPECT_EQ(fake.clock, 5000u) << "stopped at once, not at the third telegram's time";
+
+    rig.speed = kMaxSpeed;
+    rig.interval = kMaxInterval;
+    RigRun fast(rig, 0, 0);
+    EXPECT_EQ(fast.lengthProblem(100000000),
+              "telegram 2 would carry a meter time after the year 9999, past 2099-12-31T23:59:59Z, the last a "
+              "telegram's date can hold");
+    for (SimMeter& m : rig.meters) m.live = false;  // the fixed block carries no meter time: no end
+    EXPECT_EQ(RigRun(rig, 0, 0).lengthProblem(100000000), "");
+}
+
+// "each" when the meters want more than the gap allows: a slot the meter
+// could not send in is skipped and counted, never sent late as a backlog;
+// the stick goes to the meter that has waited longest, so none starves;
+// offsets count from the run's start, the smallest too.
+TEST(Schedule, EachSkipsMissedSlotsAndStarvesNoMeter) {
+    const auto each = [](size_t meters, double interval, double spread, double gap) {
+        Rig rig;
+        rig.schedule = ScheduleMode::Each;
+        rig.gap = gap;
+        rig.meters.resize(meters);
+        for (size_t i = 0; i < meters; ++i) {
+            rig.meterInterval.push_back(interval);
+            rig.meterOffset.push_back(spread * static_cast<double>(i) / static_cast<double>(meters));
+        }
+        return rig;
+    };
+    // every slot of every meter up to its last telegram was sent or skipped
+    const auto run = [](const Rig& rig, int telegrams, std::vector<uint64_t>* sent) {
+        Schedule s(rig);
+        std::vector<uint64_t> skipped(rig.meters.size()), last(rig.meters.size());
+        sent->assign(rig.meters.size(), 0);
+        uint64_t previous = 0;
+        for (int t = 0; t < telegrams; ++t) {
+            const Schedule::Entry e = s.next();
+            if (t > 0) {
+                EXPECT_GE(e.atMs, previous + static_cast<uint64_t>(std::llround(rig.gap * 1000)));
+            }
+            previous = e.atMs, ++(*sent)[e.meter], skipped[e.meter] += e.skipped, last[e.meter] = e.atMs;
+        }
+        for (size_t m = 0; m < rig.meters.size(); ++m) {
+            const uint64_t interval = std::llround(rig.meterInterval[m] * 1000);
+            const uint64_t offset = std::llround(rig.meterOffset[m] * 1000);
+            if ((*sent)[m] > 0) {
+                EXPECT_EQ((*sent)[m] + skipped[m], (last[m] - offset) / interval + 1) << "meter " << m;
+            }
+        }
+    };
+    std::vector<uint64_t> sent;
+    Rig two = each(2, 10, 0, 0.1);
+    two.meterInterval[0] = 0.01;
+    run(two, 3000, &sent);
+    EXPECT_NEAR(static_cast<double>(sent[1]), 30, 1) << "the 10 s meter keeps its rate beside the 0.01 s one";
+    EXPECT_EQ(scheduleOverload(two),
+              "the meters ask for 100 telegrams a second, the gap of 0.1 s allows 10: slots the stick cannot serve "
+              "are skipped");
+
+    const Rig thousand = each(1000, 60, 60, 0.1);  // generate-rig.py 1000 --each --interval 60
+    run(thousand, 10000, &sent);
+    EXPECT_EQ(*std::min_element(sent.begin(), sent.end()), 10u) << "1000 s: each meter every 100 s";
+    EXPECT_EQ(*std::max_element(sent.begin(), sent.end()), 10u);
+    EXPECT_EQ(scheduleOverload(thousand),
+              "the meters ask for 16.7 telegrams a second, the gap of 0.1 s allows 10: slots the stick cannot serve "
+              "are skipped");
+    EXPECT_EQ(scheduleOverload(each(1000, 300, 300, 0.1)), "") << "every five minutes: 3.33 a second";
+
+    Rig late = each(2, 60, 0, 0.1);
+    late.meterOffset = {30, 45};
+    RigRun r(late, 0, 0);
+    std::vector<uint64_t> at;
+    for (int t = 0; t < 4; ++t) at.push_back(r.next().atMs);
+    EXPECT_EQ(at, (std::vector<uint64_t>{30000, 45000, 90000, 105000}));
+}
+
 // The tools' run of the configuration's ten meters is the window's send
 // cycle byte for byte, for mode 7 and plain, past the first round.
 TEST(RigRunOfTheConfiguration, EqualsTheSendCycle) {
@@ -246,6 +345,32 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
     EXPECT_EQ(r[20].telegramFrame[6], 2) << "a new access number";
     EXPECT_EQ(testhex::str(r[30].telegramFrame + 12, 4), "02000000") << "then the real counter";
     EXPECT_EQ(r[30].telegramFrame[6], 3);
+
+    // decided per telegram by what was sent: after a replay of telegram 1
+    // no counter lies below the last one sent (0), so telegram 3 goes out
+    // without its rewind (telegram 2 of the run without faults) and says
+    // so; telegram 5 goes back from 2 to 1; a replay drawn for a first
+    // telegram cannot apply either
+    Rig rig = configurationRig(false, 5);
+    FaultRule replay, rewind, always;
+    std::string error;
+    ASSERT_TRUE(parseFaultSpec("replay:at=2", &replay, &error) &&
+                parseFaultSpec("counter-rewind:at=3,5", &rewind, &error) &&
+                parseFaultSpec("replay:probability=1", &always, &error));
+    for (SimMeter& m : rig.meters) m.faults = {replay, rewind};
+    rig.meters[1].faults = {always};
+    RigRun both(rig, 0, 0);
+    std::vector<RigRun::Planned> p;
+    for (int t = 0; t < 50; ++t) p.push_back(both.next());
+    EXPECT_EQ(p[20].telegram.fault, FaultKind::None);
+    EXPECT_EQ(p[20].notApplied, FaultKind::CounterRewind);
+    EXPECT_EQ(bytes(p[20].telegram), bytes(good[10])) << "counter 1, not 4294967295";
+    EXPECT_NE(jsonLine(telegramRecord(p[20].telegram, "")).find("\"fault\":null"), std::string::npos);
+    EXPECT_EQ(p[40].telegram.fault, FaultKind::CounterRewind);
+    EXPECT_EQ(p[40].telegram.messageCounter, 1u);
+    EXPECT_EQ(p[1].notApplied, FaultKind::Replay);
+    EXPECT_EQ(bytes(p[1].telegram), bytes(good[1]));
+    EXPECT_EQ(p[11].telegram.fault, FaultKind::Replay);
 
     r = runOf(false, "truncated:at=3");
     want = bytes(good[20]);

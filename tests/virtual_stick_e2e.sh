@@ -95,7 +95,24 @@ done
 check "monitor: the counts" "$(grep -o 'verdicts: 3 ok, 1 MAC FAILED, 1 wrong key, 1 replay, 1 counter went back, 1 truncated, 1 malformed records' faults.txt | wc -l)" 1
 "$send" --fault bad-crc --ticks 1 > badcrc.txt 2>&1
 check "bad-crc on a stick is refused" "$?: $(cat badcrc.txt)" \
-  "2: verdanox-send: meter 0 (9858705634120103): bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
+  "2: verdanox-send: --fault bad-crc: bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
+
+# counter faults are defined by what was sent: after a replay of telegram 1
+# there is no lower counter, so telegram 3 goes out without its rewind and
+# the summary says so; telegram 5 goes back from 2 to 1
+timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 6 --interval 0.1 --fault replay:at=2 \
+  --fault counter-rewind:at=3,5 > rewind.txt 2>&1
+check "replay + rewind: summary" "$?: $(grep -c '^verdanox-send: 6 telegrams sent, 0 not sent; faults sent: replay 1, counter-rewind 1; counter-rewind: 1 could not apply$' rewind.txt)" "0: 1"
+check "replay + rewind: the monitor's verdicts" "$(grep -c 'verdicts: 4 ok, 1 replay, 1 counter went back$' rewind.txt) $(grep -c 'counter went back from 2 to 1$' rewind.txt)" "1 1"
+
+# a --fault on a rig with a plain meter: the others take it, stderr says which not
+rig=$(cd "$(dirname "$config")" && pwd)/examples/rigs/mixed-security.toml
+timeout 60 "$stick" --rig "$rig" -- "$send" --rig "$rig" --ticks 3 --fault wrong-key:at=1 > mixed.txt 2>&1
+check "mixed rig: wrong-key where it applies" "$?: $(grep -c '^verdanox-send: --fault wrong-key:at=1 leaves out meter 2 (9858825634120103): wrong-key needs mode 5 or mode 7 (a plain meter has no key)$' mixed.txt) $(grep -c 'mode 5, no 2F 2F after decryption (wrong key?)' mixed.txt) $(grep -c 'mode 7, counter 0, MAC FAILED' mixed.txt)" "0: 1 1 1"
+
+# a log that cannot be written ends the run with the reason and status 1
+timeout 60 "$stick" -- sh -c "exec '$send' --ticks 3 --interval 0.1 --json > /dev/full" > full.txt 2>&1
+check "a full disk: exit 1 and why" "$?: $(grep -c '^verdanox-send: cannot write standard output: No space left on device$' full.txt) $(grep -c '^verdanox-send: 1 telegrams sent, 0 not sent$' full.txt)" "1: 1 1"
 
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1

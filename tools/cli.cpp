@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "session/startup.h"
 #include "vdx_version.h"
 
 namespace vdx {
@@ -13,7 +15,11 @@ int usageError(const char* program, const std::string& what, const char* usage) 
     return 2;
 }
 
-int sharedOption(int code, const char* program, const char* usage, const char* help, const char* argument) {
+int sharedOption(int code, const char* program, const char* usage, const char* help, int option, const char* argument,
+                 const char* shortOptions) {
+    const std::string typed = argument, name = typed.substr(0, typed.find('='));
+    const bool longOption = typed.compare(0, 2, "--") == 0;
+    const std::string letter = {'-', static_cast<char>(option)};
     switch (code) {
         case 'h':
             std::fputs(usage, stdout);
@@ -22,11 +28,35 @@ int sharedOption(int code, const char* program, const char* usage, const char* h
         case 'V':
             std::printf("%s %s\n", program, kVersion);
             return -1;
-        case ':':
-            return usageError(program, std::string(argument) + " needs a value", usage);
+        case ':':  // a short option's value is missing only at the end of its group
+            return usageError(program, (longOption ? name : letter) + " needs a value", usage);
         default:
-            return usageError(program, std::string("unknown option ") + argument, usage);
+            if (option == 0) return usageError(program, "unknown option " + typed, usage);
+            // getopt names a long option given a value it does not take by
+            // its short letter, which the tool knows
+            if (longOption && std::strchr(shortOptions, option) != nullptr)
+                return usageError(program, name + " takes no value", usage);
+            return usageError(program, "unknown option " + letter, usage);
     }
+}
+
+namespace {
+int outputError = 0;  // errno of the first failed write of standard output
+}
+
+bool putLine(const std::string& line) {
+    if (outputError != 0) return false;
+    errno = 0;
+    if (std::fputs(line.c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF || std::ferror(stdout))
+        outputError = errno != 0 ? errno : EIO;
+    return outputError == 0;
+}
+
+bool finishOutput(const char* program) {
+    errno = 0;
+    if (outputError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) outputError = errno != 0 ? errno : EIO;
+    if (outputError != 0) tell(program, std::string("cannot write standard output: ") + std::strerror(outputError));
+    return outputError == 0;
 }
 
 int noArgumentsLeft(int next, int argc, char** argv, const char* program, const char* usage) {

@@ -13,11 +13,23 @@ int usageError(const char* program, const std::string& what, const char* usage);
 // The options every tool has, and getopt_long's complaints: 'h' prints the
 // usage and `help` to stdout and 'V' the version (both -1: done, exit 0);
 // '?' (unknown option) and ':' (value missing) print the problem with the
-// usage to stderr (2). `argument` is the one getopt_long stopped at.
-int sharedOption(int code, const char* program, const char* usage, const char* help, const char* argument);
+// usage to stderr (2), naming the option as typed. `option` is getopt's
+// optopt, `argument` argv[optind - 1] and `shortOptions` the tool's short
+// option string: a short option inside a group such as -Zn is named by
+// itself (-Z), a long one by its argument.
+int sharedOption(int code, const char* program, const char* usage, const char* help, int option, const char* argument,
+                 const char* shortOptions);
 
 // 0 when getopt_long took every argument, else a usage error (2).
 int noArgumentsLeft(int next, int argc, char** argv, const char* program, const char* usage);
+
+// Writes `line` and a line feed to standard output. False once a write of
+// standard output failed (a full disk, a closed pipe): the first failure's
+// reason is kept for finishOutput.
+bool putLine(const std::string& line);
+// Flushes standard output; false, after telling "cannot write standard
+// output: reason" on stderr, when it or an earlier putLine failed.
+bool finishOutput(const char* program);
 
 // A whole number from `min` to `max`, the whole text.
 bool parseWhole(const char* text, long min, long max, long* out);

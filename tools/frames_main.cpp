@@ -17,6 +17,7 @@
 #include "telegram/radio.h"
 #include "tools/air_output.h"
 #include "tools/cli.h"
+#include "tools/run_summary.h"
 #include "tools/telegram_source.h"
 
 namespace {
@@ -45,7 +46,8 @@ const char kHelp[] =
     "                     interval, every meter's in \"each\")\n"
     "  -F, --fault SPEC   KIND[:every=N|:at=N,M|:probability=P][:seed=S]:\n"
     "                     telegrams a receiver must refuse, for every meter\n"
-    "                     (repeatable); the kinds of verdanox-send, and\n"
+    "                     that can take them (repeatable); the kinds of\n"
+    "                     verdanox-send, and\n"
     "                     bad-crc with --format radio-crc\n"
     "  -j, --json         one JSON object per telegram\n"
     "  -f, --format F     stick (default): the address frame and the telegram\n"
@@ -70,13 +72,14 @@ const char kHelp[] =
     "  -V, --version      print the version\n\n"
     "Exit status: 0 on success, 1 when the --config or --rig file cannot be read\n"
     "or standard output cannot be written, 2 on a bad option, a rig file that is\n"
-    "not right or a fault that cannot apply.\n";
+    "not right, a fault that cannot apply or a meter time that would pass\n"
+    "2099-12-31 23:59:59.\n";
 
 const char kProgram[] = "verdanox-frames";
 
 int usageError(const std::string& what) { return vdx::usageError(kProgram, what, kUsage); }
 
-void printHex(const uint8_t* data, size_t size) { std::printf("%s\n", vdx::hexText(data, size).c_str()); }
+bool printHex(const uint8_t* data, size_t size) { return vdx::putLine(vdx::hexText(data, size)); }
 
 enum class Format { Stick, Radio, RadioCrc, Iq };
 const char* const kFormats[] = {"stick", "radio", "radio-crc", "iq"};
@@ -88,16 +91,15 @@ bool parseFormat(const char* text, Format* out) {
 }
 
 // One telegram in the chosen format: its two stick frames, or the radio
-// frame a receiver passes to its decoder, without or with its CRCs.
-void printTelegram(const vdx::SentTelegram& t, Format format, vdx::FrameFormat frameFormat) {
-    if (format == Format::Stick) {
-        printHex(t.addressFrame, vdx::kAddressFrameSize);
-        printHex(t.telegramFrame, vdx::stickFrameSize(t.telegramFrame));
-        return;
-    }
+// frame a receiver passes to its decoder, without or with its CRCs. False
+// when standard output failed.
+bool printTelegram(const vdx::SentTelegram& t, Format format, vdx::FrameFormat frameFormat) {
+    if (format == Format::Stick)
+        return printHex(t.addressFrame, vdx::kAddressFrameSize) &&
+               printHex(t.telegramFrame, vdx::stickFrameSize(t.telegramFrame));
     const std::vector<uint8_t> radio =
         format == Format::Radio ? vdx::radioFrame(t.addressFrame, t.telegramFrame) : vdx::airFrame(t, frameFormat);
-    printHex(radio.data(), radio.size());
+    return printHex(radio.data(), radio.size());
 }
 
 struct Options {
@@ -179,7 +181,8 @@ int parse(int argc, char** argv, Options* o) {
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0;
     std::string problem;
-    for (int c; (c = getopt_long(argc, argv, ":c:r:i:n:pjF:f:o:m:B:R:Q:S:O:P:e:G:hV", kOptions, nullptr)) != -1;) {
+    static const char kShort[] = ":c:r:i:n:pjF:f:o:m:B:R:Q:S:O:P:e:G:hV";
+    for (int c; (c = getopt_long(argc, argv, kShort, kOptions, nullptr)) != -1;) {
         if (const int taken = vdx::sourceOption(c, optarg, &o->source, &o->interval, &problem)) {
             if (taken < 0) return usageError(problem);
             continue;
@@ -210,7 +213,7 @@ int parse(int argc, char** argv, Options* o) {
                 break;
             }
             default:
-                return vdx::sharedOption(c, kProgram, kUsage, kHelp, argv[optind - 1]);
+                return vdx::sharedOption(c, kProgram, kUsage, kHelp, optopt, argv[optind - 1], kShort);
         }
     }
     if (const int status = vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage)) return status;
@@ -243,27 +246,36 @@ int main(int argc, char** argv) {
                                            " bytes do not fit frame format B (at most " +
                                            std::to_string(vdx::kMaxFormatBTelegramFrameSize) + ")"),
                    2;
-    vdx::RigRun run(std::move(rig), o.source.rig != nullptr ? o.interval : 0, std::time(nullptr));
+    const double intervalOverride = o.source.rig != nullptr ? o.interval : 0;
+    if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
+    vdx::RigRun run(std::move(rig), intervalOverride, std::time(nullptr));
+    if (const std::string end = run.lengthProblem(static_cast<uint64_t>(o.ticks)); !end.empty())
+        return vdx::tell(kProgram, end), 2;
+    vdx::RunSummary summary;
     vdx::IqFile iq;
     std::string problem;
     if (o.format == Format::Iq && !iq.open(o.iq, &problem)) return vdx::tell(kProgram, problem), 1;
     for (long t = 0; t < o.ticks; ++t) {
         const vdx::RigRun::Planned p = run.next();
+        if (p.pastEnd) return vdx::tell(kProgram, run.endProblem()), 2;
+        summary.count(p, false);  // printed, not sent: only what could not apply and the skipped slots
         uint64_t first = 0, last = 0;
         if (o.format == Format::Iq && !iq.add(p.telegram, &first, &last)) break;
         if (!o.json) {
-            if (o.format != Format::Iq) printTelegram(p.telegram, o.format, o.iq.format);
+            if (o.format != Format::Iq && !printTelegram(p.telegram, o.format, o.iq.format)) break;
             continue;
         }
         vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, "");
         record.offset = p.atMs / 1000.0;
+        record.skipped = p.skipped;
         std::string line = vdx::jsonLine(record);
         if (o.format == Format::Iq)  // where the telegram lies in the capture
             line.insert(line.size() - 1,
                         ",\"first_sample\":" + std::to_string(first) + ",\"last_sample\":" + std::to_string(last));
-        std::printf("%s\n", line.c_str());
+        if (!vdx::putLine(line)) break;
     }
     const bool written = o.format != Format::Iq || iq.close();
     if (!written) vdx::tell(kProgram, "cannot write " + o.iq.path);
-    return written && std::fflush(stdout) == 0 ? 0 : 1;
+    if (const std::string counts = summary.text(); !counts.empty()) vdx::tell(kProgram, counts.substr(2));
+    return vdx::finishOutput(kProgram) && written ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 #include "session/startup.h"
 #include "session/telegram_record.h"
 #include "tools/cli.h"
+#include "tools/run_summary.h"
 #include "tools/telegram_source.h"
 
 namespace {
@@ -47,8 +48,9 @@ const char kHelp[] =
     "  -p, --plain             plain telegrams instead of security mode 7\n"
     "                          (not with --rig)\n"
     "  -F, --fault SPEC        telegrams a receiver must refuse, for every meter\n"
-    "                          (repeatable; the first that falls on a telegram\n"
-    "                          wins): bad-mac, wrong-key, replay, counter-rewind,\n"
+    "                          that can take them (repeatable; the first that\n"
+    "                          falls on a telegram wins): bad-mac, wrong-key,\n"
+    "                          replay, counter-rewind,\n"
     "                          truncated, bad-records, fuzz, on every Nth\n"
     "                          telegram of a meter, at its telegrams N, M, ...\n"
     "                          or with probability P (seed S); alone: on every\n"
@@ -59,9 +61,10 @@ const char kHelp[] =
     "  -h, --help              print this text\n"
     "  -V, --version           print the version\n\n"
     "Exit status: 0 when every telegram was written, 1 when the --config or\n"
-    "--rig file cannot be read or no stick was found or it could not be opened,\n"
-    "2 on a bad option, a rig file that is not right or a fault that cannot\n"
-    "apply, 3 when some telegrams could not be written.\n";
+    "--rig file cannot be read, no stick was found or it could not be opened,\n"
+    "or standard output cannot be written, 2 on a bad option, a rig file that\n"
+    "is not right, a fault that cannot apply or a meter time that would pass\n"
+    "2099-12-31 23:59:59, 3 when some telegrams could not be written.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void onStopSignal(int) { stopRequested = 1; }
@@ -87,7 +90,8 @@ int parse(int argc, char** argv, Options* o) {
         {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
     opterr = 0;
     std::string problem;
-    for (int c; (c = getopt_long(argc, argv, ":c:r:s:i:n:pF:jqhV", kOptions, nullptr)) != -1;) {
+    static const char kShort[] = ":c:r:s:i:n:pF:jqhV";
+    for (int c; (c = getopt_long(argc, argv, kShort, kOptions, nullptr)) != -1;) {
         if (const int taken = vdx::sourceOption(c, optarg, &o->source, &o->interval, &problem)) {
             if (taken < 0) return usageError(problem);
             continue;
@@ -108,7 +112,7 @@ int parse(int argc, char** argv, Options* o) {
                 o->quiet = true;
                 break;
             default:
-                return vdx::sharedOption(c, kProgram, kUsage, kHelp, argv[optind - 1]);
+                return vdx::sharedOption(c, kProgram, kUsage, kHelp, optopt, argv[optind - 1], kShort);
         }
     }
     return vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage);
@@ -125,7 +129,12 @@ int main(int argc, char** argv) {
     if (options.interval > 0) options.source.interval = options.interval;
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, options.source, &rig)) return status;
+    const double intervalOverride = options.source.rig != nullptr ? options.interval : 0;
+    if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
     vdx::chooseStick(options.stick != nullptr ? options.stick : rig.stick);
+    vdx::RigRun run(std::move(rig), intervalOverride, std::time(nullptr));
+    if (const std::string end = run.lengthProblem(static_cast<uint64_t>(options.telegrams)); !end.empty())
+        return vdx::tell(kProgram, end), 2;
 
     vdx::SendSession session;
     std::string why;
@@ -136,22 +145,23 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     session.tell = [](const std::string& line) { vdx::tell(kProgram, line); };
-    unsigned faultsSent[16] = {};
-    session.report = [&options, &faultsSent](const vdx::SentTelegram& t) {
-        if (t.delivered) ++faultsSent[static_cast<int>(t.fault)];
+    vdx::RunSummary summary;
+    bool logLost = false;  // the log of what was sent cannot be written: the run ends
+    session.report = [&options, &summary, &logLost](const vdx::RigRun::Planned& p) {
+        summary.count(p, p.telegram.delivered);
         if (options.quiet) return;
-        const vdx::TelegramRecord record = vdx::telegramRecord(t, vdx::utcTimestamp());
-        std::printf("%s\n", (options.json ? vdx::jsonLine(record) : vdx::textLine(record)).c_str());
+        vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, vdx::utcTimestamp());
+        record.skipped = p.skipped;
+        if (!vdx::putLine(options.json ? vdx::jsonLine(record) : vdx::textLine(record))) {
+            logLost = true;
+            stopRequested = 1;
+        }
     };
-    vdx::RigRun run(std::move(rig), options.source.rig != nullptr ? options.interval : 0, std::time(nullptr));
     session.run(run, options.telegrams, stopRequested);
-    // a fault telegram that was written counts as sent: it went on the air
-    std::string faults;
-    for (int k = 1; k < 16; ++k)
-        if (faultsSent[k] != 0)
-            faults += (faults.empty() ? "; faults sent: " : ", ") +
-                      std::string(vdx::faultName(static_cast<vdx::FaultKind>(k))) + " " + std::to_string(faultsSent[k]);
-    vdx::tell(kProgram, std::string(stopRequested ? "stopped: " : "") + std::to_string(session.delivered()) +
-                            " telegrams sent, " + std::to_string(session.lost()) + " not sent" + faults);
+    const bool stopped = stopRequested && !logLost;
+    vdx::tell(kProgram, std::string(stopped ? "stopped: " : "") + std::to_string(session.delivered()) +
+                            " telegrams sent, " + std::to_string(session.lost()) + " not sent" + summary.text());
+    if (!vdx::finishOutput(kProgram)) return 1;
+    if (session.reachedEnd()) return vdx::tell(kProgram, "stopped: " + run.endProblem()), 2;
     return session.lost() > 0 ? 3 : 0;
 }

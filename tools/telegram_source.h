@@ -11,12 +11,13 @@
 namespace vdx {
 
 struct SourceOptions {
-    const char* config = nullptr;   // a VDXconfig.txt; nullptr: the one here
-    const char* rig = nullptr;      // a rig file instead
-    bool plain = false;             // --config only: plain telegrams
-    double interval = 5;            // --config: between telegrams
-    std::vector<FaultRule> faults;  // --fault: for every meter, after a rig's own
-    std::string output = "stick";   // where the telegrams go: "stick", "radio", "radio-crc"
+    const char* config = nullptr;         // a VDXconfig.txt; nullptr: the one here
+    const char* rig = nullptr;            // a rig file instead
+    bool plain = false;                   // --config only: plain telegrams
+    double interval = 5;                  // --config: between telegrams
+    std::vector<FaultRule> faults;        // --fault: for every meter that can take it, after a rig's own
+    std::vector<std::string> faultTexts;  // each as given, for messages
+    std::string output = "stick";         // where the telegrams go: "stick", "radio", "radio-crc"
 };
 
 // The options verdanox-send and verdanox-frames share: -c/--config,
@@ -25,11 +26,13 @@ struct SourceOptions {
 // is wrong.
 int sourceOption(int code, const char* arg, SourceOptions* o, double* interval, std::string* problem);
 
-// Loads the configuration or the rig into `rig`, with the --fault rules
-// added to every meter, telling the user on stderr what went wrong. 0 when
-// loaded; otherwise the exit status: 1 for a file that cannot be read, 2 for
-// a rig file that is not right, options that do not go together or a fault
-// that cannot apply to a meter (or to the output).
+// Loads the configuration or the rig into `rig`, telling the user on
+// stderr what went wrong. A fault written on a meter in the rig must apply
+// to it; a --fault rule is added to every meter that can take it, and one
+// line on stderr names the meters it leaves out and why. 0 when loaded;
+// otherwise the exit status: 1 for a file that cannot be read, 2 for a rig
+// file that is not right, options that do not go together, a rig's fault
+// that cannot apply to its meter or a --fault that no meter can take.
 int loadTelegramSource(const char* program, const SourceOptions& options, Rig* rig);
 
 }  // namespace vdx

@@ -1,7 +1,8 @@
 // libFuzzer target: the rig reader over arbitrary text. A file it accepts
 // must describe a rig that can run: at least one meter, distinct addresses,
 // a key for every protected meter, intervals in range; a few telegrams are
-// built from it.
+// built from it, never with a meter time past 2099, and the check of the
+// run's length at load agrees with the run.
 #include <cstdint>
 #include <set>
 #include <string>
@@ -26,9 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (rig.interval < vdx::kMinInterval || rig.speed <= 0) __builtin_trap();
     vdx::RigRun run(rig, 0, 1769903400);
-    for (int t = 0; t < 3; ++t) {
+    const bool fits = run.lengthProblem(3).empty();
+    bool ended = false;
+    for (int t = 0; t < 3 && !ended; ++t) {
         const vdx::RigRun::Planned p = run.next();
+        if ((ended = p.pastEnd)) break;
         if (vdx::stickFrameSize(p.telegram.telegramFrame) > sizeof p.telegram.telegramFrame) __builtin_trap();
+        if (p.telegram.readings.time > vdx::kLastMeterTime) __builtin_trap();  // fixed readings: 2022
     }
+    if (ended == fits) __builtin_trap();  // the check at load and the run agree
     return 0;
 }

@@ -26,6 +26,7 @@
 
 #include "config/rig.h"
 #include "session/startup.h"
+#include "tools/cli.h"
 #include "tools/virtual_stick/monitor.h"
 #include "tools/virtual_stick/options.h"
 #include "tools/virtual_stick/usb_stick.h"
@@ -38,7 +39,8 @@ struct Stick {
     vstick::TelegramMonitor* monitor = nullptr;
     vstick::UsbStick* usb = nullptr;
     FILE* frames = nullptr;
-    int master = -1;  // the pseudo-terminal's stick end while plugged in
+    int framesError = 0;  // errno of the first failed write of the --frames file
+    int master = -1;      // the pseudo-terminal's stick end while plugged in
     std::string slavePath;
     bool unpluggedOnce = false;
     int inotify = -1, inotifyWatch = -1;
@@ -53,6 +55,12 @@ struct Stick {
     std::vector<uint8_t> trickle;  // what --reply slow still has to send
     std::mt19937 rng{12345};
 };
+
+std::string timestamp();
+
+// One line to stdout after the time of day; a failed write is kept, with
+// its reason, for the end.
+void say(const std::string& text) { vdx::putLine(timestamp() + " " + text); }
 
 std::string timestamp() {
     timespec ts;
@@ -115,10 +123,11 @@ gboolean onMaster(gint fd, GIOCondition, gpointer data);
 // Hands received bytes to the monitor: its lines to stdout, the raw frames
 // to the --frames file.
 void feedMonitor(Stick& s, const uint8_t* bytes, size_t n) {
-    for (const std::string& line : s.monitor->feed(bytes, n)) std::printf("%s %s\n", timestamp().c_str(), line.c_str());
+    for (const std::string& line : s.monitor->feed(bytes, n)) say(line);
     for (const std::string& frame : s.monitor->takeRawFrames())
-        if (s.frames != nullptr) std::fprintf(s.frames, "%s\n", frame.c_str());
-    if (s.frames != nullptr) std::fflush(s.frames);
+        if (s.frames != nullptr && s.framesError == 0 && std::fprintf(s.frames, "%s\n", frame.c_str()) < 0)
+            s.framesError = errno;
+    if (s.frames != nullptr && s.framesError == 0 && std::fflush(s.frames) != 0) s.framesError = errno;
 }
 
 // Watches the stick's end of the port and, by inotify on the program's end,
@@ -140,13 +149,12 @@ gboolean replug(gpointer data) {
         return G_SOURCE_REMOVE;
     }
     watchPort(s);
-    std::printf("%s stick plugged in again on %s (%s)\n", timestamp().c_str(), s.usb->tty().c_str(),
-                s.slavePath.c_str());
+    say("stick plugged in again on " + s.usb->tty() + " (" + s.slavePath + ")");
     return G_SOURCE_REMOVE;
 }
 
 void unplug(Stick& s) {
-    std::printf("%s stick pulled out\n", timestamp().c_str());
+    say("stick pulled out");
     if (s.masterWatch != 0) g_source_remove(s.masterWatch);
     s.masterWatch = 0;
     s.usb->unplug();
@@ -189,7 +197,7 @@ bool takePort(Stick& s) {
     if (f >= 0 && flock(f, LOCK_EX | LOCK_NB) == 0) {
         s.busyFd = f;
         s.grabbing = false;
-        std::printf("%s port held by the virtual stick\n", timestamp().c_str());
+        say("port held by the virtual stick");
         return true;
     }
     if (f >= 0) close(f);
@@ -233,7 +241,7 @@ gboolean onExtraMaster(gint fd, GIOCondition, gpointer data) {
         return G_SOURCE_REMOVE;
     }
     for (const std::string& line : e.monitor->feed(buf, static_cast<size_t>(n)))
-        std::printf("%s stick %s: %s\n", timestamp().c_str(), e.usb->serial().c_str(), line.c_str());
+        say("stick " + e.usb->serial() + ": " + line);
     e.monitor->takeRawFrames();
     return G_SOURCE_CONTINUE;
 }
@@ -249,8 +257,7 @@ bool plugInExtraSticks(const std::vector<std::string>& serials, UMockdevTestbed*
         e.monitor = std::make_unique<vstick::TelegramMonitor>(keys);
         std::string error;
         if (!e.usb->plugIn(&error)) return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), false;
-        std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), e.usb->serial().c_str(),
-                    e.usb->tty().c_str(), e.usb->slavePath().c_str());
+        say("virtual RF stick " + e.usb->serial() + " on " + e.usb->tty() + " (" + e.usb->slavePath() + ")");
     }
     return true;
 }
@@ -292,9 +299,9 @@ gboolean onPortEvent(gint fd, GIOCondition, gpointer data) {
         const inotify_event* e = reinterpret_cast<const inotify_event*>(buf + i);
         i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
         if (s.busyFd >= 0 || s.grabbing) continue;  // the stick's own open
-        if (e->mask & IN_OPEN) std::printf("%s port opened by the program\n", timestamp().c_str());
+        if (e->mask & IN_OPEN) say("port opened by the program");
         if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-            std::printf("%s port closed by the program\n", timestamp().c_str());
+            say("port closed by the program");
             if (s.options.busy && ++s.closes == 1) {
                 s.grabbing = true;
                 g_timeout_add(1, grabPort, &s);
@@ -312,8 +319,8 @@ void onChildExit(GPid, gint status, gpointer data) {
         uint8_t buf[4096];
         for (ssize_t n; (n = read(s.master, buf, sizeof buf)) > 0;) feedMonitor(s, buf, static_cast<size_t>(n));
     }
-    std::printf("%s verdicts: %s\n", timestamp().c_str(), s.monitor->verdicts().summary().c_str());
-    std::printf("%s program ended with status %d\n", timestamp().c_str(), s.exitStatus);
+    say("verdicts: " + s.monitor->verdicts().summary());
+    say("program ended with status " + std::to_string(s.exitStatus));
     g_main_loop_quit(s.loop);
 }
 
@@ -361,8 +368,7 @@ int main(int argc, char** argv) {
     if (!usb.plugIn(&error)) return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), 1;
     usb.afterIoctl = [&s](unsigned long request) { onProgramIoctl(s, request); };
     s.slavePath = usb.slavePath();
-    std::printf("%s virtual RF stick %s on %s (%s)\n", timestamp().c_str(), usb.serial().c_str(), usb.tty().c_str(),
-                s.slavePath.c_str());
+    say("virtual RF stick " + usb.serial() + " on " + usb.tty() + " (" + s.slavePath + ")");
     std::vector<std::unique_ptr<ExtraStick>> extras;
     if (!plugInExtraSticks(s.options.serials, testbed, keys, &extras)) return 1;
 
@@ -389,9 +395,16 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGTERM, onStopSignal, &s);
     g_main_loop_run(s.loop);
 
-    if (s.frames != nullptr) std::fclose(s.frames);
+    if (s.frames != nullptr && std::fclose(s.frames) != 0 && s.framesError == 0) s.framesError = errno;
     if (s.busyFd >= 0) close(s.busyFd);
     g_main_loop_unref(s.loop);
     g_object_unref(testbed);
-    return s.exitStatus;
+    // what this tool could not write ends it with status 1, whatever the
+    // program's status was
+    bool written = vdx::finishOutput("verdanox-virtual-stick");
+    if (s.framesError != 0)
+        std::fprintf(stderr, "verdanox-virtual-stick: cannot write %s: %s\n", s.options.framesPath.c_str(),
+                     std::strerror(s.framesError)),
+            written = false;
+    return written ? s.exitStatus : 1;
 }

@@ -76,7 +76,8 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
                                       {nullptr, 0, nullptr, 0}};
     opterr = 0;
     // '+': the options end at the command, whose own options stay its own
-    for (int c; (c = getopt_long(argc, argv, "+:c:f:r:u:bs:R:hV", kOptions, nullptr)) != -1;) {
+    static const char kShort[] = "+:c:f:r:u:bs:R:hV";
+    for (int c; (c = getopt_long(argc, argv, kShort, kOptions, nullptr)) != -1;) {
         switch (c) {
             case 'c':
                 o->config = optarg;
@@ -109,7 +110,8 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
                     return *exitCode = usageError("--replug-after-seconds needs a whole number"), false;
                 break;
             default: {
-                const int status = vdx::sharedOption(c, "verdanox-virtual-stick", kUsage, kHelp, argv[optind - 1]);
+                const int status =
+                    vdx::sharedOption(c, "verdanox-virtual-stick", kUsage, kHelp, optopt, argv[optind - 1], kShort);
                 return *exitCode = status < 0 ? 0 : status, false;
             }
         }
