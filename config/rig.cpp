@@ -128,8 +128,8 @@ void RigReader::schedule(const toml::table& t) {
     if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"gap"});
 }
 
-void RigReader::noEffect(const TableKeys& k, std::initializer_list<const char*> keys, const std::string& why) {
-    for (const char* key : keys)
+void RigReader::noEffect(const TableKeys& k, std::initializer_list<std::string_view> keys, const std::string& why) {
+    for (std::string_view key : keys)
         if (const toml::node* n = k.get(key)) fail(*n, std::string(key) + " has no effect " + why);
 }
 

@@ -28,7 +28,7 @@ uint64_t addressKey(const uint8_t a[8]) {
 }
 
 // Whether a record of `records` reads the driver `key` (volume, flow, ...).
-bool reads(const std::vector<RecordSpec>& records, const std::string& key) {
+bool reads(const std::vector<RecordSpec>& records, std::string_view key) {
     const auto counts = [](const RecordSpec& s, Register r) {
         return (s.source == Source::Register || s.source == Source::Due) && s.reg == r;
     };
@@ -225,7 +225,7 @@ Swing RigReader::swing(const toml::node& n, const char* what) {
 void RigReader::drivers(const TableKeys& k, SimMeter* m) {
     ReadingsModel& r = m->readings;
     const struct {
-        const char* key;
+        std::string_view key;
         double* value;
         double max;
     } numbers[] = {{"volume", &r.volume, 1e9},
@@ -238,7 +238,7 @@ void RigReader::drivers(const TableKeys& k, SimMeter* m) {
                    {"units", &r.units, 1e9},
                    {"rate", &r.rate, 1e6}};
     for (const auto& d : numbers)
-        if (const toml::node* n = k.get(d.key)) *d.value = number(*n, 0, d.max, d.key);
+        if (const toml::node* n = k.get(d.key)) *d.value = number(*n, 0, d.max, d.key.data());
     if (const toml::node* n = k.get("flow_temperature")) r.flowTemperature = swing(*n, "flow_temperature");
     if (const toml::node* n = k.get("return_temperature")) r.returnTemperature = swing(*n, "return_temperature");
     if (const toml::node* n = k.get("battery_days"))
@@ -283,7 +283,7 @@ void RigReader::check(const toml::table& t, const TableKeys& k, const SimMeter& 
     if (rig_->schedule == ScheduleMode::Turns)
         noEffect(k, {"interval", "offset"}, "in schedule mode \"turns\" (mode = \"each\" uses it)");
     const MeterProfile& p = profileOf(m);
-    for (const char* key :
+    for (std::string_view key :
          {"volume", "volume_uncorrected", "flow", "energy", "power", "energy_export", "power_export", "units", "rate",
           "flow_temperature", "return_temperature", "battery_days", "fabrication", "error_flags"})
         if (const toml::node* n = k.get(key); n != nullptr && m.live && !reads(p.records, key))

@@ -42,7 +42,7 @@ private:
     void schedule(const toml::table& t);
     // Settings that would be read and then ignored are refused: a rig says
     // what is sent, never more.
-    void noEffect(const TableKeys& k, std::initializer_list<const char*> keys, const std::string& why);
+    void noEffect(const TableKeys& k, std::initializer_list<std::string_view> keys, const std::string& why);
     void noEffectInTurns(const toml::table& t, std::initializer_list<const char*> keys);
     void clock(const toml::table& t);
 
