@@ -6,7 +6,7 @@
 namespace vdx {
 namespace {
 
-bool isDate(const RecordSpec& s) {
+bool isDate(const DataRecord& s) {
     return s.row != nullptr && (s.row->type == ValueType::Date || s.row->type == ValueType::DateTime);
 }
 
@@ -18,7 +18,7 @@ Function functionOf(const TomlFields& f, const toml::node& n) {
 }
 
 // The coding of a record written by its quantity.
-void byQuantity(const TomlFields& f, const toml::table& t, RecordSpec* s) {
+void byQuantity(const TomlFields& f, const toml::table& t, DataRecord* s) {
     RecordRequest r;
     r.quantity = f.text(*t.get("quantity"), "a quantity such as \"volume\"");
     if (const toml::node* n = t.get("unit")) r.unit = f.text(*n, "a unit such as \"m3\"");
@@ -43,7 +43,7 @@ void byQuantity(const TomlFields& f, const toml::table& t, RecordSpec* s) {
     if (!describeRecord(r, s, &error)) f.fail(t, error);
 }
 
-void byBytes(const TomlFields& f, const toml::table& t, RecordSpec* s) {
+void byBytes(const TomlFields& f, const toml::table& t, DataRecord* s) {
     const toml::node* dif = t.get("dif");
     const toml::node* vif = t.get("vif");
     if (vif == nullptr) f.fail(t, "a record with dif needs its vif");
@@ -55,7 +55,7 @@ void byBytes(const TomlFields& f, const toml::table& t, RecordSpec* s) {
         f.fail(error.rfind("vif", 0) == 0 ? *vif : *dif, error);
 }
 
-void registerFor(const TomlFields& f, const toml::table& t, const toml::node& value, RecordSpec* s) {
+void registerFor(const TomlFields& f, const toml::table& t, const toml::node& value, DataRecord* s) {
     if (const toml::node* n = t.get("register")) {
         if (!registerNamed(f.text(*n, "a register"), &s->reg))
             f.fail(*n,
@@ -67,7 +67,7 @@ void registerFor(const TomlFields& f, const toml::table& t, const toml::node& va
 }
 
 // The value source or constant of a record.
-void valueOf(const TomlFields& f, const toml::table& t, RecordSpec* s) {
+void valueOf(const TomlFields& f, const toml::table& t, DataRecord* s) {
     const toml::node* value = t.get("value");
     const bool text = kDataFields[s->dataField].kind == DataKind::Variable;
     if (text) {
@@ -111,14 +111,14 @@ void valueOf(const TomlFields& f, const toml::table& t, RecordSpec* s) {
 
 }  // namespace
 
-std::vector<RecordSpec> readRecords(const toml::node& list, const TomlFields& f) {
+std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& f) {
     if (!list.is_array()) f.fail(list, "records must be a list of { quantity = ..., value = ... } tables");
-    std::vector<RecordSpec> records;
+    std::vector<DataRecord> records;
     for (const toml::node& n : *list.as_array()) {
         const toml::table& t = f.table(n);
         f.allowKeys(t, {"quantity", "unit", "modifier", "digits", "bits", "type", "decimals", "storage", "tariff",
                         "subunit", "function", "dif", "vif", "value", "register", "text"});
-        RecordSpec s;
+        DataRecord s;
         if (t.get("dif") != nullptr)
             byBytes(f, t, &s);
         else if (t.get("quantity") != nullptr)

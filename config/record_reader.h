@@ -22,6 +22,6 @@
 namespace vdx {
 
 // The records of `list` (an array of tables); throws TomlError.
-std::vector<RecordSpec> readRecords(const toml::node& list, const TomlFields& fields);
+std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& fields);
 
 }  // namespace vdx

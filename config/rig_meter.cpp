@@ -28,12 +28,12 @@ uint64_t addressKey(const uint8_t a[8]) {
 }
 
 // Whether a record of `records` reads the driver `key` (volume, flow, ...).
-bool reads(const std::vector<RecordSpec>& records, std::string_view key) {
-    const auto counts = [](const RecordSpec& s, Register r) {
+bool reads(const std::vector<DataRecord>& records, std::string_view key) {
+    const auto counts = [](const DataRecord& s, Register r) {
         return (s.source == Source::Register || s.source == Source::Due) && s.reg == r;
     };
-    const auto rates = [](const RecordSpec& s, Register r) { return s.source == Source::Rate && s.reg == r; };
-    for (const RecordSpec& s : records) {
+    const auto rates = [](const DataRecord& s, Register r) { return s.source == Source::Rate && s.reg == r; };
+    for (const DataRecord& s : records) {
         const bool difference = s.source == Source::TemperatureDifference;
         if ((key == "volume" && counts(s, Register::Volume)) ||
             (key == "volume_uncorrected" && counts(s, Register::VolumeUncorrected)) ||
@@ -186,7 +186,7 @@ void RigReader::profile(const TableKeys& k, SimMeter* m) {
         if (p != nullptr) *mine = *p;
         mine->name = p != nullptr ? p->name + " and records" : "records";
         mine->gasReadings = false;
-        for (RecordSpec& s : readRecords(*own, *this)) mine->records.push_back(std::move(s));
+        for (DataRecord& s : readRecords(*own, *this)) mine->records.push_back(std::move(s));
         if (recordsSize(mine->records) > kMaxBlockSize || mine->records.size() > kMaxRecords)
             fail(*own, "the records take " + std::to_string(recordsSize(mine->records)) + " bytes, more than " +
                            std::to_string(kMaxBlockSize) + " fit one telegram");

@@ -14,7 +14,7 @@ double power10(int n) { return powerOfTen(n); }
 
 // The largest count + 1 a data field holds, where a register rolls over:
 // 10^digits for BCD, 2^(bits-1) for a signed integer.
-double rollover(const RecordSpec& s) {
+double rollover(const DataRecord& s) {
     const DataFieldRow& f = kDataFields[s.dataField];
     return f.kind == DataKind::Bcd ? powerOfTen(2 * f.size) : std::ldexp(1.0, 8 * f.size - 1);
 }
@@ -46,7 +46,7 @@ void registerOf(const ReadingsModel& m, Register r, double* start, double* rate)
     }
 }
 
-int64_t maxCount(const RecordSpec& s) {
+int64_t maxCount(const DataRecord& s) {
     const DataFieldRow& f = kDataFields[s.dataField];
     if (f.kind == DataKind::Bcd) return static_cast<int64_t>(powerOfTen(2 * f.size)) - 1;
     return f.size >= 8 ? INT64_MAX : (int64_t(1) << (8 * f.size - 1)) - 1;
@@ -98,7 +98,7 @@ namespace {
 
 // A register or its value at the due date, in counts of the record (a real
 // field holds them unrounded).
-RecordValue registerValue(const RecordSpec& s, const ReadingsModel& m, const Moment& at) {
+RecordValue registerValue(const DataRecord& s, const ReadingsModel& m, const Moment& at) {
     RecordValue v;
     double start = 0, rate = 0;
     registerOf(m, s.reg, &start, &rate);
@@ -113,7 +113,7 @@ RecordValue registerValue(const RecordSpec& s, const ReadingsModel& m, const Mom
 
 // The value, in the row's unit, of the sources that are rounded to the
 // record's resolution.
-double roundedValue(const RecordSpec& s, const ReadingsModel& m, const Moment& at) {
+double roundedValue(const DataRecord& s, const ReadingsModel& m, const Moment& at) {
     double start = 0, rate = 0;
     switch (s.source) {
         case Source::Rate:
@@ -132,7 +132,7 @@ double roundedValue(const RecordSpec& s, const ReadingsModel& m, const Moment& a
 
 }  // namespace
 
-RecordValue recordValue(const RecordSpec& s, const ReadingsModel& m, const Moment& at) {
+RecordValue recordValue(const DataRecord& s, const ReadingsModel& m, const Moment& at) {
     RecordValue v;
     const DataKind kind = kDataFields[s.dataField].kind;
     switch (s.source) {

@@ -25,11 +25,11 @@ Moment momentAt(const ReadingsModel& model, int64_t t);
 // 10:00:00, every register at its start value.
 Moment fixedMoment();
 
-// The value of `spec` at `at`: registers as counts of the record's
+// The value of `record` at `at`: registers as counts of the record's
 // resolution rounded down (rolling over where the data field ends, as a
 // meter's counter does), rates and temperatures rounded to it, the battery
 // days held at what the field holds, dates and times as meter times.
-RecordValue recordValue(const RecordSpec& spec, const ReadingsModel& model, const Moment& at);
+RecordValue recordValue(const DataRecord& record, const ReadingsModel& model, const Moment& at);
 
 // The transport header's status byte at `at`.
 uint8_t statusAt(const ReadingsModel& model, const Moment& at);

@@ -28,7 +28,7 @@ MeterProfile makeGasFixed() {
     p.name = "gas-fixed";
     p.fillAlways = p.gasReadings = true;
     for (const auto& r : kRecords) {
-        RecordSpec s;
+        DataRecord s;
         rawRecord(r.dif, r.vif, &s, nullptr);
         s.source = r.source;
         s.reg = r.reg;
@@ -47,7 +47,7 @@ const MeterProfile& gasFixedProfile() {
 namespace {
 
 // The values a record takes from `m` that do not roll over, in its unit.
-std::vector<double> extremes(const RecordSpec& s, const ReadingsModel& m) {
+std::vector<double> extremes(const DataRecord& s, const ReadingsModel& m) {
     const double flowLow = m.flowTemperature.low, flowHigh = m.flowTemperature.high;
     const double returnLow = m.returnTemperature.low, returnHigh = m.returnTemperature.high;
     double start = 0, rate = 0;
@@ -79,11 +79,11 @@ std::vector<double> extremes(const RecordSpec& s, const ReadingsModel& m) {
 
 }  // namespace
 
-std::string recordsProblem(const std::vector<RecordSpec>& records, const ReadingsModel& model) {
+std::string recordsProblem(const std::vector<DataRecord>& records, const ReadingsModel& model) {
     for (size_t i = 0; i < records.size(); ++i) {
         const std::vector<double> values = extremes(records[i], model);
         if (values.empty()) continue;
-        RecordSpec constant = records[i];
+        DataRecord constant = records[i];
         constant.source = Source::Constant;
         for (double v : values) {
             constant.constant = v;
@@ -97,13 +97,13 @@ std::string recordsProblem(const std::vector<RecordSpec>& records, const Reading
     return "";
 }
 
-size_t recordsSize(const std::vector<RecordSpec>& records) {
+size_t recordsSize(const std::vector<DataRecord>& records) {
     size_t n = 0;
-    for (const RecordSpec& s : records) n += recordSize(s);
+    for (const DataRecord& s : records) n += recordSize(s);
     return n;
 }
 
-bool encodeRecords(const std::vector<RecordSpec>& records, const ReadingsModel& model, const Moment& at,
+bool encodeRecords(const std::vector<DataRecord>& records, const ReadingsModel& model, const Moment& at,
                    ApplicationLayer* a, std::vector<RecordReading>* readings, std::string* error) {
     a->size = a->count = 0;
     if (records.size() > kMaxRecords || recordsSize(records) > kMaxBlockSize) {
@@ -113,7 +113,7 @@ bool encodeRecords(const std::vector<RecordSpec>& records, const ReadingsModel& 
     if (readings != nullptr) readings->resize(records.size());
     bool all = true;
     for (size_t i = 0; i < records.size(); ++i) {
-        const RecordSpec& s = records[i];
+        const DataRecord& s = records[i];
         RecordValue v = recordValue(s, model, at);
         std::string why;
         uint8_t* out = a->records + a->size;

@@ -16,7 +16,7 @@ namespace vdx {
 
 struct MeterProfile {
     std::string name;
-    std::vector<RecordSpec> records;
+    std::vector<DataRecord> records;
     HeaderForm header = HeaderForm::Long;
     bool fillAlways = false;   // 2F 2F and fill in plain telegrams too
     bool gasReadings = false;  // the window's gas layout: the JSON log carries its readings too
@@ -48,16 +48,16 @@ struct RecordReading {
 // kMaxBlockSize bytes or kMaxRecords records (nothing is encoded then), or a
 // value does not fit its data field (`error` says which record; it goes out
 // with its data field zero, and says nothing in `readings`).
-bool encodeRecords(const std::vector<RecordSpec>& records, const ReadingsModel& model, const Moment& at,
+bool encodeRecords(const std::vector<DataRecord>& records, const ReadingsModel& model, const Moment& at,
                    ApplicationLayer* application, std::vector<RecordReading>* readings, std::string* error = nullptr);
 
 // The bytes the records take.
-size_t recordsSize(const std::vector<RecordSpec>& records);
+size_t recordsSize(const std::vector<DataRecord>& records);
 
 // Where a meter's drivers give a value its record cannot hold (a rate or a
 // temperature past its field, error flags wider than it, ...): "record 5
 // (volume-flow): 40000 does not fit a 16-bit signed integer"; empty when
 // all fit. Registers roll over where their field ends, and so always fit.
-std::string recordsProblem(const std::vector<RecordSpec>& records, const ReadingsModel& model);
+std::string recordsProblem(const std::vector<DataRecord>& records, const ReadingsModel& model);
 
 }  // namespace vdx

@@ -98,7 +98,7 @@ void buildReadingsBlock(const Readings& r, uint8_t block[kPayloadSize]) {
     const MeterProfile& gas = gasFixedProfile();
     ApplicationLayer a;
     a.fillAlways = true;
-    for (const RecordSpec& s : gas.records) {
+    for (const DataRecord& s : gas.records) {
         RecordValue v;
         const bool uncorrected = s.reg == Register::VolumeUncorrected;
         switch (s.source) {

@@ -77,14 +77,14 @@ bool putBcd(uint8_t* p, size_t size, int64_t v, std::string* error) {
 
 }  // namespace
 
-size_t dataSize(const RecordSpec& s) {
+size_t dataSize(const DataRecord& s) {
     return kDataFields[s.dataField].kind == DataKind::Variable ? 1 + s.text.size() : kDataFields[s.dataField].size;
 }
 
 namespace {
 
 // The data field of a fixed size (not variable length) into `data`.
-bool writeData(const RecordSpec& s, const RecordValue& v, uint8_t* data, std::string* error) {
+bool writeData(const DataRecord& s, const RecordValue& v, uint8_t* data, std::string* error) {
     const DataFieldRow& field = kDataFields[s.dataField];
     switch (field.kind) {
         case DataKind::Integer: {
@@ -113,7 +113,7 @@ bool writeData(const RecordSpec& s, const RecordValue& v, uint8_t* data, std::st
 
 }  // namespace
 
-bool encodeRecord(const RecordSpec& s, const RecordValue& v, uint8_t* out, std::string* error) {
+bool encodeRecord(const DataRecord& s, const RecordValue& v, uint8_t* out, std::string* error) {
     const DataFieldRow& field = kDataFields[s.dataField];
     uint8_t data[8];
     if (!writeData(s, v, data, error)) return false;
@@ -131,7 +131,7 @@ bool encodeRecord(const RecordSpec& s, const RecordValue& v, uint8_t* out, std::
     return true;
 }
 
-double numericValue(const RecordSpec& s, const RecordValue& v) {
+double numericValue(const DataRecord& s, const RecordValue& v) {
     if (v.kind != RecordValue::Number) return 0;
     // a real holds what a count would: units of 10^exponent
     const double units =
@@ -147,7 +147,7 @@ double powerOfTen(int n) {
     return n >= 0 ? kPowers[n] : 1 / kPowers[-n];
 }
 
-int64_t encodedTime(const RecordSpec& s, int64_t t) {
+int64_t encodedTime(const DataRecord& s, int64_t t) {
     const int64_t unit = kDataFields[s.dataField].size == 2 ? kDay : kDataFields[s.dataField].size == 4 ? 60 : 1;
     return (t >= 0 ? t : t - (unit - 1)) / unit * unit;
 }

@@ -70,7 +70,7 @@ bool suits(ValueType type, uint8_t field, std::string* error) {
 }
 
 // DIF and the fewest DIFEs that hold storage, tariff and subunit.
-bool writeDif(RecordSpec* s, std::string* error) {
+bool writeDif(DataRecord* s, std::string* error) {
     int difes = 0;
     while (difes < kMaxDifes &&
            ((s->storage >> (1 + 4 * difes)) != 0 || (s->tariff >> (2 * difes)) != 0 || (s->subunit >> difes) != 0))
@@ -87,8 +87,8 @@ bool writeDif(RecordSpec* s, std::string* error) {
     return true;
 }
 
-// Reads DIF and DIFEs back into the spec's fields.
-bool readDif(const std::vector<uint8_t>& b, RecordSpec* s, std::string* error) {
+// Reads DIF and DIFEs back into the record's fields.
+bool readDif(const std::vector<uint8_t>& b, DataRecord* s, std::string* error) {
     if (b.size() > 1 + static_cast<size_t>(kMaxDifes)) return fail(error, "dif: more than ten DIFEs");
     for (size_t i = 0; i < b.size(); ++i)
         if (((b[i] & 0x80) != 0) != (i + 1 < b.size()))
@@ -110,7 +110,7 @@ bool readDif(const std::vector<uint8_t>& b, RecordSpec* s, std::string* error) {
 
 }  // namespace
 
-bool describeRecord(const RecordRequest& r, RecordSpec* s, std::string* error) {
+bool describeRecord(const RecordRequest& r, DataRecord* s, std::string* error) {
     size_t count = 0;
     const VifRow* rows = vifRows(&count);
     std::string unit = r.unit;
@@ -145,7 +145,7 @@ bool describeRecord(const RecordRequest& r, RecordSpec* s, std::string* error) {
     return true;
 }
 
-bool rawRecord(const std::string& difHex, const std::string& vifHex, RecordSpec* s, std::string* error) {
+bool rawRecord(const std::string& difHex, const std::string& vifHex, DataRecord* s, std::string* error) {
     std::vector<uint8_t> dif, vif;
     if (!hexBytes(difHex, &dif)) return fail(error, "dif: hexadecimal digit pairs");
     if (!hexBytes(vifHex, &vif)) return fail(error, "vif: hexadecimal digit pairs");
@@ -189,7 +189,7 @@ bool sourceOf(const std::string& name, Source* source) {
     return false;
 }
 
-bool registerOf(const RecordSpec& s, Register* reg) {
+bool registerOf(const DataRecord& s, Register* reg) {
     if (s.row == nullptr) return false;
     const std::string q = s.row->quantity, unit = s.row->unit;
     const bool backward = s.modifier != nullptr && s.modifier->code == 0x3C;
@@ -201,7 +201,7 @@ bool registerOf(const RecordSpec& s, Register* reg) {
     return false;
 }
 
-bool rateRegisterOf(const RecordSpec& s, Register* reg) {
+bool rateRegisterOf(const DataRecord& s, Register* reg) {
     if (s.row == nullptr) return false;
     const std::string q = s.row->quantity, unit = s.row->unit;
     const bool backward = s.modifier != nullptr && s.modifier->code == 0x3C;

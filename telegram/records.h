@@ -46,7 +46,7 @@ constexpr int kMaxDifes = 10;
 constexpr int kMaxVifes = 10;
 constexpr size_t kMaxText = 0xBF;  // LVAR 0x00-0xBF: that many characters
 
-struct RecordSpec {
+struct DataRecord {
     uint8_t header[2 + kMaxDifes + kMaxVifes] = {};  // DIF, DIFEs, VIF (0xFB/0xFD + code), VIFEs
     uint8_t headerSize = 0, difSize = 0;
     uint8_t dataField = 0;  // DIF bits 0-3
@@ -76,17 +76,17 @@ struct RecordRequest {
     Function function = Function::Instantaneous;
 };
 
-// Fills `spec`'s coding (not its source) from a request; false with what
+// Fills `record`'s coding (not its source) from a request; false with what
 // is wrong: an unknown quantity, no VIF for the unit at that resolution, a
 // data field the quantity cannot take, storage, tariff or subunit beyond ten
 // DIFEs.
-bool describeRecord(const RecordRequest& request, RecordSpec* spec, std::string* error);
+bool describeRecord(const RecordRequest& request, DataRecord* record, std::string* error);
 
-// Fills `spec`'s coding from raw DIF and VIF bytes (DIF and its DIFEs; VIF,
+// Fills `record`'s coding from raw DIF and VIF bytes (DIF and its DIFEs; VIF,
 // an extension table's code and VIFEs), written as hexadecimal; false with
 // what is wrong (bad hex, an extension chain that does not end where the
 // bytes do, special functions, ...).
-bool rawRecord(const std::string& difHex, const std::string& vifHex, RecordSpec* spec, std::string* error);
+bool rawRecord(const std::string& difHex, const std::string& vifHex, DataRecord* record, std::string* error);
 
 // The name of a value source ("register", "due", "time", "due-date",
 // "rate", "flow-temperature", "return-temperature",
@@ -97,8 +97,8 @@ bool sourceOf(const std::string& name, Source* source);
 // volume), energy in kWh (backward: exported energy) and hca units; false
 // for other quantities. And the register whose rate a record gives: volume
 // flow in m3/h, power in kW (backward: exported power).
-bool registerOf(const RecordSpec& spec, Register* reg);
-bool rateRegisterOf(const RecordSpec& spec, Register* reg);
+bool registerOf(const DataRecord& record, Register* reg);
+bool rateRegisterOf(const DataRecord& record, Register* reg);
 bool registerNamed(const std::string& name, Register* reg);
 
 // What an encoded record says: a number (`count` of 10^exponent in integer
@@ -111,22 +111,22 @@ struct RecordValue {
 };
 
 // Bytes of the record's data field (variable length: its LVAR byte too).
-size_t dataSize(const RecordSpec& spec);
-inline size_t recordSize(const RecordSpec& spec) { return spec.headerSize + dataSize(spec); }
+size_t dataSize(const DataRecord& record);
+inline size_t recordSize(const DataRecord& record) { return record.headerSize + dataSize(record); }
 
 // Writes the record, header and data, to `out` (recordSize bytes). False,
 // writing nothing, when the value does not fit the data field (a negative
 // or too large BCD or integer, a date outside 2000-2099, text too long).
-bool encodeRecord(const RecordSpec& spec, const RecordValue& value, uint8_t* out, std::string* error = nullptr);
+bool encodeRecord(const DataRecord& record, const RecordValue& value, uint8_t* out, std::string* error = nullptr);
 
 // The value in the unit of the row: count x 10^exponent, the real, or 0.
-double numericValue(const RecordSpec& spec, const RecordValue& value);
+double numericValue(const DataRecord& record, const RecordValue& value);
 
 // 10^n, exactly for 0 <= n <= 22 (n from -22 to 22).
 double powerOfTen(int n);
 
 // What a date record holds of `t`: the day (type G), the minute (type F)
 // or the second (type I).
-int64_t encodedTime(const RecordSpec& spec, int64_t t);
+int64_t encodedTime(const DataRecord& record, int64_t t);
 
 }  // namespace vdx

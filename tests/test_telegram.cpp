@@ -452,7 +452,7 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         {{"volume", "m3", "", 0, 32, false, false, 3, uint64_t(1) << 41}, num(1), nullptr},
     };
     for (const auto& c : cases) {
-        RecordSpec s;
+        DataRecord s;
         std::string error;
         const std::string what = c.r.quantity + "/" + std::to_string(c.r.digits) + "/" + std::to_string(c.r.bits);
         bool ok = describeRecord(c.r, &s, &error);
@@ -469,7 +469,7 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         EXPECT_EQ(str(out, recordSize(s)), norm(c.bytes)) << what;
     }
     // raw bytes read back: DIFEs, extension tables and VIFEs
-    RecordSpec raw;
+    DataRecord raw;
     std::string error;
     ASSERT_TRUE(rawRecord("C4A140", "FD971D", &raw, &error)) << error;
     EXPECT_EQ(raw.storage, 3u);
