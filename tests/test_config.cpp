@@ -185,6 +185,7 @@ key = "000102030405060708090a0b0c0d0e0f"
 security = "mode5"
 interval = 60.0
 offset = 1.5
+radio = "s1"
 readings = "fixed"
 volume = 12.5
 volume_uncorrected = 12
@@ -215,6 +216,7 @@ address = "9858715634120103"
     EXPECT_EQ(m.readings.events[0].second, 2u) << "events in time order";
     EXPECT_EQ(rig.meterInterval[0], 60.0);
     EXPECT_EQ(rig.meterOffset[0], 1.5);
+    EXPECT_TRUE(rig.meterRadio[0] == RadioMode::S1 && !rig.meterRadio[1]) << "no radio: the tool's --mode";
     const SimMeter& plain = rig.meters[1];
     EXPECT_EQ(plain.security, Security::None) << "no key: plain";
     EXPECT_TRUE(plain.live);
@@ -239,6 +241,7 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + m, "r.toml:4:11: duplicate address 9858705634120103"},
         {m + "security = \"mode5\"\n", "r.toml:3:12: mode5 needs the meter's key"},
         {m + "security = \"mode6\"\n", "r.toml:3:12: security must be \"none\", \"mode5\" or \"mode7\""},
+        {m + "radio = \"t2\"\n", "r.toml:3:9: radio must be s1, s2, t1, r2, c1, f or n"},
         {m + "interval = 0\n", "r.toml:3:12: interval must be from 0.01 to 3.1536e+07"},
         {"[schedule]\ninterval = 0.0\n" + m, "r.toml:2:12: interval must be from 0.01 to 3.1536e+07"},
         {"[schedule]\nmode = \"round\"\n" + m, "r.toml:2:8: schedule mode must be \"turns\" or \"each\""},
@@ -329,7 +332,8 @@ TEST(FaultSpec, RulesAndErrors) {
     EXPECT_EQ(faultProblem(r, "mode 7", "stick"),
               "counter-rewind needs two telegrams of the meter before it (from 3 on)");
     r.kind = FaultKind::BadCrc;
-    EXPECT_EQ(faultProblem(r, "plain", "stick"), "bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)");
+    EXPECT_EQ(faultProblem(r, "plain", "stick"),
+              "bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)");
     EXPECT_EQ(faultProblem(r, "plain", "radio"), "bad-crc needs --format radio-crc or iq (no CRCs in this output)");
     EXPECT_EQ(faultProblem(r, "plain", "radio-crc"), "");
 }
