@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sdr/chips.h"
+#include "sdr/gaussian.h"
 #include "sdr/modulator.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
@@ -415,4 +416,33 @@ TEST(Sdr, RenderingInPiecesAndBurstLength) {
     IqWriter s1(IqOptions{}, [](const uint8_t*, size_t) { return true; });
     ASSERT_TRUE(s1.burst(std::vector<uint8_t>(1000), burstShape(radioMode(RadioMode::S1), 0), &first, &last));
     EXPECT_EQ(last + 1, 36622u) << "1000 chips of 1/32768 s at 1.2 MHz: 36621.1 samples";
+}
+
+// The noise: standard normal deviates (variance 1, tails as a normal
+// distribution's beyond the table's outer edge at 3.37), and in a capture
+// the signal-to-noise ratio asked for (cf32: the signal at amplitude 0.5).
+TEST(Sdr, NoiseStatisticsAndLevel) {
+    GaussianSource g(5);
+    double sum = 0, squares = 0;
+    int beyond3 = 0, beyond4 = 0;
+    constexpr int kDraws = 1000000;
+    for (int i = 0; i < kDraws; ++i) {
+        const double z = g.next();
+        sum += z, squares += z * z, beyond3 += std::fabs(z) > 3, beyond4 += std::fabs(z) > 4;
+    }
+    EXPECT_NEAR(sum / kDraws, 0, 0.005);
+    EXPECT_NEAR(squares / kDraws, 1, 0.005);
+    EXPECT_NEAR(beyond3, 2700, 200) << "P(|z| > 3) = 0.0027";
+    EXPECT_NEAR(beyond4, 63, 25) << "P(|z| > 4) = 6.3e-5";
+
+    IqOptions o;
+    o.format = IqFormat::Cf32;
+    o.snrDb = 10;
+    IqModulator m(o);
+    std::vector<float> iq(2 * 200000);
+    m.beginGap(200000);
+    ASSERT_EQ(m.render(reinterpret_cast<uint8_t*>(iq.data()), 200000), 200000u);
+    double power = 0;
+    for (float x : iq) power += x * x;
+    EXPECT_NEAR(power / 200000, 0.25 / 10, 0.0005) << "noise power: signal power 0.25 over 10 dB";
 }
