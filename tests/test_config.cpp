@@ -300,10 +300,11 @@ TEST(FaultSpec, RulesAndErrors) {
         const char* message;
     } bad[] = {
         {"",
-         "unknown fault kind \"\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, bad-crc, fuzz)"},
+         "unknown fault kind \"\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, bad-crc, fuzz, "
+         "bad-3of6, short-preamble, bad-sync)"},
         {"bad_mac",
          "unknown fault kind \"bad_mac\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, "
-         "bad-crc, fuzz)"},
+         "bad-crc, fuzz, bad-3of6, short-preamble, bad-sync)"},
         {"bad-mac:every=0", "\"every=0\" is not every=N, at=N,M, probability=P or seed=S"},
         {"bad-mac:every=x", "\"every=x\" is not every=N, at=N,M, probability=P or seed=S"},
         {"replay:at=3,,7", "at needs telegram numbers from 1: 3,,7"},
