@@ -132,10 +132,10 @@ void IqModulator::beginGap(uint64_t samples) {
 // The chip clock's step is rounded up, so that a whole number of samples
 // per chip stays exact (24 x 1/12 is 2 chips, not 1.99999...) for bursts
 // of millions of chips.
-void IqModulator::beginBurst(std::vector<uint8_t> chips, const BurstShape& shape) {
+void IqModulator::beginBurst(const std::vector<uint8_t>& chips, const BurstShape& shape) {
     gapLeft_ = 0;
     const double chipsPerSample = shape.chipRate * (1 + o_.clockPpm * 1e-6) / o_.sampleRate;
-    chipStep_ = static_cast<uint64_t>(std::ceil(chipsPerSample * 4294967296.0));
+    chipStep_ = std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(chipsPerSample * 4294967296.0)));
     n_ = 0, clock_ = 0;
     // the first sample whose chip is past the last: ceil(chips x 2^32 / step)
     burstEnd_ = ((static_cast<uint64_t>(chips.size()) << 32) + chipStep_ - 1) / chipStep_;
@@ -263,9 +263,9 @@ bool IqWriter::gap(double ms) {
     return drain();
 }
 
-bool IqWriter::burst(std::vector<uint8_t> chips, const BurstShape& shape, uint64_t* first, uint64_t* last) {
+bool IqWriter::burst(const std::vector<uint8_t>& chips, const BurstShape& shape, uint64_t* first, uint64_t* last) {
     *first = modulator_.samples();
-    modulator_.beginBurst(std::move(chips), shape);
+    modulator_.beginBurst(chips, shape);
     const bool ok = drain();
     *last = modulator_.samples() - 1;
     return ok;

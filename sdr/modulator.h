@@ -53,9 +53,10 @@ public:
     explicit IqModulator(const IqOptions& options);
 
     // What the next samples hold: silence (or noise) of `samples`, or the
-    // chips as one burst. Either drops what an earlier one had left.
+    // chips (fewer than 2^31) as one burst. Either drops what an earlier one
+    // had left.
     void beginGap(uint64_t samples);
-    void beginBurst(std::vector<uint8_t> chips, const BurstShape& shape);
+    void beginBurst(const std::vector<uint8_t>& chips, const BurstShape& shape);
     // Samples still to render of what was begun.
     uint64_t pending() const;
     // Writes up to `max` samples (max x iqSampleBytes bytes) to `out`; the
@@ -99,7 +100,7 @@ public:
 
     bool gap(double ms);
     // The chips as one burst; its first and last sample index in the file.
-    bool burst(std::vector<uint8_t> chips, const BurstShape& shape, uint64_t* first, uint64_t* last);
+    bool burst(const std::vector<uint8_t>& chips, const BurstShape& shape, uint64_t* first, uint64_t* last);
     uint64_t samples() const { return modulator_.samples(); }
 
 private:
