@@ -11,9 +11,9 @@
 #   format, at 200 kHz where its FSK detector follows +-5.5 kHz). Decoder
 #   106 expects R at 9.6 kchip/s with a Manchester-coded header, not R2 as
 #   EN 13757-4 gives it, and is not used.
-# - An FM discriminator (fm_discriminator.py) for every mode: each frame
-#   as --format radio-crc prints it, also in a capture of three modes around
-#   868.625 MHz.
+# - An FM discriminator (fm_discriminator.py) for every mode, with noise and
+#   a chip-rate error: each frame as --format radio-crc prints it, also in a
+#   capture of three modes around 868.625 MHz.
 # - rtl_433-named captures decoded from their names alone; the air faults;
 #   channels outside the sampled band and unwritable outputs refused.
 #   sdr_rtl433.sh FRAMES
@@ -93,13 +93,13 @@ for f in a b; do
 done
 
 # the FM discriminator: every mode, frame formats A and B where the mode
-# has them, as --format radio-crc prints the frames
+# has them, at 20 dB and 50 ppm, as --format radio-crc prints the frames
 for spec in "s1 1200000 a" "s2 1200000 a" "t1 1200000 a" "r2 200000 a" "c1 1200000 a" "c1 1200000 b" \
   "f 200000 a" "f 200000 b" "n 100000 a" "n 100000 b"; do
   set -- $spec
   "$tool" --rig rig.toml --ticks 6 --format iq --mode "$1" --frame-format "$3" --sample-rate "$2" --output d.cs16 \
-    --iq-format cs16 --json > d.jsonl
-  check "$1 at $2 Hz, format $3: the discriminator's frames are radio-crc's" \
+    --iq-format cs16 --snr 20 --clock-ppm 50 --json > d.jsonl
+  check "$1 at $2 Hz, format $3, 20 dB, 50 ppm: the discriminator's frames are radio-crc's" \
     "$("$here/fm_discriminator.py" d.cs16 d.jsonl cs16 | md5sum)" \
     "$("$tool" --rig rig.toml --ticks 6 --format radio-crc --frame-format "$3" | md5sum)"
 done
