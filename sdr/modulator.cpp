@@ -28,9 +28,13 @@ const PhaseTable& table() {
     return t;
 }
 
-// One sample in each format, rounded half up and held to the format's
-// range (only noise can reach its edges); 16-bit and float little-endian.
+// One sample in each format, held to the format's range (only noise can
+// reach its edges); 16-bit and float little-endian. put() rounds half up
+// in single precision, for the noisy samples; exact() rounds to nearest in
+// double precision, for the table of clean samples (the bytes captures
+// have always had).
 float clampTo(float v, float low, float high) { return std::min(std::max(v, low), high); }
+int nearest(double v, double low, double high) { return static_cast<int>(std::clamp(std::nearbyint(v), low, high)); }
 template <IqFormat F>
 struct Out;
 template <>
@@ -38,34 +42,46 @@ struct Out<IqFormat::Cu8> {  // centred on 127.5
     static constexpr size_t kBytes = 2;
     static uint8_t one(float v) { return static_cast<uint8_t>(clampTo(v + 127.5f, 0, 255) + 0.5f); }
     static void put(uint8_t* o, float i, float q) { o[0] = one(i), o[1] = one(q); }
+    static void exact(uint8_t* o, double i, double q) {
+        o[0] = static_cast<uint8_t>(nearest(i + 127.5, 0, 255)),
+        o[1] = static_cast<uint8_t>(nearest(q + 127.5, 0, 255));
+    }
 };
 template <>
 struct Out<IqFormat::Cs8> {
     static constexpr size_t kBytes = 2;
     static uint8_t one(float v) { return static_cast<uint8_t>(static_cast<int>(clampTo(v, -128, 127) + 128.5f) - 128); }
     static void put(uint8_t* o, float i, float q) { o[0] = one(i), o[1] = one(q); }
+    static void exact(uint8_t* o, double i, double q) {
+        o[0] = static_cast<uint8_t>(nearest(i, -128, 127)), o[1] = static_cast<uint8_t>(nearest(q, -128, 127));
+    }
 };
 template <>
 struct Out<IqFormat::Cs16> {
     static constexpr size_t kBytes = 4;
-    static void one(uint8_t* o, float v) {
-        const auto x = static_cast<uint16_t>(static_cast<int>(clampTo(v, -32768, 32767) + 32768.5f) - 32768);
+    static void two(uint8_t* o, int v) {
+        const auto x = static_cast<uint16_t>(v);
         o[0] = static_cast<uint8_t>(x & 0xFF), o[1] = static_cast<uint8_t>(x >> 8);
     }
-    static void put(uint8_t* o, float i, float q) { one(o, i), one(o + 2, q); }
+    static int one(float v) { return static_cast<int>(clampTo(v, -32768, 32767) + 32768.5f) - 32768; }
+    static void put(uint8_t* o, float i, float q) { two(o, one(i)), two(o + 2, one(q)); }
+    static void exact(uint8_t* o, double i, double q) {
+        two(o, nearest(i, -32768, 32767)), two(o + 2, nearest(q, -32768, 32767));
+    }
 };
 template <>
 struct Out<IqFormat::Cf32> {  // the hosts built for are little-endian
     static constexpr size_t kBytes = 8;
     static void put(uint8_t* o, float i, float q) { std::memcpy(o, &i, 4), std::memcpy(o + 4, &q, 4); }
+    static void exact(uint8_t* o, double i, double q) { put(o, static_cast<float>(i), static_cast<float>(q)); }
 };
 
 template <IqFormat F>
-void fillClean(std::vector<uint8_t>* clean, float amplitude) {
+void fillClean(std::vector<uint8_t>* clean, double amplitude) {
     const PhaseTable& t = table();
     clean->resize((size_t{1} << kTableBits) * Out<F>::kBytes);
     for (size_t k = 0; k < (size_t{1} << kTableBits); ++k)
-        Out<F>::put(clean->data() + k * Out<F>::kBytes, amplitude * t.cosine[k], amplitude * t.sine[k]);
+        Out<F>::exact(clean->data() + k * Out<F>::kBytes, amplitude * t.cosine[k], amplitude * t.sine[k]);
 }
 
 float fullScale(IqFormat f) {
