@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """An FM discriminator for I/Q captures, independent of the modulator: for
 each telegram record (first and last sample, radio mode, channel and centre)
-it mixes the channel down, takes the phase step over the middle half of each
-chip, slices its sign, finds the synchronisation word after the preamble,
+it mixes the channel down, adds up the phase steps over the middle half of
+each chip, slices their sign, finds the synchronisation word after the preamble,
 undoes the coding and prints the frame as sent (with its CRCs), one line of
 upper-case hexadecimal per telegram ("-" where nothing decodes).
 
@@ -41,18 +41,20 @@ def samples(data, fmt):
 
 
 def chips(x, first, last, rate, chip_rate, offset):
+    """The sign of the phase steps x[n] x[n-1]* over the middle half of each
+    chip's samples, the channel mixed down to 0 Hz."""
     per_chip = rate / chip_rate
     turn = -2 * math.pi * offset / rate
     step = cmath.exp(1j * turn)
     out = []
     k = 0
     while first + (k + 1) * per_chip <= last + 1.5:
-        centre = first + (k + 0.5) * per_chip
-        half = max(1, int(per_chip / 4))
-        lo, hi = int(centre) - half, int(centre) + half
-        rot = cmath.exp(1j * turn * lo)
-        z, prev = 0j, x(lo) * rot
-        for n in range(lo + 1, hi + 1):
+        start = first + k * per_chip
+        lo = math.ceil(start + per_chip / 4)
+        hi = max(lo, math.ceil(start + 3 * per_chip / 4) - 1)
+        rot = cmath.exp(1j * turn * (lo - 1))
+        z, prev = 0j, x(lo - 1) * rot
+        for n in range(lo, hi + 1):
             rot *= step
             cur = x(n) * rot
             z += cur * prev.conjugate()
