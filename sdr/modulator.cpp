@@ -29,19 +29,21 @@ const PhaseTable& table() {
 }
 
 // One sample in each format, held to the format's range (only noise can
-// reach its edges); 16-bit and float little-endian. put() rounds half up
-// in single precision, for the noisy samples; exact() rounds to nearest in
+// reach its edges); 16-bit and float little-endian. biased() takes values
+// with kBias added, which rounds half up as it truncates (the carrier table
+// holds them so, for the noisy samples); exact() rounds to nearest in
 // double precision, for the table of clean samples (the bytes captures
 // have always had).
-float clampTo(float v, float low, float high) { return std::min(std::max(v, low), high); }
+int truncated(float v, float low, float high) { return static_cast<int>(std::min(std::max(v, low), high)); }
 int nearest(double v, double low, double high) { return static_cast<int>(std::clamp(std::nearbyint(v), low, high)); }
 template <IqFormat F>
 struct Out;
 template <>
 struct Out<IqFormat::Cu8> {  // centred on 127.5
     static constexpr size_t kBytes = 2;
-    static uint8_t one(float v) { return static_cast<uint8_t>(clampTo(v + 127.5f, 0, 255) + 0.5f); }
-    static void put(uint8_t* o, float i, float q) { o[0] = one(i), o[1] = one(q); }
+    static constexpr float kBias = 128;
+    static uint8_t one(float v) { return static_cast<uint8_t>(truncated(v, 0.5f, 255.5f)); }
+    static void biased(uint8_t* o, float i, float q) { o[0] = one(i), o[1] = one(q); }
     static void exact(uint8_t* o, double i, double q) {
         o[0] = static_cast<uint8_t>(nearest(i + 127.5, 0, 255)),
         o[1] = static_cast<uint8_t>(nearest(q + 127.5, 0, 255));
@@ -50,8 +52,9 @@ struct Out<IqFormat::Cu8> {  // centred on 127.5
 template <>
 struct Out<IqFormat::Cs8> {
     static constexpr size_t kBytes = 2;
-    static uint8_t one(float v) { return static_cast<uint8_t>(static_cast<int>(clampTo(v, -128, 127) + 128.5f) - 128); }
-    static void put(uint8_t* o, float i, float q) { o[0] = one(i), o[1] = one(q); }
+    static constexpr float kBias = 128.5f;
+    static uint8_t one(float v) { return static_cast<uint8_t>(truncated(v, 0.5f, 255.5f) - 128); }
+    static void biased(uint8_t* o, float i, float q) { o[0] = one(i), o[1] = one(q); }
     static void exact(uint8_t* o, double i, double q) {
         o[0] = static_cast<uint8_t>(nearest(i, -128, 127)), o[1] = static_cast<uint8_t>(nearest(q, -128, 127));
     }
@@ -59,12 +62,14 @@ struct Out<IqFormat::Cs8> {
 template <>
 struct Out<IqFormat::Cs16> {
     static constexpr size_t kBytes = 4;
+    static constexpr float kBias = 32768.5f;
     static void two(uint8_t* o, int v) {
         const auto x = static_cast<uint16_t>(v);
         o[0] = static_cast<uint8_t>(x & 0xFF), o[1] = static_cast<uint8_t>(x >> 8);
     }
-    static int one(float v) { return static_cast<int>(clampTo(v, -32768, 32767) + 32768.5f) - 32768; }
-    static void put(uint8_t* o, float i, float q) { two(o, one(i)), two(o + 2, one(q)); }
+    static void biased(uint8_t* o, float i, float q) {
+        two(o, truncated(i, 0.5f, 65535.5f) - 32768), two(o + 2, truncated(q, 0.5f, 65535.5f) - 32768);
+    }
     static void exact(uint8_t* o, double i, double q) {
         two(o, nearest(i, -32768, 32767)), two(o + 2, nearest(q, -32768, 32767));
     }
@@ -72,16 +77,23 @@ struct Out<IqFormat::Cs16> {
 template <>
 struct Out<IqFormat::Cf32> {  // the hosts built for are little-endian
     static constexpr size_t kBytes = 8;
-    static void put(uint8_t* o, float i, float q) { std::memcpy(o, &i, 4), std::memcpy(o + 4, &q, 4); }
-    static void exact(uint8_t* o, double i, double q) { put(o, static_cast<float>(i), static_cast<float>(q)); }
+    static constexpr float kBias = 0;
+    static void biased(uint8_t* o, float i, float q) { std::memcpy(o, &i, 4), std::memcpy(o + 4, &q, 4); }
+    static void exact(uint8_t* o, double i, double q) { biased(o, static_cast<float>(i), static_cast<float>(q)); }
 };
 
+// The clean sample of each carrier phase in the output format, and the
+// carrier as biased I and Q values to which noise is added.
 template <IqFormat F>
-void fillClean(std::vector<uint8_t>* clean, double amplitude) {
+void fillTables(std::vector<uint8_t>* clean, std::vector<float>* carrier, double amplitude) {
     const PhaseTable& t = table();
     clean->resize((size_t{1} << kTableBits) * Out<F>::kBytes);
-    for (size_t k = 0; k < (size_t{1} << kTableBits); ++k)
+    carrier->resize(size_t{2} << kTableBits);
+    for (size_t k = 0; k < (size_t{1} << kTableBits); ++k) {
         Out<F>::exact(clean->data() + k * Out<F>::kBytes, amplitude * t.cosine[k], amplitude * t.sine[k]);
+        (*carrier)[2 * k] = static_cast<float>(amplitude) * t.cosine[k] + Out<F>::kBias;
+        (*carrier)[2 * k + 1] = static_cast<float>(amplitude) * t.sine[k] + Out<F>::kBias;
+    }
 }
 
 float fullScale(IqFormat f) {
@@ -125,16 +137,16 @@ IqModulator::IqModulator(const IqOptions& options) : o_(options), noise_(options
         std::isinf(o_.snrDb) ? 0 : static_cast<float>(amplitude_ / std::sqrt(2 * std::pow(10.0, o_.snrDb / 10)));
     switch (o_.format) {
         case IqFormat::Cu8:
-            fillClean<IqFormat::Cu8>(&clean_, amplitude_);
+            fillTables<IqFormat::Cu8>(&clean_, &carrier_, amplitude_);
             break;
         case IqFormat::Cs8:
-            fillClean<IqFormat::Cs8>(&clean_, amplitude_);
+            fillTables<IqFormat::Cs8>(&clean_, &carrier_, amplitude_);
             break;
         case IqFormat::Cs16:
-            fillClean<IqFormat::Cs16>(&clean_, amplitude_);
+            fillTables<IqFormat::Cs16>(&clean_, &carrier_, amplitude_);
             break;
         case IqFormat::Cf32:
-            fillClean<IqFormat::Cf32>(&clean_, amplitude_);
+            fillTables<IqFormat::Cf32>(&clean_, &carrier_, amplitude_);
             break;
     }
 }
@@ -204,7 +216,7 @@ size_t IqModulator::renderAs(uint8_t* out, size_t max) {
     gapRun<F, kNoisy>(out, gap);
     gapLeft_ -= gap;
     const size_t burst = static_cast<size_t>(std::min<uint64_t>(burstEnd_ - n_, max - gap));
-    burstRun<F, kNoisy>(out, burst);
+    burstRun<F, kNoisy>(out + gap * Out<F>::kBytes, burst);
     n_ += burst;
     samples_ += gap + burst;
     return gap + burst;
@@ -213,9 +225,9 @@ size_t IqModulator::renderAs(uint8_t* out, size_t max) {
 // The next `n` samples of the burst: the carrier's phase moves by the step
 // of each sample's chip pattern and place.
 template <IqFormat F, bool kNoisy>
-void IqModulator::burstRun(uint8_t*& out, size_t n) {
+void IqModulator::burstRun(uint8_t* out, size_t n) {
     constexpr size_t kBytes = Out<F>::kBytes;
-    // locals: the stores through `out` may alias members
+    // locals (`out` too, by value): stores through `out` may alias anything
     uint32_t phase = phase_;
     uint64_t clock = clock_;
     const uint64_t chipStep = chipStep_;
@@ -227,14 +239,14 @@ void IqModulator::burstRun(uint8_t*& out, size_t n) {
         return phase >> kPhaseShift;
     };
     if (kNoisy) {
-        const PhaseTable& t = table();
+        const float* carrier = carrier_.data();
         GaussianSource g = noise_;
-        const float a = amplitude_, sigma = noiseSigma_;
+        const float sigma = noiseSigma_;
         for (size_t i = 0; i < n; ++i, out += kBytes) {
             const uint32_t k = next();
             float ni, nq;
             g.pair(&ni, &nq);
-            Out<F>::put(out, a * t.cosine[k] + sigma * ni, a * t.sine[k] + sigma * nq);
+            Out<F>::biased(out, carrier[2 * k] + sigma * ni, carrier[2 * k + 1] + sigma * nq);
         }
         noise_ = g;
     } else {
@@ -245,7 +257,7 @@ void IqModulator::burstRun(uint8_t*& out, size_t n) {
 }
 
 template <IqFormat F, bool kNoisy>
-void IqModulator::gapRun(uint8_t*& out, size_t n) {
+void IqModulator::gapRun(uint8_t* out, size_t n) {
     constexpr size_t kBytes = Out<F>::kBytes;
     if (kNoisy) {
         GaussianSource g = noise_;
@@ -253,15 +265,14 @@ void IqModulator::gapRun(uint8_t*& out, size_t n) {
         for (size_t i = 0; i < n; ++i, out += kBytes) {
             float ni, nq;
             g.pair(&ni, &nq);
-            Out<F>::put(out, sigma * ni, sigma * nq);
+            Out<F>::biased(out, Out<F>::kBias + sigma * ni, Out<F>::kBias + sigma * nq);
         }
         noise_ = g;
         return;
     }
     uint8_t zero[kBytes];  // silence: every byte alike (0x80 in cu8, else 0)
-    Out<F>::put(zero, 0, 0);
+    Out<F>::biased(zero, Out<F>::kBias, Out<F>::kBias);
     std::memset(out, zero[0], n * kBytes);
-    out += n * kBytes;
 }
 
 IqWriter::IqWriter(const IqOptions& options, std::function<bool(const uint8_t*, size_t)> sink)

@@ -70,14 +70,15 @@ private:
     template <IqFormat F, bool kNoisy>
     size_t renderAs(uint8_t* out, size_t max);
     template <IqFormat F, bool kNoisy>
-    void burstRun(uint8_t*& out, size_t n);
+    void burstRun(uint8_t* out, size_t n);
     template <IqFormat F, bool kNoisy>
-    void gapRun(uint8_t*& out, size_t n);
+    void gapRun(uint8_t* out, size_t n);
     void stepTable(const BurstShape& shape);
 
     IqOptions o_;
     float amplitude_, noiseSigma_;
     std::vector<uint8_t> clean_;  // a sample of each carrier phase in the output format
+    std::vector<float> carrier_;  // its I and Q, biased for the format (see Out<>)
     GaussianSource noise_;
     uint32_t phase_ = 0;  // of the carrier, 2^32 a turn
     uint64_t samples_ = 0, gapLeft_ = 0;
