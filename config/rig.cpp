@@ -157,7 +157,7 @@ private:
 
     void meter(const toml::table& t, bool liveByDefault) {
         allowKeys(t, {"address", "key", "security", "interval", "offset", "readings", "volume", "volume_uncorrected",
-                      "flow", "battery_days", "fabrication", "error_flags", "events", "faults"});
+                      "flow", "battery_days", "fabrication", "error_flags", "events", "faults", "radio"});
         SimMeter m;
         const toml::node* address = t.get("address");
         if (address == nullptr) fail(t, "a meter needs its address (16 hexadecimal digits)");
@@ -202,6 +202,15 @@ private:
         rig_->meters.push_back(m);
         rig_->meterInterval.push_back(interval);
         rig_->meterOffset.push_back(offset);
+        rig_->meterRadio.push_back(radio(t));
+    }
+
+    std::optional<RadioMode> radio(const toml::table& t) {
+        const toml::node* n = t.get("radio");
+        if (n == nullptr) return std::nullopt;
+        RadioMode mode;
+        if (!parseRadioMode(text(*n, "a radio mode"), &mode)) fail(*n, "radio must be " + radioModeNames());
+        return mode;
     }
 
     uint32_t fabrication(const toml::node& n) {

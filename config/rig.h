@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sdr/radio_modes.h"
 #include "telegram/sim_meter.h"
 
 namespace vdx {
@@ -18,6 +20,9 @@ struct Rig {
     std::vector<SimMeter> meters;       // in file order
     std::vector<double> meterInterval;  // "each": seconds; 0: the schedule's interval
     std::vector<double> meterOffset;    // "each": seconds from the run's start to a meter's first telegram
+    // the mode a meter sends in, in I/Q captures (radio = "s1"); none: the
+    // tool's --mode. May be shorter than `meters`.
+    std::vector<std::optional<RadioMode>> meterRadio;
     ScheduleMode schedule = ScheduleMode::Turns;
     double interval = 5.0;  // turns: between telegrams; each: every meter's default
     double gap = 0.1;       // each: least time between two telegrams on the stick
