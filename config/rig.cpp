@@ -59,6 +59,7 @@ void RigReader::reserve(size_t tables) {
     rig_->meters.reserve(tables);
     rig_->meterInterval.reserve(tables);
     rig_->meterOffset.reserve(tables);
+    rig_->meterRadio.reserve(tables);
     addressAt_.reserve(tables);
     firstMeter_.reserve(tables);
 }

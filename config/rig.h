@@ -6,9 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sdr/radio_modes.h"
 #include "telegram/sim_meter.h"
 
 namespace vdx {
@@ -25,6 +27,9 @@ struct Rig {
     // first telegram; < 0 (offset not given): spread evenly over the
     // interval, the table's first meter at 0
     std::vector<double> meterOffset;
+    // per table, the mode its meters send in, in I/Q captures (radio =
+    // "s1"); none: the tool's --mode. May be shorter than `meters`.
+    std::vector<std::optional<RadioMode>> meterRadio;
     ScheduleMode schedule = ScheduleMode::Turns;
     double interval = 5.0;  // turns: between telegrams; each: every meter's default
     double gap = 0.1;       // each: least time between two telegrams on the stick

@@ -65,33 +65,13 @@ std::string meterNames(const SimMeter& m, size_t first) {
 }  // namespace
 
 void RigReader::meter(const toml::table& t, const toml::source_position* addressAt) {
-    const TableKeys k = allowedKeys(t, {"address",
-                                        "key",
-                                        "key_derivation",
-                                        "security",
-                                        "count",
-                                        "interval",
-                                        "offset",
-                                        "readings",
-                                        "profile",
-                                        "header",
-                                        "records",
-                                        "volume",
-                                        "volume_uncorrected",
-                                        "flow",
-                                        "energy",
-                                        "energy_export",
-                                        "power",
-                                        "power_export",
-                                        "units",
-                                        "rate",
-                                        "flow_temperature",
-                                        "return_temperature",
-                                        "battery_days",
-                                        "fabrication",
-                                        "error_flags",
-                                        "events",
-                                        "faults"});
+    // clang-format off
+    const TableKeys k = allowedKeys(t, {
+        "address", "key", "key_derivation", "security", "count", "interval", "offset", "readings", "profile",
+        "header", "records", "volume", "volume_uncorrected", "flow", "energy", "energy_export", "power",
+        "power_export", "units", "rate", "flow_temperature", "return_temperature", "battery_days", "fabrication",
+        "error_flags", "events", "faults", "radio"});
+    // clang-format on
     SimMeter m;
     uint32_t count = 1;
     identity(t, k, &m, &count);
@@ -118,6 +98,16 @@ void RigReader::meter(const toml::table& t, const toml::source_position* address
     rig_->meters.push_back(std::move(m));
     rig_->meterInterval.push_back(interval);
     rig_->meterOffset.push_back(offset);
+    rig_->meterRadio.push_back(radio(k));
+}
+
+// radio = "s1": the mode the meter sends in, in I/Q captures.
+std::optional<RadioMode> RigReader::radio(const TableKeys& k) {
+    const toml::node* n = k.get("radio");
+    if (n == nullptr) return std::nullopt;
+    RadioMode mode;
+    if (!parseRadioMode(text(*n, "a radio mode"), &mode)) fail(*n, "radio must be " + radioModeNames());
+    return mode;
 }
 
 // address, count, key or key_derivation, security

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ private:
     void events(const toml::node& n, ReadingsModel* r);
     void faults(const toml::node& n, std::vector<FaultRule>* rules);
     void check(const toml::table& t, const TableKeys& k, const SimMeter& m);
+    std::optional<RadioMode> radio(const TableKeys& k);
     std::shared_ptr<const MeterProfile> namedProfile(const toml::node& n);
     void hex(const toml::node& n, size_t bytes, uint8_t* out, const char* what);
     bool readingsChoice(const toml::node& n);

@@ -3,9 +3,8 @@
 namespace vdx {
 namespace {
 
-constexpr int kT1PreamblePairs = 19;
-constexpr int kC1PreamblePairs = 16;
 constexpr int kPostamblePairs = 4;
+constexpr uint8_t kInvalidCodeWord = 0x38;  // 111000
 
 void pairs(std::vector<uint8_t>& chips, int n) {
     for (int i = 0; i < n; ++i) chips.insert(chips.end(), {0, 1});
@@ -15,6 +14,13 @@ void bits(std::vector<uint8_t>& chips, uint32_t value, int count) {
     for (int b = count - 1; b >= 0; --b) chips.push_back(static_cast<uint8_t>((value >> b) & 1));
 }
 
+// A data bit 1 as the chips 01, a 0 as 10.
+void manchester(std::vector<uint8_t>& chips, uint8_t byte) {
+    for (int b = 7; b >= 0; --b) chips.insert(chips.end(), {uint8_t((~byte >> b) & 1), uint8_t((byte >> b) & 1)});
+}
+
+size_t chipsPerByte(Coding coding) { return coding == Coding::Nrz ? 8 : coding == Coding::Manchester ? 16 : 12; }
+
 }  // namespace
 
 uint8_t threeOutOfSix(uint8_t nibble) {
@@ -23,22 +29,26 @@ uint8_t threeOutOfSix(uint8_t nibble) {
     return kCode[nibble & 0x0F];
 }
 
-std::vector<uint8_t> frameChips(const std::vector<uint8_t>& frame, RadioMode mode, FrameFormat format) {
+std::vector<uint8_t> frameChips(const std::vector<uint8_t>& frame, RadioMode mode, FrameFormat format, AirFault fault) {
+    const RadioModeInfo& m = radioMode(mode);
+    const int preamble = fault == AirFault::ShortPreamble ? m.minPreamblePairs / 2 : m.preamblePairs;
     std::vector<uint8_t> chips;
-    if (mode == RadioMode::T1) {
-        chips.reserve(2 * kT1PreamblePairs + 10 + 12 * frame.size() + 2 * kPostamblePairs);
-        pairs(chips, kT1PreamblePairs);
-        bits(chips, 0x03D, 10);  // 0000111101
-        for (uint8_t byte : frame) {
-            bits(chips, threeOutOfSix(byte >> 4), 6);
+    chips.reserve(2 * preamble + m.syncChips + chipsPerByte(m.coding) * frame.size() + 2 * kPostamblePairs);
+    pairs(chips, preamble);
+    const size_t sync = chips.size();
+    bits(chips, format == FrameFormat::B && m.syncB != 0 ? m.syncB : m.syncA, m.syncChips);
+    if (fault == AirFault::BadSync) chips[sync + m.syncChips / 2] ^= 1;
+    for (size_t i = 0; i < frame.size(); ++i) {
+        const uint8_t byte = frame[i];
+        if (m.coding == Coding::Nrz) {
+            bits(chips, byte, 8);
+        } else if (m.coding == Coding::Manchester) {
+            manchester(chips, byte);
+        } else {
+            const bool bad = fault == AirFault::BadCodeWord && i == frame.size() / 2;
+            bits(chips, bad ? kInvalidCodeWord : threeOutOfSix(byte >> 4), 6);
             bits(chips, threeOutOfSix(byte & 0x0F), 6);
         }
-    } else {
-        chips.reserve(2 * kC1PreamblePairs + 32 + 8 * frame.size() + 2 * kPostamblePairs);
-        pairs(chips, kC1PreamblePairs);
-        bits(chips, 0x543D, 16);
-        bits(chips, format == FrameFormat::A ? 0x54CD : 0x543D, 16);
-        for (uint8_t byte : frame) bits(chips, byte, 8);
     }
     pairs(chips, kPostamblePairs);
     return chips;

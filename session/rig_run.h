@@ -55,6 +55,13 @@ public:
     const std::string& endProblem() const { return endProblem_; }
 
     const Rig& rig() const { return rig_; }
+    // The table of meter `meter` (of all, from 0).
+    size_t tableOf(size_t meter) const {
+        size_t table = 0;
+        uint32_t index = 0;
+        index_.locate(meter, &table, &index);
+        return table;
+    }
 
 private:
     // The key of meter `meter` of table `m`: the table's, or derived from it.

@@ -5,8 +5,9 @@
 namespace vdx {
 namespace {
 
-const char* const kNames[] = {"",          "bad-mac",     "wrong-key", "replay", "counter-rewind",
-                              "truncated", "bad-records", "bad-crc",   "fuzz"};
+const char* const kNames[] = {
+    "",        "bad-mac", "wrong-key", "replay",         "counter-rewind", "truncated", "bad-records",
+    "bad-crc", "fuzz",    "bad-3of6",  "short-preamble", "bad-sync"};
 
 // SplitMix64: a small, well-mixed, reproducible stream.
 uint64_t mix(uint64_t x) {
@@ -60,6 +61,11 @@ std::string faultProblem(const FaultRule& rule, const std::string& security, con
             if (output != "radio-crc" && output != "iq")
                 return name + " needs --format radio-crc or iq" +
                        (output == "stick" ? " (a stick computes the CRCs itself)" : " (no CRCs in this output)");
+            break;
+        case FaultKind::BadThreeOfSix:
+        case FaultKind::ShortPreamble:
+        case FaultKind::BadSync:
+            if (output != "iq") return name + " needs --format iq (it is a fault of the air interface)";
             break;
         default:
             break;

@@ -21,6 +21,15 @@
 //                   CRC high byte inverted
 //   fuzz            all: the application block mutated after its    must not crash or hang; decodes
 //                   2F 2F, then secured correctly                   what it can
+//
+// and at the air interface, in I/Q captures only:
+//   bad-3of6        T1: one 6-chip code word (the middle byte's     drops it: a chip sequence that is no
+//                   high nibble) is 111000, no 3-out-of-6 word      code word is a coding error
+//   short-preamble  half the mode's fewest preamble pairs           may miss it (the transmitter is out
+//                                                                   of the standard); never takes a wrong
+//                                                                   frame from it
+//   bad-sync        one chip of the synchronisation word inverted   does not synchronise: the telegram
+//                                                                   is lost
 #pragma once
 
 #include <cstdint>
@@ -31,7 +40,20 @@
 
 namespace vdx {
 
-enum class FaultKind : uint8_t { None, BadMac, WrongKey, Replay, CounterRewind, Truncated, BadRecords, BadCrc, Fuzz };
+enum class FaultKind : uint8_t {
+    None,
+    BadMac,
+    WrongKey,
+    Replay,
+    CounterRewind,
+    Truncated,
+    BadRecords,
+    BadCrc,
+    Fuzz,
+    BadThreeOfSix,
+    ShortPreamble,
+    BadSync
+};
 
 // "bad-mac", ...; "" for None.
 const char* faultName(FaultKind kind);
@@ -58,7 +80,8 @@ const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uin
 
 // Why `rule` cannot be used for a meter of security `securityName` ("plain",
 // "mode 5", "mode 7") when telegrams go to `output` ("stick", "radio",
-// "radio-crc"); empty when it can.
+// "radio-crc", "iq", ...); empty when it can. Whether the meter's radio
+// mode has the 3-out-of-6 code is the capture's to check.
 std::string faultProblem(const FaultRule& rule, const std::string& securityName, const std::string& output);
 
 // The fuzz mutations of an application block after its 2F 2F check: one

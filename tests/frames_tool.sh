@@ -21,6 +21,26 @@ check "radio: a line per telegram" "$(printf '%s\n' "$radio" | awk '{print lengt
 check "radio: L C M A of meter 0" "$(printf '%s\n' "$radio" | head -c 20)" "7B449858705634120103"
 check "radio-crc: frame format A sizes (103 + 7 CRCs)" "$("$tool" --config "$config" --ticks 2 --plain --format radio-crc | awk '{print length($0)/2}' | tr '\n' ' ')" "117 117 "
 
+# the line formats receivers read, parsed back: rtl_wmbus's fields (mode,
+# CRC and coding good, time, two signal strengths, the identification
+# number, the radio frame) and simulation-file lines (the frame, whole
+# seconds after the first telegram); rtl_wmbus prints T1, C1 and S1 only
+rigs=$(dirname "$0")/../examples/rigs
+check "rtlwmbus and telegram-lines: fields as --format radio and --json say" "$(python3 - "$tool" "$rigs/month-end.toml" <<'PY'
+import json, re, subprocess, sys
+run = lambda *a: subprocess.run([sys.argv[1], "--rig", sys.argv[2], "--ticks", "4", *a], capture_output=True, text=True).stdout.split("\n")[:-1]
+radio, records = run("--format", "radio"), [json.loads(l) for l in run("--json")]
+for mode, line, sim, want, r in zip("t1 c1 s1 t1".split(), [run("--format", "rtlwmbus", "--mode", m)[i] for i, m in enumerate("t1 c1 s1 t1".split())],
+                                     run("--format", "telegram-lines"), radio, records):
+    f = line.split(";")
+    ok = (f[:3] == [mode.upper(), "1", "1"] and re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}", f[3]) and f[4:6] == ["97", "148"]
+          and f[6] == r["id"] and f[7] == "0x" + want and sim == "telegram=|%s|+%d" % (want, int(r["offset"])))
+    print(f[3] if ok else "BAD " + line + " " + sim, end="; ")
+PY
+)" "2026-01-31 23:50:00.000; 2026-01-31 23:50:05.000; 2026-01-31 23:50:10.000; 2026-01-31 23:50:15.000; "
+err=$("$tool" --config "$config" --format rtlwmbus --mode r2 2>&1 >/dev/null); rc=$?
+check "rtlwmbus in mode R2" "$rc: $err" "2: verdanox-frames: --format rtlwmbus takes modes t1, c1 and s1 (the lines rtl_wmbus prints), not r2"
+
 # the default is VDXconfig.txt in the current directory, and 10 ticks
 dir=$(mktemp -d)
 cp "$config" "$dir/VDXconfig.txt"
@@ -56,7 +76,6 @@ check "a directory as --config" "$rc: $err" "1: verdanox-frames: cannot read /tm
 # rig files: the window's ten meters as a rig are the configuration's
 # telegrams; a bad rig names file, line and column; options that do not go
 # together; JSON records with the offset and readings
-rigs=$(dirname "$0")/../examples/rigs
 for f in "" "--format radio-crc"; do
   check "ten-meter rig equals --config $f" "$("$tool" --rig "$rigs/ten-meters.toml" --ticks 23 $f | md5sum)" \
     "$("$tool" --config "$config" --ticks 23 $f | md5sum)"

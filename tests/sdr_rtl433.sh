@@ -1,12 +1,25 @@
 #!/usr/bin/env bash
-# I/Q captures decoded by an independent receiver, Debian's rtl_433 (decoder
-# 104, wireless M-Bus modes C and T): every telegram of a 40-telegram capture
-# (plain, mode 5 and mode 7 meters) decodes with its CRCs checked and its
-# bytes equal to --format radio, also with noise, a frequency offset and a
-# chip-rate error; at 0 dB signal-to-noise ratio almost nothing decodes.
+# I/Q captures decoded by independent receivers:
+# - Debian's rtl_433: decoder 104 (modes C and T) decodes every telegram of
+#   a 40-telegram capture (plain, mode 5 and mode 7 meters) with its CRCs
+#   checked and its bytes equal to --format radio, also with noise, a
+#   frequency offset and a chip-rate error; at 0 dB almost nothing. Decoder
+#   105 (mode S) takes rows of at most 2112 chips and 100 bytes: S2 frames
+#   of plain and mode 5 meters without their last 16 bytes (truncated); S1's
+#   576-chip header leaves no telegram of ours room. Decoder 107 (mode F)
+#   stops after the synchronisation word in 22.11 (it tells the frame
+#   format, at 200 kHz where its FSK detector follows +-5.5 kHz). Decoder
+#   106 expects R at 9.6 kchip/s with a Manchester-coded header, not R2 as
+#   EN 13757-4 gives it, and is not used.
+# - An FM discriminator (fm_discriminator.py) for every mode, with noise and
+#   a chip-rate error: each frame as --format radio-crc prints it, also in a
+#   capture of three modes around 868.625 MHz.
+# - rtl_433-named captures decoded from their names alone; the air faults;
+#   channels outside the sampled band and unwritable outputs refused.
 #   sdr_rtl433.sh FRAMES
 set -u
 tool=$1
+here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
@@ -28,14 +41,16 @@ flow = 1.5
 address = "9858725634120103"
 key = "101112131415161718191A1B1C1D1E1F"
 TOML
+head -11 rig.toml > short.toml  # the plain and the mode 5 meter
 "$tool" --rig rig.toml --ticks 40 --format radio > radio.txt
+"$tool" --rig short.toml --ticks 40 --format radio --fault truncated >> radio.txt
 
 # decoded: how many carry "mic":"CRC" and equal the radio frames (frame
 # format A: rtl_433 shows L - 2 and the last block's CRC after the data;
 # format B: the frame without its CRCs); the first telegram's time against
 # its first sample
-decode() {  # FILE RATE FORMAT
-  rtl_433 -r "$1" -s "$2" -R 104 -F json 2>/dev/null | python3 -c '
+decode() {  # FILE RATE FORMAT [json] [DECODER]; RATE "-": from the file's name
+  rtl_433 -r "$1" $([ "$2" = - ] || echo "-s $2") -R "${5:-104}" -F json 2>/dev/null | python3 -c '
 import json, sys
 fmt, records = sys.argv[1], [json.loads(l) for l in open("rec.jsonl")] if sys.argv[2] == "json" else []
 radio = [bytes.fromhex(l) for l in open("radio.txt").read().split()]
@@ -65,11 +80,74 @@ done
 check "c1, frame format B, cs16: all decode" "$(decode b.cs16 1200000 b)" "40 40"
 "$tool" --rig rig.toml --ticks 40 --format iq --output s8.cs8 --iq-format cs8 --sample-rate 1600000
 check "t1, cs8 at 1.6 MHz: all decode" "$(decode s8.cs8 1600000 a)" "40 40"
+for impair in "" "--snr 20 --freq-offset 20000 --clock-ppm 50"; do
+  "$tool" --rig short.toml --ticks 40 --fault truncated --format iq --mode s2 --sample-rate 1000000 --output s2.cu8 $impair
+  check "s2 at 1 MHz ${impair:-clean}: all decode (-R 105)" "$(decode s2.cu8 1000000 a "" 105)" "40 40"
+done
+for f in a b; do
+  for impair in "" "--snr 20 --freq-offset 2000 --clock-ppm 50"; do
+    "$tool" --rig rig.toml --ticks 40 --format iq --mode f --frame-format $f --sample-rate 200000 --output f.cu8 $impair
+    check "f, format $f, at 200 kHz ${impair:-clean}: 40 synchronisation words (-R 107)" \
+      "$(rtl_433 -r f.cu8 -s 200000 -R 107:v 2>&1 | grep -c "Mode F, Format ${f^^}$")" 40
+  done
+done
+
+# the FM discriminator: every mode, frame formats A and B where the mode
+# has them, at 20 dB and 50 ppm, as --format radio-crc prints the frames
+for spec in "s1 1200000 a" "s2 1200000 a" "t1 1200000 a" "r2 200000 a" "c1 1200000 a" "c1 1200000 b" \
+  "f 200000 a" "f 200000 b" "n 100000 a" "n 100000 b"; do
+  set -- $spec
+  "$tool" --rig rig.toml --ticks 6 --format iq --mode "$1" --frame-format "$3" --sample-rate "$2" --output d.cs16 \
+    --iq-format cs16 --snr 20 --clock-ppm 50 --json > d.jsonl
+  check "$1 at $2 Hz, format $3, 20 dB, 50 ppm: the discriminator's frames are radio-crc's" \
+    "$("$here/fm_discriminator.py" d.cs16 d.jsonl cs16 | md5sum)" \
+    "$("$tool" --rig rig.toml --ticks 6 --format radio-crc --frame-format "$3" | md5sum)"
+done
+# one capture between channels: S1 at -325 kHz, T1 and C1 at +325 kHz
+sed -e '6a radio = "s1"' -e '$a radio = "c1"' rig.toml > mixed.toml
+"$tool" --rig mixed.toml --ticks 6 --format iq --centre 868625000 --output m.cu8 --snr 25 --json > m.jsonl
+check "S1, T1 and C1 around 868.625 MHz, 25 dB: every frame" \
+  "$("$here/fm_discriminator.py" m.cu8 m.jsonl | md5sum)" "$("$tool" --rig mixed.toml --ticks 6 --format radio-crc | md5sum)"
+check "... and the channels in the records" "$(python3 -c 'import json,sys
+print(" ".join("%s:%d" % (r["radio"], r["channel_hz"] - r["centre_hz"]) for r in map(json.loads, open("m.jsonl"))))')" \
+  "s1:-325000 t1:325000 c1:325000 s1:-325000 t1:325000 c1:325000"
+
+# rtl_433-named captures with their ground truth, decoded by name alone
+"$tool" --rig rig.toml --ticks 3 --format iq --output-dir corpus --snr 20
+check "--output-dir: names" "$(cd corpus && ls | tr '\n' ' ')" \
+  "g001_868.95M_1200k.cu8 g001_868.95M_1200k.json g002_868.95M_1200k.cu8 g002_868.95M_1200k.json g003_868.95M_1200k.cu8 g003_868.95M_1200k.json "
+for n in 1 2 3; do
+  cp corpus/g00${n}_868.95M_1200k.json rec.jsonl
+  check "g00$n decoded from its name, its JSON where the burst lies" "$(decode corpus/g00${n}_868.95M_1200k.cu8 - a json)" \
+    "1 1 0.0000"
+done
+"$tool" --rig rig.toml --ticks 1 --format iq --mode s1 --centre 868625000 --sample-rate 1000000 --output-dir s --iq-format cs16
+check "--centre and --sample-rate in the name" "$(ls s)" "$(printf 'g001_868.625M_1000k.cs16\ng001_868.625M_1000k.json')"
+
+# the air faults: what rtl_433 drops (every 4th telegram of each meter: 9)
+for fault in bad-3of6 bad-sync; do
+  "$tool" --rig rig.toml --ticks 40 --format iq --output fault.cu8 --fault $fault:every=4
+  check "t1 $fault:every=4: 31 decode" "$(decode fault.cu8 1200000 a | cut -d' ' -f2)" 31
+done
+err=$("$tool" --rig rig.toml --format iq --mode c1 --output x.cu8 --fault bad-3of6 2>&1); rc=$?
+check "bad-3of6 in C1" "$rc: $err" "2: verdanox-frames: meter 0 (9858705634120103): bad-3of6 needs mode t1 (mode C1 has no 3-out-of-6 code)"
+"$tool" --rig rig.toml --format radio-crc --fault bad-sync >/dev/null 2>&1; check "bad-sync outside iq" $? 2
+
+# refused: channels that do not fit the sampled band, with the numbers;
+# outputs that cannot be written, with the file and the reason
+err=$("$tool" --rig rig.toml --format iq --output x.cu8 --sample-rate 400000 --freq-offset 200000 2>&1); rc=$?
+check "offset past the band" "$rc: $err" "2: verdanox-frames: mode T1 at 869.15 MHz lies 200000 Hz from the capture's centre, 868.95 MHz: |offset| + deviation + chip rate / 2 = 200000 + 50000 + 50000 = 300000 Hz is not below half the sample rate, 200000 Hz"
+err=$("$tool" --rig mixed.toml --format iq --output x.cu8 2>&1); rc=$?
+check "a meter's channel outside the band (centred on T1)" "$rc: $err" "2: verdanox-frames: meter 0 (9858705634120103): mode S1 at 868.3 MHz lies -650000 Hz from the capture's centre, 868.95 MHz: |offset| + deviation + chip rate / 2 = 650000 + 50000 + 16384 = 716384 Hz is not below half the sample rate, 600000 Hz"
+err=$("$tool" --rig rig.toml --ticks 1 --format iq --output /dev/full 2>&1); rc=$?
+check "a full disk" "$rc: $err" "1: verdanox-frames: cannot write /dev/full: No space left on device"
+err=$("$tool" --rig rig.toml --ticks 1 --format iq --output-dir radio.txt 2>&1); rc=$?
+check "a file as --output-dir" "$rc: $err" "1: verdanox-frames: cannot write radio.txt: Not a directory"
 
 "$tool" --rig rig.toml --format iq --output - --json >/dev/null 2>&1; check "--json with --output -" $? 2
 "$tool" --rig rig.toml --format iq --mode t1 --frame-format b --output x.cu8 >/dev/null 2>&1; check "T1 in format B" $? 2
 "$tool" --rig rig.toml --format iq >/dev/null 2>&1; check "iq without --output" $? 2
 "$tool" --rig rig.toml --format iq --output x.cu8 --sample-rate 1250000 >/dev/null 2>&1; check "1.25 MHz" $? 2
 
-[ $fail -eq 0 ] && echo "I/Q captures through rtl_433: all checks passed"
+[ $fail -eq 0 ] && echo "I/Q captures through rtl_433 and the discriminator: all checks passed"
 exit $fail

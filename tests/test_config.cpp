@@ -186,6 +186,7 @@ key = "000102030405060708090a0b0c0d0e0f"
 security = "mode5"
 interval = 60.0
 offset = 1.5
+radio = "s1"
 readings = "live"
 volume = 12.5
 volume_uncorrected = 12
@@ -216,6 +217,7 @@ address = "9858715634120103"
     EXPECT_EQ(m.readings.events[0].second, 2u) << "events in time order";
     EXPECT_EQ(rig.meterInterval[0], 60.0);
     EXPECT_EQ(rig.meterOffset[0], 1.5);
+    EXPECT_TRUE(rig.meterRadio[0] == RadioMode::S1 && !rig.meterRadio[1]) << "no radio: the tool's --mode";
     const SimMeter& plain = rig.meters[1];
     EXPECT_EQ(plain.security, Security::None) << "no key: plain";
     EXPECT_FALSE(plain.live);
@@ -254,6 +256,7 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + "security = \"mode5\"\n", "r.toml:3:12: mode5 needs the meter's key"},
         {m + "security = \"mode6\"\n", "r.toml:3:12: security must be \"none\", \"mode5\" or \"mode7\""},
         {each + m + "interval = 0\n", "r.toml:5:12: interval must be from 0.01 to 3.1536e+07"},
+        {m + "radio = \"t2\"\n", "r.toml:3:9: radio must be s1, s2, t1, r2, c1, f or n"},
         {"[schedule]\ninterval = 0.0\n" + m, "r.toml:2:12: interval must be from 0.01 to 3.1536e+07"},
         {"[schedule]\nmode = \"round\"\n" + m, "r.toml:2:8: schedule mode must be \"turns\" or \"each\""},
         {"[clock]\nstart = \"2026-02-30T00:00:00Z\"\n" + m, "r.toml:2:9: " + when},
@@ -364,10 +367,11 @@ TEST(FaultSpec, RulesAndErrors) {
         const char* message;
     } bad[] = {
         {"",
-         "unknown fault kind \"\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, bad-crc, fuzz)"},
+         "unknown fault kind \"\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, bad-crc, fuzz, "
+         "bad-3of6, short-preamble, bad-sync)"},
         {"bad_mac",
          "unknown fault kind \"bad_mac\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, "
-         "bad-crc, fuzz)"},
+         "bad-crc, fuzz, bad-3of6, short-preamble, bad-sync)"},
         {"bad-mac:every=0", "\"every=0\" is not every=N, at=N,M, probability=P or seed=S"},
         {"bad-mac:every=x", "\"every=x\" is not every=N, at=N,M, probability=P or seed=S"},
         {"replay:at=3,,7", "at needs telegram numbers from 1: 3,,7"},

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <bitset>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "sdr/chips.h"
+#include "sdr/gaussian.h"
 #include "sdr/modulator.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
@@ -314,7 +316,8 @@ TEST(Readings, BlockAtChosenMeterTimes) {
 }
 
 // The air interface: the 3-out-of-6 code of EN 13757-4 as the standard
-// writes it, the chips of both modes, and the sample formats by their first
+// writes it, the chips of every mode (preamble pairs, synchronisation word,
+// coding) and of the air faults, and the sample formats by their first
 // bytes (silence, then the first sample of a burst at -50 kHz: 15 degrees
 // of phase at 1.2 MHz, amplitude half the full scale).
 TEST(Sdr, ChipsAndSampleFormats) {
@@ -328,22 +331,38 @@ TEST(Sdr, ChipsAndSampleFormats) {
         for (uint8_t c : chips) s += static_cast<char>('0' + c);
         return s;
     };
-    std::string pairs19, pairs16, pairs4;
-    for (int i = 0; i < 19; ++i) pairs19 += "01";
-    pairs16 = pairs19.substr(0, 32);
-    pairs4 = pairs19.substr(0, 8);
-    EXPECT_EQ(text(frameChips({0x3A}, RadioMode::T1, FrameFormat::A)), pairs19 + "0000111101" +
-                                                                           "001011"
-                                                                           "100110" +
-                                                                           pairs4);
-    EXPECT_EQ(text(frameChips({0x3A}, RadioMode::C1, FrameFormat::A)), pairs16 +
-                                                                           "0101010000111101"
-                                                                           "0101010011001101"
-                                                                           "00111010" +
-                                                                           pairs4);
-    EXPECT_EQ(text(frameChips({0x3A}, RadioMode::C1, FrameFormat::B)).substr(32, 32),
-              "0101010000111101"
-              "0101010000111101");
+    const auto pairs = [](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += "01";
+        return s;
+    };
+    const auto chips = [](std::string s) { return s.erase(std::remove(s.begin(), s.end(), ' '), s.end()), s; };
+    // 0x3A: 0011 1010; Manchester 1 as 01, 0 as 10
+    const std::string manchester = " 10 10 01 01 01 10 01 10", post = pairs(4);
+    const struct {
+        RadioMode mode;
+        FrameFormat format;
+        AirFault fault;
+        int preamblePairs;
+        std::string rest;
+    } cases[] = {
+        {RadioMode::T1, FrameFormat::A, AirFault::None, 19, "0000111101 001011 100110"},
+        {RadioMode::C1, FrameFormat::A, AirFault::None, 16, "0101010000111101 0101010011001101 00111010"},
+        {RadioMode::C1, FrameFormat::B, AirFault::None, 16, "0101010000111101 0101010000111101 00111010"},
+        {RadioMode::S1, FrameFormat::A, AirFault::None, 279, "000111011010010110" + manchester},
+        {RadioMode::S2, FrameFormat::A, AirFault::None, 15, "000111011010010110" + manchester},
+        {RadioMode::R2, FrameFormat::A, AirFault::None, 39, "000111011010010110" + manchester},
+        {RadioMode::F, FrameFormat::A, AirFault::None, 39, "1111011010001101 00111010"},
+        {RadioMode::N, FrameFormat::B, AirFault::None, 8, "1111011001110010 00111010"},
+        {RadioMode::T1, FrameFormat::A, AirFault::BadCodeWord, 19, "0000111101 111000 100110"},
+        {RadioMode::T1, FrameFormat::A, AirFault::ShortPreamble, 9, "0000111101 001011 100110"},
+        {RadioMode::S2, FrameFormat::A, AirFault::ShortPreamble, 7, "000111011010010110" + manchester},
+        {RadioMode::T1, FrameFormat::A, AirFault::BadSync, 19, "0000101101 001011 100110"},
+        {RadioMode::C1, FrameFormat::A, AirFault::BadSync, 16, "0101010000111101 1101010011001101 00111010"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(text(frameChips({0x3A}, c.mode, c.format, c.fault)), pairs(c.preamblePairs) + chips(c.rest) + post)
+            << radioMode(c.mode).name << " fault " << static_cast<int>(c.fault);
 
     for (const auto& c : {std::pair<IqFormat, std::string>{IqFormat::Cu8, "8080BD6F"},
                           {IqFormat::Cs8, "00003DF0"},
@@ -351,16 +370,82 @@ TEST(Sdr, ChipsAndSampleFormats) {
         IqOptions o;
         o.format = c.first;
         std::vector<uint8_t> out;
-        IqModulator modulator(o, [&](const uint8_t* d, size_t n) { return out.insert(out.end(), d, d + n), true; });
+        IqWriter modulator(o, [&](const uint8_t* d, size_t n) { return out.insert(out.end(), d, d + n), true; });
         uint64_t first = 0, last = 0;
         ASSERT_TRUE(modulator.gap(1000.0 / 1200000));  // one sample
-        ASSERT_TRUE(modulator.burst({0, 1}, &first, &last));
+        ASSERT_TRUE(modulator.burst({0, 1}, BurstShape{}, &first, &last));
         EXPECT_EQ(testhex::str(out.data(), c.second.size() / 2), c.second);
         EXPECT_EQ(first, 1u);
         EXPECT_EQ(last, 24u) << "two chips of twelve samples";
     }
-    EXPECT_TRUE(validSampleRate(400000) && validSampleRate(10000000) && validSampleRate(1200000));
-    EXPECT_FALSE(validSampleRate(300000) || validSampleRate(1250000) || validSampleRate(10100000));
+    EXPECT_TRUE(validSampleRate(100000) && validSampleRate(10000000) && validSampleRate(1200000));
+    EXPECT_FALSE(validSampleRate(50000) || validSampleRate(1250000) || validSampleRate(10100000));
+}
+
+// A burst rendered a few samples at a time into the caller's buffer (as a
+// transmit stream takes it) is the one the capture writer renders whole,
+// byte for byte, through GFSK, noise, a chip-rate error and a carrier
+// offset; a burst lasts its chips at the chip rate, rounded up to a sample.
+TEST(Sdr, RenderingInPiecesAndBurstLength) {
+    IqOptions o;
+    o.format = IqFormat::Cs16;
+    o.snrDb = 20;
+    o.clockPpm = 30;
+    const std::vector<uint8_t> chips = frameChips({0x3A, 0xC5, 0x00}, RadioMode::N, FrameFormat::A);
+    const BurstShape shape = burstShape(radioMode(RadioMode::N), 12000);
+    std::vector<uint8_t> whole;
+    IqWriter writer(o, [&](const uint8_t* d, size_t n) { return whole.insert(whole.end(), d, d + n), true; });
+    uint64_t first = 0, last = 0;
+    ASSERT_TRUE(writer.gap(1) && writer.burst(chips, shape, &first, &last) && writer.gap(1));
+    EXPECT_EQ(last - first + 1, static_cast<uint64_t>(std::ceil(chips.size() * 1200000 / (4800 * 1.00003))));
+
+    IqModulator m(o);
+    std::vector<uint8_t> pieces, piece(7 * 4);
+    const auto drain = [&] {
+        while (const size_t n = m.render(piece.data(), 7))
+            pieces.insert(pieces.end(), piece.data(), piece.data() + 4 * n);
+    };
+    m.beginGap(1200);
+    drain();
+    m.beginBurst(chips, shape);
+    EXPECT_EQ(m.pending(), last - first + 1);
+    drain();
+    m.beginGap(1200);
+    drain();
+    EXPECT_TRUE(pieces == whole) << pieces.size() << " bytes against " << whole.size();
+
+    IqWriter s1(IqOptions{}, [](const uint8_t*, size_t) { return true; });
+    ASSERT_TRUE(s1.burst(std::vector<uint8_t>(1000), burstShape(radioMode(RadioMode::S1), 0), &first, &last));
+    EXPECT_EQ(last + 1, 36622u) << "1000 chips of 1/32768 s at 1.2 MHz: 36621.1 samples";
+}
+
+// The noise: standard normal deviates (variance 1, tails as a normal
+// distribution's beyond the table's outer edge at 3.37), and in a capture
+// the signal-to-noise ratio asked for (cf32: the signal at amplitude 0.5).
+TEST(Sdr, NoiseStatisticsAndLevel) {
+    GaussianSource g(5);
+    double sum = 0, squares = 0;
+    int beyond3 = 0, beyond4 = 0;
+    constexpr int kDraws = 1000000;
+    for (int i = 0; i < kDraws; ++i) {
+        const double z = g.next();
+        sum += z, squares += z * z, beyond3 += std::fabs(z) > 3, beyond4 += std::fabs(z) > 4;
+    }
+    EXPECT_NEAR(sum / kDraws, 0, 0.005);
+    EXPECT_NEAR(squares / kDraws, 1, 0.005);
+    EXPECT_NEAR(beyond3, 2700, 200) << "P(|z| > 3) = 0.0027";
+    EXPECT_NEAR(beyond4, 63, 25) << "P(|z| > 4) = 6.3e-5";
+
+    IqOptions o;
+    o.format = IqFormat::Cf32;
+    o.snrDb = 10;
+    IqModulator m(o);
+    std::vector<float> iq(2 * 200000);
+    m.beginGap(200000);
+    ASSERT_EQ(m.render(reinterpret_cast<uint8_t*>(iq.data()), 200000), 200000u);
+    double power = 0;
+    for (float x : iq) power += x * x;
+    EXPECT_NEAR(power / 200000, 0.25 / 10, 0.0005) << "noise power: signal power 0.25 over 10 dB";
 }
 
 // (the table below leaves the request fields it does not need at their defaults)

@@ -44,13 +44,14 @@ namespace {
 int outputError = 0;  // errno of the first failed write of standard output
 }
 
-bool putLine(const std::string& line) {
+bool putText(const std::string& text) {
     if (outputError != 0) return false;
     errno = 0;
-    if (std::fputs(line.c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF || std::ferror(stdout))
-        outputError = errno != 0 ? errno : EIO;
+    if (std::fputs(text.c_str(), stdout) == EOF || std::ferror(stdout)) outputError = errno != 0 ? errno : EIO;
     return outputError == 0;
 }
+
+bool putLine(const std::string& line) { return putText(line + "\n"); }
 
 bool finishOutput(const char* program) {
     errno = 0;

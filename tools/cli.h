@@ -27,6 +27,8 @@ int noArgumentsLeft(int next, int argc, char** argv, const char* program, const 
 // standard output failed (a full disk, a closed pipe): the first failure's
 // reason is kept for finishOutput.
 bool putLine(const std::string& line);
+// The same for text that brings its own line feeds.
+bool putText(const std::string& text);
 // Flushes standard output; false, after telling "cannot write standard
 // output: reason" on stderr, when it or an earlier putLine failed.
 bool finishOutput(const char* program);

@@ -1,22 +1,21 @@
 // verdanox-frames: prints the stick frames that the send cycle hands to the
-// stick, one per line in upper-case hexadecimal, without a stick.
+// stick, one per line in upper-case hexadecimal, without a stick; or the
+// telegrams as receivers read them: radio frames, rtl_wmbus lines,
+// simulation-file lines and I/Q captures of every radio mode.
 #include <getopt.h>
 
-#include <climits>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
 
-#include "config/fault_spec.h"
 #include "session/rig_run.h"
 #include "session/startup.h"
 #include "session/telegram_record.h"
-#include "telegram/frames.h"
 #include "telegram/radio.h"
+#include "tools/air_options.h"
 #include "tools/air_output.h"
 #include "tools/cli.h"
+#include "tools/frame_lines.h"
 #include "tools/run_summary.h"
 #include "tools/telegram_source.h"
 
@@ -24,19 +23,20 @@ namespace {
 
 const char kUsage[] =
     "usage: verdanox-frames [--config FILE | --rig FILE] [--ticks N] [--plain] [--interval SECONDS]\n"
-    "                       [--format stick|radio|radio-crc|iq] [--frame-format a|b] [--fault SPEC]... [--json]\n"
-    "                       [--output FILE --mode t1|c1 --sample-rate HZ --iq-format cu8|cs8|cs16 --snr DB\n"
-    "                        --freq-offset HZ --clock-ppm PPM --seed S --gap-ms MS]\n"
+    "                       [--format stick|radio|radio-crc|rtlwmbus|telegram-lines|iq] [--frame-format a|b]\n"
+    "                       [--mode s1|s2|t1|r2|c1|f|n] [--fault SPEC]... [--json]\n"
+    "                       [--output FILE | --output-dir DIR] [--sample-rate HZ] [--iq-format cu8|cs8|cs16|cf32]\n"
+    "                       [--centre HZ] [--snr DB] [--freq-offset HZ] [--clock-ppm PPM] [--seed S] [--gap-ms MS]\n"
     "       verdanox-frames --help | --version\n";
 
 const char kHelp[] =
     "Reads the meter configuration as Verdanox does (\"VDXconfig.txt\" in the\n"
     "current directory unless --config names another file), or a rig file,\n"
     "and prints the first N telegrams in the order they would be sent, without\n"
-    "a stick: every stick frame, one per line, in upper-case hexadecimal; or,\n"
-    "with --format radio, each telegram as the wireless M-Bus frame a receiver\n"
-    "passes to its decoder; or, with --json, one JSON object per telegram with\n"
-    "its time after the first, security mode, data records and frames.\n\n"
+    "a stick: every stick frame, one per line, in upper-case hexadecimal; or\n"
+    "each telegram as a receiver sees it (--format); or, with --json, one JSON\n"
+    "object per telegram with its time after the first, security mode,\n"
+    "data records and frames.\n\n"
     "  -c, --config FILE  configuration file to read\n"
     "  -r, --rig FILE     a rig file (TOML) instead\n"
     "  -n, --ticks N      number of telegrams (default 10)\n"
@@ -47,114 +47,74 @@ const char kHelp[] =
     "  -F, --fault SPEC   KIND[:every=N|:at=N,M|:probability=P][:seed=S]:\n"
     "                     telegrams a receiver must refuse, for every meter\n"
     "                     that can take them (repeatable); the kinds of\n"
-    "                     verdanox-send, and\n"
-    "                     bad-crc with --format radio-crc\n"
+    "                     verdanox-send, bad-crc with --format radio-crc or\n"
+    "                     iq, and bad-3of6 (T1), short-preamble and bad-sync\n"
+    "                     with --format iq\n"
     "  -j, --json         one JSON object per telegram\n"
     "  -f, --format F     stick (default): the address frame and the telegram\n"
     "                     frame as handed to the stick; radio: one line per\n"
     "                     telegram, L, C, M and A fields, then the rest of the\n"
     "                     telegram; radio-crc: the same with the CRC blocks of\n"
-    "                     EN 13757-4; iq: the samples an SDR would record, to\n"
-    "                     the --output file\n"
-    "  --frame-format a|b CRC blocks of frame format A (default) or B\n"
+    "                     EN 13757-4; rtlwmbus: rtl_wmbus's lines\n"
+    "                     (T1;1;1;TIME;97;148;ID;0xFRAME, T1, C1 or S1 from\n"
+    "                     --mode); telegram-lines: telegram=|FRAME|+SECONDS;\n"
+    "                     iq: the samples an SDR would record\n"
+    "  --frame-format a|b CRC blocks of frame format A (default) or B (C1, F, N)\n"
+    "  -m, --mode M       the radio mode of meters whose rig names none, with\n"
+    "                     its channel, chip rate, coding, deviation, preamble\n"
+    "                     pairs 01 and synchronisation chips (EN 13757-4):\n"
+    "                     s1  868.3 MHz, 32.768 kcps Manchester, +-50 kHz, 279,\n"
+    "                         000111011010010110, format A\n"
+    "                     s2  the same with 15 preamble pairs\n"
+    "                     t1  868.95 MHz, 100 kcps 3-out-of-6, +-50 kHz, 19,\n"
+    "                         0000111101, format A (default)\n"
+    "                     r2  868.33 MHz, 4.8 kcps Manchester, +-6 kHz, 39,\n"
+    "                         000111011010010110, format A\n"
+    "                     c1  868.95 MHz, 100 kcps NRZ, +-45 kHz, 16, 54 3D 54 CD\n"
+    "                         (format A) or 54 3D 54 3D (B)\n"
+    "                     f   433.82 MHz, 2.4 kcps NRZ, +-5.5 kHz, 39, F6 8D (A)\n"
+    "                         or F6 72 (B)\n"
+    "                     n   169.40625 MHz (channel 1a), 4.8 kcps NRZ, GFSK BT\n"
+    "                         0.5, +-2.4 kHz, 8, F6 8D (A) or F6 72 (B)\n"
     "  -o, --output FILE  where the iq samples go (- for standard output)\n"
-    "  --mode t1|c1       T1 (3-out-of-6, format A; default) or C1 (NRZ)\n"
-    "  --sample-rate HZ   a multiple of 100000 from 400000 to 10000000\n"
-    "                     (default 1200000)\n"
-    "  --iq-format F      cu8 (default), cs8 or cs16 interleaved I/Q\n"
+    "  --output-dir DIR   instead, one capture per telegram, named as rtl_433\n"
+    "                     names its test files (g001_868.95M_1200k.cu8), with\n"
+    "                     the telegram's JSON record beside it (g001_...json)\n"
+    "  --sample-rate HZ   a multiple of 100000 from 100000 to 10000000\n"
+    "                     (default 1200000) that holds every channel: |its\n"
+    "                     offset from the centre| + deviation + chip rate / 2\n"
+    "                     below half the sample rate\n"
+    "  --iq-format F      cu8 (default), cs8, cs16 or cf32 interleaved I/Q\n"
+    "  --centre HZ        the capture's centre frequency (default: the\n"
+    "                     channel of --mode); each meter's channel must lie\n"
+    "                     in the sampled band\n"
     "  --snr DB           white noise: signal power over noise power across\n"
     "                     the whole sampled bandwidth (default: none)\n"
-    "  --freq-offset HZ   the carrier off the channel's centre\n"
+    "  --freq-offset HZ   every carrier off its channel's centre\n"
     "  --clock-ppm PPM    chip-rate error\n"
     "  --seed S           of the noise (default 1)\n"
     "  --gap-ms MS        silence or noise around each telegram (default 5)\n"
     "  -h, --help         print this text\n"
     "  -V, --version      print the version\n\n"
     "Exit status: 0 on success, 1 when the --config or --rig file cannot be read\n"
-    "or standard output cannot be written, 2 on a bad option, a rig file that is\n"
-    "not right, a fault that cannot apply or a meter time that would pass\n"
-    "2099-12-31 23:59:59.\n";
+    "or an output cannot be written, 2 on a bad option, a rig file that is not\n"
+    "right, a fault that cannot apply, a channel outside the sampled band or a\n"
+    "meter time that would pass 2099-12-31 23:59:59.\n";
 
 const char kProgram[] = "verdanox-frames";
 
 int usageError(const std::string& what) { return vdx::usageError(kProgram, what, kUsage); }
 
-bool printHex(const uint8_t* data, size_t size) { return vdx::putLine(vdx::hexText(data, size)); }
-
-enum class Format { Stick, Radio, RadioCrc, Iq };
-const char* const kFormats[] = {"stick", "radio", "radio-crc", "iq"};
-
-bool parseFormat(const char* text, Format* out) {
-    for (int f = 0; f < 4; ++f)
-        if (std::strcmp(text, kFormats[f]) == 0) return *out = static_cast<Format>(f), true;
-    return false;
-}
-
-// One telegram in the chosen format: its two stick frames, or the radio
-// frame a receiver passes to its decoder, without or with its CRCs. False
-// when standard output failed.
-bool printTelegram(const vdx::SentTelegram& t, Format format, vdx::FrameFormat frameFormat) {
-    if (format == Format::Stick)
-        return printHex(t.addressFrame, vdx::kAddressFrameSize) &&
-               printHex(t.telegramFrame, vdx::stickFrameSize(t.telegramFrame));
-    const std::vector<uint8_t> radio =
-        format == Format::Radio ? vdx::radioFrame(t.addressFrame, t.telegramFrame) : vdx::airFrame(t, frameFormat);
-    return printHex(radio.data(), radio.size());
-}
+using vdx::LineFormat;
 
 struct Options {
     vdx::SourceOptions source;
     double interval = 0;  // 0: the default or the rig's
     long ticks = 10;
     bool json = false;
-    Format format = Format::Stick;
+    LineFormat format = LineFormat::Stick;
     vdx::IqSettings iq;
 };
-
-// The options of --format iq and --frame-format; false with the problem.
-bool parseAirOption(int c, const char* arg, vdx::IqSettings* iq, std::string* problem) {
-    long whole = 0;
-    double v = 0;
-    const std::string a = arg;
-    switch (c) {
-        case 'o':
-            iq->path = a;
-            return !a.empty() || (*problem = "--output needs a file name, or - for standard output", false);
-        case 'm':
-            iq->mode = a == "c1" ? vdx::RadioMode::C1 : vdx::RadioMode::T1;
-            return a == "t1" || a == "c1" || (*problem = "--mode needs t1 or c1", false);
-        case 'B':
-            iq->format = a == "b" ? vdx::FrameFormat::B : vdx::FrameFormat::A;
-            return a == "a" || a == "b" || (*problem = "--frame-format needs a or b", false);
-        case 'R':
-            if (!vdx::parseWhole(arg, 400000, 10000000, &whole) || !vdx::validSampleRate(whole))
-                return *problem = "--sample-rate needs a whole multiple of 100000 from 400000 to 10000000", false;
-            iq->modem.sampleRate = static_cast<uint32_t>(whole);
-            return true;
-        case 'Q':
-            iq->modem.format = a == "cs8" ? vdx::IqFormat::Cs8 : a == "cs16" ? vdx::IqFormat::Cs16 : vdx::IqFormat::Cu8;
-            return a == "cu8" || a == "cs8" || a == "cs16" || (*problem = "--iq-format needs cu8, cs8 or cs16", false);
-        case 'S':
-            return vdx::parseDecimal(arg, -50, 100, &iq->modem.snrDb) ||
-                   (*problem = "--snr needs decibels from -50 to 100", false);
-        case 'O':
-            return vdx::parseDecimal(arg, -200000, 200000, &iq->modem.freqOffsetHz) ||
-                   (*problem = "--freq-offset needs hertz from -200000 to 200000", false);
-        case 'P':
-            return vdx::parseDecimal(arg, -10000, 10000, &iq->modem.clockPpm) ||
-                   (*problem = "--clock-ppm needs parts per million from -10000 to 10000", false);
-        case 'e':
-            if (!vdx::parseWhole(arg, 0, LONG_MAX, &whole)) return *problem = "--seed needs a whole number", false;
-            iq->modem.seed = static_cast<uint64_t>(whole);
-            return true;
-        case 'G':
-            if (!vdx::parseDecimal(arg, 0, 60000, &v))
-                return *problem = "--gap-ms needs milliseconds up to 60000", false;
-            iq->gapMs = v;
-            return true;
-    }
-    return *problem = "?", false;
-}
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
@@ -166,12 +126,14 @@ int parse(int argc, char** argv, Options* o) {
                                       {"json", no_argument, nullptr, 'j'},
                                       {"fault", required_argument, nullptr, 'F'},
                                       {"output", required_argument, nullptr, 'o'},
+                                      {"output-dir", required_argument, nullptr, vdx::kOptOutputDir},
                                       {"mode", required_argument, nullptr, 'm'},
                                       {"frame-format", required_argument, nullptr, 'B'},
                                       {"sample-rate", required_argument, nullptr, 'R'},
                                       {"iq-format", required_argument, nullptr, 'Q'},
                                       {"snr", required_argument, nullptr, 'S'},
                                       {"freq-offset", required_argument, nullptr, 'O'},
+                                      {"centre", required_argument, nullptr, vdx::kOptCentre},
                                       {"clock-ppm", required_argument, nullptr, 'P'},
                                       {"seed", required_argument, nullptr, 'e'},
                                       {"gap-ms", required_argument, nullptr, 'G'},
@@ -187,6 +149,10 @@ int parse(int argc, char** argv, Options* o) {
             if (taken < 0) return usageError(problem);
             continue;
         }
+        if (const int taken = vdx::airOption(c, optarg, &o->iq, &problem)) {
+            if (taken < 0) return usageError(problem);
+            continue;
+        }
         switch (c) {
             case 'j':
                 o->json = true;
@@ -196,33 +162,80 @@ int parse(int argc, char** argv, Options* o) {
                     return usageError("--ticks needs a whole number from 0 to 100000000");
                 break;
             case 'f':
-                if (!parseFormat(optarg, &o->format)) return usageError("--format needs stick, radio, radio-crc or iq");
+                if (!vdx::parseLineFormat(optarg, &o->format))
+                    return usageError("--format needs stick, radio, radio-crc, rtlwmbus, telegram-lines or iq");
                 break;
-            case 'o':
-            case 'm':
-            case 'B':
-            case 'R':
-            case 'Q':
-            case 'S':
-            case 'O':
-            case 'P':
-            case 'e':
-            case 'G': {
-                std::string problem;
-                if (!parseAirOption(c, optarg, &o->iq, &problem)) return usageError(problem);
-                break;
-            }
             default:
                 return vdx::sharedOption(c, kProgram, kUsage, kHelp, optopt, argv[optind - 1], kShort);
         }
     }
     if (const int status = vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage)) return status;
-    if ((o->format == Format::Iq) != !o->iq.path.empty())
-        return usageError("--format iq and --output FILE go together");
-    if (o->format == Format::Iq && o->iq.mode == vdx::RadioMode::T1 && o->iq.format == vdx::FrameFormat::B)
-        return usageError("mode T1 sends frame format A only");
+    const bool iq = o->format == LineFormat::Iq;
+    if (iq != (!o->iq.path.empty() || !o->iq.dir.empty()))
+        return usageError("--format iq and --output FILE or --output-dir DIR go together");
+    if (!o->iq.path.empty() && !o->iq.dir.empty()) return usageError("--output and --output-dir do not go together");
     if (o->json && o->iq.path == "-") return usageError("--json does not go with --output -");
     return 0;
+}
+
+// The radio mode the meters of table `table` send in: their own or --mode.
+vdx::RadioMode meterMode(const vdx::Rig& rig, size_t table, vdx::RadioMode fallback) {
+    return table < rig.meterRadio.size() && rig.meterRadio[table] ? *rig.meterRadio[table] : fallback;
+}
+
+// Why telegrams of `mode` cannot go to the output: a channel outside the
+// capture's band, a frame format the mode lacks, rtl_wmbus lines of a mode
+// rtl_wmbus does not print; empty when they can.
+std::string modeProblem(vdx::RadioMode mode, const Options& o) {
+    if (o.format == LineFormat::Iq) return vdx::captureProblem(o.iq, mode);
+    if (o.format == LineFormat::Rtlwmbus && !vdx::rtlwmbusMode(mode))
+        return std::string("--format rtlwmbus takes modes t1, c1 and s1 (the lines rtl_wmbus prints), not ") +
+               vdx::radioMode(mode).name;
+    return "";
+}
+
+// Every meter's mode checked, and its faults against it. 0, or 2 after
+// saying why.
+int checkModes(const vdx::Rig& rig, const Options& o) {
+    for (size_t i = 0, first = 0; i < rig.meters.size(); first += rig.meters[i++].count) {
+        const vdx::RadioMode mode = meterMode(rig, i, o.iq.mode);
+        std::string problem = modeProblem(mode, o);
+        bool ofMeter = i < rig.meterRadio.size() && rig.meterRadio[i];  // its own radio, not --mode
+        for (const vdx::FaultRule& r : rig.meters[i].faults)
+            if (problem.empty() && r.kind == vdx::FaultKind::BadThreeOfSix &&
+                vdx::radioMode(mode).coding != vdx::Coding::ThreeOutOfSix) {
+                problem = std::string("bad-3of6 needs mode t1 (mode ") + vdx::radioMode(mode).label +
+                          " has no 3-out-of-6 code)";
+                ofMeter = true;
+            }
+        if (problem.empty()) continue;
+        const uint32_t count = rig.meters[i].count;
+        const std::string meter =
+            (count == 1 ? "meter " + std::to_string(first)
+                        : "meters " + std::to_string(first) + "-" + std::to_string(first + count - 1)) +
+            " (" + vdx::hexText(rig.meters[i].record.manufacturer, 8) + (count == 1 ? ")" : " on)");
+        vdx::tell(kProgram, ofMeter ? meter + ": " + problem : problem);
+        return 2;
+    }
+    return 0;
+}
+
+// The JSON record of a telegram; in a capture with where it lies.
+std::string jsonRecord(const vdx::RigRun::Planned& p, const Options& o, vdx::RadioMode mode, uint64_t first,
+                       uint64_t last, const std::string& file) {
+    vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, "");
+    record.offset = p.atMs / 1000.0;
+    record.skipped = p.skipped;
+    std::string line = vdx::jsonLine(record);
+    if (o.format != LineFormat::Iq) return line;
+    char place[320];
+    std::snprintf(place, sizeof place,
+                  ",\"radio\":\"%s\",\"channel_hz\":%.0f,\"centre_hz\":%.0f,\"sample_rate\":%u,\"first_sample\":%llu,"
+                  "\"last_sample\":%llu%s%s%s",
+                  vdx::radioMode(mode).name, vdx::radioMode(mode).channelHz, vdx::captureCentre(o.iq),
+                  o.iq.modem.sampleRate, static_cast<unsigned long long>(first), static_cast<unsigned long long>(last),
+                  file.empty() ? "" : ",\"file\":\"", file.c_str(), file.empty() ? "" : "\"");
+    return line.insert(line.size() - 1, place);
 }
 
 }  // namespace
@@ -235,10 +248,12 @@ int main(int argc, char** argv) {
     // as the program: without the default file every address and key is
     // zero; a file named on the command line must be readable
     if (o.interval > 0) o.source.interval = o.interval;
-    o.source.output = kFormats[static_cast<int>(o.format)];
+    o.source.output = vdx::lineFormatName(o.format);
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, o.source, &rig)) return status;
-    const bool formatB = o.iq.format == vdx::FrameFormat::B && (o.format == Format::RadioCrc || o.format == Format::Iq);
+    // frame format B's L-field counts its CRCs: the longest telegrams do not fit
+    const bool formatB =
+        o.iq.format == vdx::FrameFormat::B && (o.format == LineFormat::RadioCrc || o.format == LineFormat::Iq);
     for (size_t i = 0; formatB && i < rig.meters.size(); ++i)
         if (vdx::meterTelegramSize(rig.meters[i]) > vdx::kMaxFormatBTelegramFrameSize)
             return vdx::tell(kProgram, "meter table " + std::to_string(i + 1) + ": its telegrams of " +
@@ -249,33 +264,38 @@ int main(int argc, char** argv) {
     const double intervalOverride = o.source.rig != nullptr ? o.interval : 0;
     if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
     vdx::RigRun run(std::move(rig), intervalOverride, std::time(nullptr));
+    if (const int status = checkModes(run.rig(), o)) return status;
     if (const std::string end = run.lengthProblem(static_cast<uint64_t>(o.ticks)); !end.empty())
         return vdx::tell(kProgram, end), 2;
     vdx::RunSummary summary;
-    vdx::IqFile iq;
+    const bool iq = o.format == LineFormat::Iq;
+    vdx::IqFile capture;
     std::string problem;
-    if (o.format == Format::Iq && !iq.open(o.iq, &problem)) return vdx::tell(kProgram, problem), 1;
-    for (long t = 0; t < o.ticks; ++t) {
+    if (iq && !capture.open(o.iq, &problem)) return vdx::tell(kProgram, problem), 1;
+    bool ok = true;
+    for (long t = 0; t < o.ticks && ok; ++t) {
         const vdx::RigRun::Planned p = run.next();
         if (p.pastEnd) return vdx::tell(kProgram, run.endProblem()), 2;
         summary.count(p, false);  // printed, not sent: only what could not apply and the skipped slots
+        const vdx::RadioMode mode = meterMode(run.rig(), run.tableOf(static_cast<size_t>(p.telegram.meter)), o.iq.mode);
         uint64_t first = 0, last = 0;
-        if (o.format == Format::Iq && !iq.add(p.telegram, &first, &last)) break;
-        if (!o.json) {
-            if (o.format != Format::Iq && !printTelegram(p.telegram, o.format, o.iq.format)) break;
-            continue;
+        std::string file;
+        if (iq && !capture.add(p.telegram, mode, &first, &last, &file, &problem)) break;
+        if (!file.empty()) {  // the ground truth beside the capture
+            const std::string truth = o.iq.dir + "/" + vdx::captureName(o.iq, static_cast<uint64_t>(t) + 1, ".json");
+            ok = vdx::writeTextFile(truth, jsonRecord(p, o, mode, first, last, file) + "\n", &problem);
         }
-        vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, "");
-        record.offset = p.atMs / 1000.0;
-        record.skipped = p.skipped;
-        std::string line = vdx::jsonLine(record);
-        if (o.format == Format::Iq)  // where the telegram lies in the capture
-            line.insert(line.size() - 1,
-                        ",\"first_sample\":" + std::to_string(first) + ",\"last_sample\":" + std::to_string(last));
-        if (!vdx::putLine(line)) break;
+        if (o.json) {
+            ok = ok && vdx::putLine(jsonRecord(p, o, mode, first, last, file));
+        } else if (!iq) {
+            const vdx::LineContext context{o.iq.format, mode, run.rig().start * 1000 + static_cast<int64_t>(p.atMs),
+                                           p.atMs};
+            ok = ok && vdx::putText(vdx::telegramLines(p.telegram, o.format, context));
+        }
     }
-    const bool written = o.format != Format::Iq || iq.close();
-    if (!written) vdx::tell(kProgram, "cannot write " + o.iq.path);
+    ok = ok && problem.empty();
+    if (iq && !capture.close(&problem)) ok = false;
+    if (!problem.empty()) vdx::tell(kProgram, problem);
     if (const std::string counts = summary.text(); !counts.empty()) vdx::tell(kProgram, counts.substr(2));
-    return vdx::finishOutput(kProgram) && written ? 0 : 1;
+    return vdx::finishOutput(kProgram) && ok ? 0 : 1;
 }

@@ -19,9 +19,11 @@ fail=0
 args="--rig rig.toml --ticks 6 --json --fault fuzz:every=2"
 [ "$(wine "$exe" $args </dev/null 2>/dev/null | tr -d '\r' | md5sum)" = "$("$native" $args | md5sum)" ] \
   || { echo "FAIL: $args differs"; fail=1; }
-args="--ticks 3 --format iq --output - --mode c1 --snr 12"  # binary: byte for byte
-[ "$(wine "$exe" $args </dev/null 2>/dev/null | md5sum)" = "$("$native" $args | md5sum)" ] \
-  || { echo "FAIL: $args differs"; fail=1; }
+for args in "--ticks 3 --format iq --output - --mode c1 --snr 12" \
+  "--ticks 2 --format iq --output - --mode n --sample-rate 100000 --iq-format cf32 --snr 12"; do  # binary: byte for byte
+  [ "$(wine "$exe" $args </dev/null 2>/dev/null | md5sum)" = "$("$native" $args | md5sum)" ] \
+    || { echo "FAIL: $args differs"; fail=1; }
+done
 wine "$exe" --bogus </dev/null >/dev/null 2>&1
 [ $? = 2 ] || { echo "FAIL: bad option does not exit 2"; fail=1; }
 [ $fail = 0 ] && echo "verdanox-frames.exe matches the native tool byte for byte"
