@@ -6,6 +6,7 @@
 #include "crypto/aes128.h"
 #include "crypto/cbc.h"
 #include "crypto/cmac.h"
+#include "crypto/ctr.h"
 #include "crypto/kdf.h"
 #include "tests/fixtures.h"
 #include "tests/hex.h"
@@ -122,6 +123,43 @@ TEST(Cbc, LengthsOutsideWholeBlocks) {
     std::vector<uint8_t> ecb(16, 0x5A);
     ecbEncrypt(ecb.data(), 7, key.data());  // no whole block: nothing
     EXPECT_EQ(ecb[0], 0x5A);
+}
+
+// NIST SP 800-38A F.5.1 (CTR-AES128.Encrypt): key, initial counter block,
+// plaintext, ciphertext; its second counter block carries into byte 14.
+// Run whole, then 16 bytes at a time through the caller's counter block,
+// then decrypted in pieces of 7 and 25 bytes (a partial block moves the
+// counter on, so the second piece starts on a fresh block).
+TEST(Ctr, Sp80038aF51AndTheCallersCounter) {
+    auto key = bytes(kRfcKey);
+    uint8_t schedule[176];
+    aesExpandKey(key.data(), schedule);
+    const std::string cipher = norm(
+        "874d6191b620e3261bef6864990db6ce 9806f66b7970fdff8617187bb9fffdff"
+        "5ae4df3edbd5d35e5b4f09020db03eab 1e031dda2fbe03d1792170a0f3009cee");
+    auto whole = bytes(kRfcMessage), split = whole;
+    auto counter = bytes("f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+    ctrCrypt(counter.data(), whole.data(), 64, schedule);
+    EXPECT_EQ(str(whole), cipher);
+    EXPECT_EQ(str(counter), norm("f0f1f2f3f4f5f6f7f8f9fafbfcfdff03")) << "four blocks on";
+    counter = bytes("f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+    for (int b = 0; b < 4; ++b) ctrCrypt(counter.data(), split.data() + 16 * b, 16, schedule);
+    EXPECT_EQ(str(split), cipher);
+
+    counter = bytes("f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+    ctrCrypt(counter.data(), split.data(), 7, schedule);
+    EXPECT_EQ(str(counter), norm("f0f1f2f3f4f5f6f7f8f9fafbfcfdff00"));
+    counter = bytes("f0f1f2f3f4f5f6f7f8f9fafbfcfdff00");
+    ctrCrypt(counter.data(), split.data() + 16, 25, schedule);
+    EXPECT_EQ(str(split.data(), 7), norm("6bc1bee22e409f"));
+    EXPECT_EQ(str(split.data() + 7, 9), cipher.substr(14, 18)) << "the rest of block 1 untouched";
+    EXPECT_EQ(str(split.data() + 16, 25), norm(kRfcMessage).substr(32, 50));
+
+    auto top = bytes("ffffffffffffffffffffffffffffffff");
+    ctrIncrement(top.data());
+    EXPECT_EQ(str(top), norm("00000000000000000000000000000000")) << "wraps";
+    ctrCrypt(top.data(), split.data(), 0, schedule);
+    EXPECT_EQ(str(top), norm("00000000000000000000000000000000")) << "length 0: nothing";
 }
 
 TEST(KeyDerivation, BlocksAtCounterZeroAnd258) {

@@ -39,6 +39,10 @@ void cbcDecrypt(const uint8_t key[16], const uint8_t iv[16], const uint8_t* in, 
     cipher(EVP_aes_128_cbc(), 0, key, iv, in, len, out);
 }
 
+void ctr(const uint8_t key[16], const uint8_t iv[16], const uint8_t* in, size_t len, uint8_t* out) {
+    cipher(EVP_aes_128_ctr(), 1, key, iv, in, len, out);
+}
+
 void cmac(const uint8_t key[16], const uint8_t* msg, size_t len, uint8_t tag[16]) {
     EVP_MAC* mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
     check(mac != nullptr);
