@@ -30,9 +30,7 @@ bool parseFaultSpec(const std::string& text, FaultRule* rule, std::string* error
     r.seed = 1;
     r.kind = faultKindOf(part);
     if (r.kind == FaultKind::None) {
-        *error = "unknown fault kind \"" + part +
-                 "\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, bad-crc, fuzz, bad-3of6, "
-                 "short-preamble, bad-sync)";
+        *error = "unknown fault kind \"" + part + "\" (" + faultNames() + ")";
         return false;
     }
     int ways = 0;

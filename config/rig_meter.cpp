@@ -70,12 +70,13 @@ void RigReader::meter(const toml::table& t, const toml::source_position* address
         "address", "key", "key_derivation", "security", "count", "interval", "offset", "readings", "profile",
         "header", "records", "volume", "volume_uncorrected", "flow", "energy", "energy_export", "power",
         "power_export", "units", "rate", "flow_temperature", "return_temperature", "battery_days", "fabrication",
-        "error_flags", "events", "faults", "radio"});
+        "error_flags", "events", "faults", "radio", "compact", "converter"});
     // clang-format on
     SimMeter m;
     uint32_t count = 1;
     identity(t, k, &m, &count);
     profile(k, &m);
+    frames(k, &m);
     drivers(k, &m);
     if (const toml::node* n = k.get("faults")) faults(*n, &m.faults);
     double interval = 0, offset = -1;
@@ -132,13 +133,15 @@ void RigReader::identity(const toml::table& t, const TableKeys& k, SimMeter* m, 
     const bool keyed = key != nullptr || derived != nullptr;
     m->security = keyed ? Security::Mode7 : Security::None;
     if (const toml::node* n = k.get("security")) {
-        const std::string v = text(*n, "\"none\", \"mode5\" or \"mode7\"");
+        const std::string v = text(*n, "\"none\", \"mode5\", \"mode7\" or \"ell-ctr\"");
         if (v == "none")
             m->security = Security::None;
         else if (v == "mode5" || v == "mode7")
             m->security = v == "mode5" ? Security::Mode5 : Security::Mode7;
+        else if (v == "ell-ctr")
+            m->security = Security::EllCtr;
         else
-            fail(*n, "security must be \"none\", \"mode5\" or \"mode7\"");
+            fail(*n, "security must be \"none\", \"mode5\", \"mode7\" or \"ell-ctr\"");
         if (m->security != Security::None && !keyed) fail(*n, v + " needs the meter's key");
     }
 }
@@ -251,17 +254,16 @@ void RigReader::check(const toml::table& t, const TableKeys& k, const SimMeter& 
     const toml::node* header = k.get("header");
     const toml::node* security = k.get("security");
     const toml::node& at = header != nullptr ? *header : security != nullptr ? *security : t;
-    if (m.header == HeaderForm::None && m.security != Security::None)
+    const bool blocks = m.security == Security::Mode5 || m.security == Security::Mode7;
+    if (m.header == HeaderForm::None && blocks)
         fail(at, "header = \"none\" does not go with mode 5 or 7: their configuration word is in the header");
     if (m.header == HeaderForm::None && !m.readings.statusEvents.empty())
         fail(*k.get("events"), "status events need a transport header (header = \"none\" has no status byte)");
     const size_t size = meterTelegramSize(m);
     if (size == 0 || size > kMaxTelegramFrameSize)
-        fail(t,
-             meterNames(m, meters_) + ": its records make a telegram of " + std::to_string(size) +
-                 " bytes where the stick takes one of at most " + std::to_string(kMaxTelegramFrameSize) +
-                 (m.security != Security::None ? " (and at most " + std::to_string(kMaxBlockSize) + " bytes encrypted)"
-                                               : ""));
+        fail(t, meterNames(m, meters_) + ": its records make a telegram of " + std::to_string(size) +
+                    " bytes where the stick takes one of at most " + std::to_string(kMaxTelegramFrameSize) +
+                    (blocks ? " (and at most " + std::to_string(kMaxBlockSize) + " bytes encrypted)" : ""));
     // a driver no record reads would be read and then ignored, as would
     // any with the window's fixed block
     if (!m.live)

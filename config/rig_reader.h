@@ -32,6 +32,7 @@ private:
     void identity(const toml::table& t, const TableKeys& k, SimMeter* m, uint32_t* count);
     void profile(const TableKeys& k, SimMeter* m);
     void drivers(const TableKeys& k, SimMeter* m);
+    void frames(const TableKeys& k, SimMeter* m);
     void events(const toml::node& n, ReadingsModel* r);
     void faults(const toml::node& n, std::vector<FaultRule>* rules);
     void check(const toml::table& t, const TableKeys& k, const SimMeter& m);

@@ -9,10 +9,12 @@
 namespace vdx {
 namespace {
 
-// Replays and counter rewinds are decided by what the meter sent last.
+// Replays, counter rewinds and duplicate access numbers are decided by
+// what the meter sent last.
 bool needsPrevious(const SimMeter& m) {
     return std::any_of(m.faults.begin(), m.faults.end(), [](const FaultRule& r) {
-        return r.kind == FaultKind::Replay || r.kind == FaultKind::CounterRewind;
+        return r.kind == FaultKind::Replay || r.kind == FaultKind::CounterRewind ||
+               r.kind == FaultKind::DuplicateAccess;
     });
 }
 
@@ -84,9 +86,11 @@ RigRun::Planned RigRun::next() {
     const FaultRule* fault = faultFor(meter.faults, e.meter, number);
     const auto found = previous_.find(e.meter);
     const SentTelegram* previous = found != previous_.end() ? &found->second : nullptr;
-    if (fault != nullptr && !faultApplies(fault->kind, previous)) p.notApplied = fault->kind, fault = nullptr;
+    if (fault != nullptr && !faultApplies(fault->kind, previous, compactFrame(meter, number)))
+        p.notApplied = fault->kind, fault = nullptr;
     buildMeterTelegram(meter, state, keyOf(e.meter, meter), static_cast<int>(e.meter), meterTime, fault, number,
                        previous, &p.telegram);
+    if (p.telegram.notApplied != FaultKind::None) p.notApplied = p.telegram.notApplied;
     if (needsPrevious(meter)) previous_[e.meter] = p.telegram;
     return p;
 }

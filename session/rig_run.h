@@ -32,7 +32,9 @@ public:
         uint64_t skipped = 0;  // the meter's slots skipped since its last telegram
         // the fault of the meter's first rule that falls on this telegram
         // when it could not apply (a replay of a first telegram, a counter
-        // rewind with no lower counter): the telegram goes out without it
+        // rewind with no lower counter, a compact-frame fault on a full
+        // frame, a duplicate access number over unchanged bytes): the
+        // telegram goes out without it
         FaultKind notApplied = FaultKind::None;
         // the telegram's meter time would pass kLastMeterTime (where a
         // meter's live readings carry it): nothing was built, and

@@ -10,18 +10,37 @@
 
 namespace vdx {
 
+namespace {
+
+// M (2), ID (4, BCD low byte first), version, type
+AddressName addressName(const uint8_t* a) {
+    AddressName n;
+    char letters[4];
+    manufacturerLetters(a, letters);
+    n.manufacturer = letters;
+    const uint8_t id[4] = {a[5], a[4], a[3], a[2]};
+    n.id = hexText(id, 4);
+    n.version = a[6];
+    n.type = a[7];
+    return n;
+}
+
+}  // namespace
+
 TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
-    const uint8_t* a = t.addressFrame + 3;  // M (2), ID (4, BCD low byte first), version, type
     TelegramRecord r;
     r.time = time;
     r.meter = t.meter;
-    char letters[4];
-    manufacturerLetters(a, letters);
-    r.manufacturer = letters;
-    const uint8_t id[4] = {a[5], a[4], a[3], a[2]};
-    r.id = hexText(id, 4);
-    r.version = a[6];
-    r.type = a[7];
+    const AddressName meter = addressName(t.viaConverter ? t.meterAddress : t.addressFrame + 3);
+    r.manufacturer = meter.manufacturer, r.id = meter.id, r.version = meter.version, r.type = meter.type;
+    r.viaConverter = t.viaConverter;
+    if (t.viaConverter) r.converter = addressName(t.addressFrame + 3);
+    r.compact = t.compact;
+    r.formatKnown = t.formatKnown;
+    r.signature = t.signature;
+    r.sessionNumber = t.sessionNumber;
+    r.aflCounter = t.aflCounter;
+    r.lengthError = t.lengthError;
     r.access = t.accessNumber;
     r.security = t.security;
     r.counter = t.messageCounter;
@@ -40,27 +59,19 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
     return r;
 }
 
-const char* securityName(Security s) {
-    switch (s) {
-        case Security::Mode5:
-            return "mode 5";
-        case Security::Mode7:
-            return "mode 7";
-        case Security::None:
-            break;
-    }
-    return "plain";
-}
-
 std::string textLine(const TelegramRecord& r) {
     const bool mode7 = r.security == Security::Mode7;
-    char text[256];
+    char text[320], via[64] = "";
     const bool fault = r.fault != FaultKind::None;
     const std::string skipped = r.skipped > 0 ? ", " + std::to_string(r.skipped) + " slots skipped" : "";
-    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X, access %u, %s%s%s%s%s%s, %s", r.time.c_str(),
-                  r.meter, r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, r.access, securityName(r.security),
-                  mode7 ? ", counter " : "", mode7 ? std::to_string(r.counter).c_str() : "", fault ? ", fault " : "",
-                  faultName(r.fault), skipped.c_str(), r.written ? "sent" : "NOT SENT");
+    if (r.viaConverter)
+        std::snprintf(via, sizeof via, " via %s %s v%02X t%02X", r.converter.manufacturer.c_str(),
+                      r.converter.id.c_str(), r.converter.version, r.converter.type);
+    std::snprintf(text, sizeof text, "%s meter %d: %s %s v%02X t%02X%s, access %u, %s%s%s%s%s%s%s, %s", r.time.c_str(),
+                  r.meter, r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, via, r.access,
+                  securityName(r.security), r.compact ? ", compact" : "", mode7 ? ", counter " : "",
+                  mode7 ? std::to_string(r.counter).c_str() : "", fault ? ", fault " : "", faultName(r.fault),
+                  skipped.c_str(), r.written ? "sent" : "NOT SENT");
     return text;
 }
 
@@ -120,6 +131,16 @@ nlohmann::ordered_json statusJson(const TelegramRecord& r) {
     return {{"byte", r.status}, {"bits", bits}};
 }
 
+nlohmann::ordered_json addressJson(const AddressName& a) {
+    return {{"manufacturer", a.manufacturer}, {"id", a.id}, {"version", a.version}, {"type", a.type}};
+}
+
+std::string hex16(uint16_t v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", v);
+    return text;
+}
+
 const char* headerName(HeaderForm h) {
     return h == HeaderForm::Long ? "long" : h == HeaderForm::Short ? "short" : "none";
 }
@@ -135,9 +156,15 @@ std::string jsonLine(const TelegramRecord& r) {
     j["id"] = r.id;
     j["version"] = r.version;
     j["type"] = r.type;
+    if (r.viaConverter) j["converter"] = addressJson(r.converter);
     j["access"] = r.access;
     j["counter"] = r.security == Security::Mode7 ? nlohmann::ordered_json(r.counter) : nlohmann::ordered_json(nullptr);
+    if (r.security == Security::Mode7 && r.aflCounter != r.counter) j["afl_counter"] = r.aflCounter;
     j["mode"] = securityName(r.security);
+    if (r.security == Security::EllCtr)
+        j["session"] = {{"number", r.sessionNumber},
+                        {"time", (r.sessionNumber >> 4) & 0x1FFFFFF},
+                        {"counter", r.sessionNumber & 0x0F}};
     if (!r.time.empty()) j["written"] = r.written;
     j["frames"] = {r.addressFrame, r.telegramFrame};
     if (r.gasReadings)
@@ -146,11 +173,13 @@ std::string jsonLine(const TelegramRecord& r) {
         j["meter_time"] = isoTime(r.meterTime);
     j["header"] = headerName(r.header);
     j["status"] = statusJson(r);
+    if (r.formatKnown) j["frame"] = r.compact ? "compact" : "full", j["signature"] = hex16(r.signature);
     nlohmann::ordered_json records = nlohmann::ordered_json::array();
     for (const RecordReading& x : r.records) records.push_back(recordJson(x));
     j["records"] = records;
     j["fault"] = r.fault != FaultKind::None ? nlohmann::ordered_json(faultName(r.fault)) : nullptr;
     if (r.fault == FaultKind::Fuzz) j["fuzz"] = {{"seed", r.faultSeed}, {"block", r.block}};
+    if (r.lengthError != 0) j["l_field_error"] = r.lengthError;
     j["skipped"] = r.skipped;
     return j.dump();
 }

@@ -10,6 +10,13 @@
 
 namespace vdx {
 
+// A meter's or a converter's address as the record names it.
+struct AddressName {
+    std::string manufacturer;  // three letters
+    std::string id;            // identification number, 8 digits
+    unsigned version = 0, type = 0;
+};
+
 struct TelegramRecord {
     std::string time;      // UTC, to the millisecond; empty where nothing was sent
     double offset = -1;    // seconds after the run's start; < 0: not given
@@ -31,23 +38,35 @@ struct TelegramRecord {
     FaultKind fault = FaultKind::None;
     uint64_t faultSeed = 0;  // fuzz
     std::string block;       // fuzz: the mutated application block, hexadecimal
+    bool compact = false;    // a compact frame
+    bool formatKnown = false;
+    uint16_t signature = 0;  // the format signature (where known)
+    bool viaConverter = false;
+    AddressName converter;       // the radio converter in the link layer (the fields above: the meter)
+    uint32_t sessionNumber = 0;  // ell-ctr
+    uint32_t aflCounter = 0;     // mode 7: the AFL's counter as sent
+    int lengthError = 0;         // length-mismatch: the radio frame's L-field this far off
 };
 
 // The record of `t`, stamped with `time`.
 TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time);
 
-// "plain", "mode 5", "mode 7"
-const char* securityName(Security s);
-
 // "2026-12-08T09:30:00.123Z meter 0: VDX 12345670 v01 t03, access 0, mode 7, counter 0, sent"
-// (", 3 slots skipped" before "sent" where the schedule skipped some)
+// (" via VDX 12345678 v01 t37" after the meter behind a converter, ", compact"
+// after the mode for a compact frame, ", 3 slots skipped" before "sent"
+// where the schedule skipped some)
 std::string textLine(const TelegramRecord& r);
 // {"time":...,"meter":0,"manufacturer":"VDX","id":"12345670","version":1,"type":3,"access":0,
 //  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],
 //  "readings":{"meter_time":...} (else "meter_time":...),"header":"long","status":{"byte":4,"bits":["power-low"]},
 //  "records":[{"quantity":"volume","unit":"m3","storage":0,"tariff":0,"subunit":0,
 //  "function":"instantaneous","value":123.456},...],"fault":null,"skipped":0}; for fuzz
-//  also "fuzz":{"seed":S,"block":"2F2F..."}; counter null unless mode 7; "time" and
+//  also "fuzz":{"seed":S,"block":"2F2F..."}; "frame":"full"|"compact" with
+//  "signature":"0x1A2B" before "records" where the format is known; behind a converter
+//  "converter":{"manufacturer":...,"id":...,"version":...,"type":55} (the meter's own
+//  address in "manufacturer" ... "type"); for ell-ctr "session":{"number":N,"time":
+//  minutes,"counter":C} after "mode"; "afl_counter" where the AFL's differs from
+//  "counter"; "l_field_error" (1 or -1) for length-mismatch; counter null unless mode 7; "time" and
 // "written" only for sent telegrams, "offset" only where given; "readings" only for
 // the window's gas layout; "status" null without a transport header; dates as
 // "2026-04-01" (type G) or "2026-04-01T00:00:00Z", a record that says nothing null

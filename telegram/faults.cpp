@@ -5,9 +5,27 @@
 namespace vdx {
 namespace {
 
-const char* const kNames[] = {
-    "",        "bad-mac", "wrong-key", "replay",         "counter-rewind", "truncated", "bad-records",
-    "bad-crc", "fuzz",    "bad-3of6",  "short-preamble", "bad-sync"};
+const char* const kNames[] = {"",
+                              "bad-mac",
+                              "wrong-key",
+                              "replay",
+                              "counter-rewind",
+                              "truncated",
+                              "bad-records",
+                              "bad-crc",
+                              "fuzz",
+                              "bad-3of6",
+                              "short-preamble",
+                              "bad-sync",
+                              "no-2f2f",
+                              "afl-counter-mismatch",
+                              "length-mismatch",
+                              "wrong-ci",
+                              "duplicate-access",
+                              "compact-unknown",
+                              "compact-bad-crc",
+                              "ell-bad-crc"};
+static_assert(sizeof kNames / sizeof kNames[0] == kFaultKinds, "a name for every kind");
 
 // SplitMix64: a small, well-mixed, reproducible stream.
 uint64_t mix(uint64_t x) {
@@ -23,12 +41,88 @@ uint64_t draw(uint64_t seed, uint64_t salt, size_t meter, uint64_t number) {
 
 // How many telegrams a kind needs before it.
 uint64_t needsBefore(FaultKind kind) {
-    return kind == FaultKind::Replay ? 1 : kind == FaultKind::CounterRewind ? 2 : 0;
+    if (kind == FaultKind::Replay || kind == FaultKind::DuplicateAccess) return 1;
+    return kind == FaultKind::CounterRewind ? 2 : 0;
+}
+
+// Why the kind suits no meter of this security (or compact frames), or
+// cannot reach this output; empty when it can.
+std::string kindProblem(FaultKind kind, const FaultTarget& t, const std::string& output) {
+    const std::string name = faultName(kind), a = "(a " + t.security + " meter ";
+    const bool compact = t.compactEvery != 0 || t.compactAfter != 0;
+    switch (kind) {
+        case FaultKind::BadMac:
+        case FaultKind::CounterRewind:
+        case FaultKind::AflCounterMismatch:
+            if (t.security != "mode 7") return name + " needs mode 7 " + a + "has no MAC or counter)";
+            break;
+        case FaultKind::WrongKey:
+        case FaultKind::Replay:
+            if (t.security == "plain") return name + " needs mode 5, mode 7 or ell-ctr (a plain meter has no key)";
+            break;
+        case FaultKind::No2f2f:
+            if (t.security != "mode 5" && t.security != "mode 7")
+                return name + " needs mode 5 or mode 7 " + a + "encrypts no block that starts with 2F 2F)";
+            break;
+        case FaultKind::EllBadCrc:
+            if (t.security != "ell-ctr") return name + " needs security ell-ctr " + a + "has no ELL payload CRC)";
+            break;
+        case FaultKind::CompactUnknown:
+        case FaultKind::CompactBadCrc:
+            if (!compact) return name + " needs compact frames (compact = { every = N } or { after = N } on the meter)";
+            break;
+        case FaultKind::BadCrc:
+            if (output != "radio-crc" && output != "iq")
+                return name + " needs --format radio-crc or iq" +
+                       (output == "stick" ? " (a stick computes the CRCs itself)" : " (no CRCs in this output)");
+            break;
+        case FaultKind::LengthMismatch:
+            if (output == "stick")
+                return name +
+                       " needs a radio output (--format radio, radio-crc, rtlwmbus, telegram-lines or iq): a "
+                       "stick writes the L-field itself";
+            break;
+        case FaultKind::BadThreeOfSix:
+        case FaultKind::ShortPreamble:
+        case FaultKind::BadSync:
+            if (output != "iq") return name + " needs --format iq (it is a fault of the air interface)";
+            break;
+        default:
+            break;
+    }
+    return "";
+}
+
+// Why the rule's telegram numbers (`at`) meet a frame the kind cannot
+// change: a full frame for the compact faults, a compact one for
+// bad-records; empty when none does.
+std::string frameProblem(const FaultRule& rule, const FaultTarget& t) {
+    const bool compactKind = rule.kind == FaultKind::CompactUnknown || rule.kind == FaultKind::CompactBadCrc;
+    if (!compactKind && rule.kind != FaultKind::BadRecords) return "";
+    if (t.compactEvery == 0 && t.compactAfter == 0) return "";
+    for (uint64_t n : rule.at) {
+        const bool compact = compactFrameNumber(t.compactEvery, t.compactAfter, n);
+        if (compact != compactKind)
+            return std::string(faultName(rule.kind)) + " cannot change telegram " + std::to_string(n) + ": it is a " +
+                   (compact ? "compact frame (no DIF/VIF bytes)" : "full frame");
+    }
+    return "";
 }
 
 }  // namespace
 
 const char* faultName(FaultKind kind) { return kNames[static_cast<int>(kind)]; }
+
+std::string faultNames() {
+    std::string names;
+    for (int k = 1; k < kFaultKinds; ++k) names += (k > 1 ? ", " : "") + std::string(kNames[k]);
+    return names;
+}
+
+bool compactFrameNumber(uint32_t every, uint32_t after, uint64_t number) {
+    if (every != 0) return (number - 1) % every != 0;
+    return after != 0 && number > after;
+}
 
 FaultKind faultKindOf(const std::string& name) {
     for (int k = 1; k < static_cast<int>(sizeof kNames / sizeof kNames[0]); ++k)
@@ -46,36 +140,15 @@ const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uin
     return nullptr;
 }
 
-std::string faultProblem(const FaultRule& rule, const std::string& security, const std::string& output) {
-    const std::string name = faultName(rule.kind);
-    switch (rule.kind) {
-        case FaultKind::BadMac:
-        case FaultKind::CounterRewind:
-            if (security != "mode 7") return name + " needs mode 7 (a " + security + " meter has no MAC or counter)";
-            break;
-        case FaultKind::WrongKey:
-        case FaultKind::Replay:
-            if (security == "plain") return name + " needs mode 5 or mode 7 (a plain meter has no key)";
-            break;
-        case FaultKind::BadCrc:
-            if (output != "radio-crc" && output != "iq")
-                return name + " needs --format radio-crc or iq" +
-                       (output == "stick" ? " (a stick computes the CRCs itself)" : " (no CRCs in this output)");
-            break;
-        case FaultKind::BadThreeOfSix:
-        case FaultKind::ShortPreamble:
-        case FaultKind::BadSync:
-            if (output != "iq") return name + " needs --format iq (it is a fault of the air interface)";
-            break;
-        default:
-            break;
-    }
+std::string faultProblem(const FaultRule& rule, const FaultTarget& target, const std::string& output) {
+    const std::string name = faultName(rule.kind), kind = kindProblem(rule.kind, target, output);
+    if (!kind.empty()) return kind;
     const uint64_t before = needsBefore(rule.kind);
     if (before > 0 && ((rule.every != 0 && rule.every <= before) ||
                        std::any_of(rule.at.begin(), rule.at.end(), [&](uint64_t n) { return n <= before; })))
         return name + " needs " + (before == 1 ? "a telegram" : "two telegrams") + " of the meter before it (from " +
                std::to_string(before + 1) + " on)";
-    return "";
+    return frameProblem(rule, target);
 }
 
 void fuzzBlock(Block* block, uint64_t seed, size_t meter, uint64_t number) {

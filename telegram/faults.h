@@ -21,6 +21,26 @@
 //                   CRC high byte inverted
 //   fuzz            all: the application block mutated after its    must not crash or hang; decodes
 //                   2F 2F, then secured correctly                   what it can
+//   no-2f2f         modes 5, 7: the right key (and MAC), but the    refuses it: the decrypted block does
+//                   block left without its leading 2F 2F            not start with 2F 2F
+//   afl-counter-    mode 7: the AFL says the message counter plus   refuses it: the MAC fails under the
+//   mismatch        one; keys and MAC are the counter's             keys of the counter it was given
+//   length-mismatch radio outputs: the L-field one too long (odd    drops it: L does not match what
+//                   telegram numbers) or too short (even ones,      follows (or a CRC fails)
+//                   and frames that cannot grow), the CRCs right
+//                   for the bytes sent
+//   wrong-ci        all: the transport layer's CI is 0xA0, which    does not decode it, names the CI;
+//                   no decoder knows (manufacturer specific)        never guesses a layout
+//   duplicate-      all: the access number of the meter's last      keeps it: new content under an old
+//   access          telegram again, with new content (and in mode   access number is no duplicate
+//                   7 a new counter); the meter's access number
+//                   does not advance for it
+//   compact-unknown compact frames: a compact frame whose format    does not decode it until a full
+//                   signature no full frame announced               frame of that format came
+//   compact-bad-crc compact frames: the full frame's CRC in a       drops its values: the frame it
+//                   compact frame with its lowest bit flipped       rebuilds does not match
+//   ell-bad-crc     ell-ctr: the ELL's payload CRC (encrypted)      drops it: the decrypted payload's
+//                   with its lowest bit flipped                     CRC fails
 //
 // and at the air interface, in I/Q captures only:
 //   bad-3of6        T1: one 6-chip code word (the middle byte's     drops it: a chip sequence that is no
@@ -52,13 +72,29 @@ enum class FaultKind : uint8_t {
     Fuzz,
     BadThreeOfSix,
     ShortPreamble,
-    BadSync
+    BadSync,
+    No2f2f,
+    AflCounterMismatch,
+    LengthMismatch,
+    WrongCi,
+    DuplicateAccess,
+    CompactUnknown,
+    CompactBadCrc,
+    EllBadCrc
 };
+constexpr int kFaultKinds = static_cast<int>(FaultKind::EllBadCrc) + 1;  // None included
 
 // "bad-mac", ...; "" for None.
 const char* faultName(FaultKind kind);
 // The kind of a name; None when there is no such kind.
 FaultKind faultKindOf(const std::string& name);
+// Every kind's name: "bad-mac, wrong-key, ..., ell-bad-crc".
+std::string faultNames();
+
+// The CI-field wrong-ci puts where the transport layer belongs: one of the
+// manufacturer-specific CIs of EN 13757-3 (0xA0-0xB7), whose layout no
+// decoder knows.
+constexpr uint8_t kUnknownCi = 0xA0;
 
 // Which telegrams of a meter (counted from 1) get a fault: every `every`th,
 // the numbers in `at`, or each with `probability`, drawn reproducibly from
@@ -78,11 +114,28 @@ struct FaultRule {
 // decide, from what the meter sent.
 const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uint64_t number);
 
-// Why `rule` cannot be used for a meter of security `securityName` ("plain",
-// "mode 5", "mode 7") when telegrams go to `output` ("stick", "radio",
-// "radio-crc", "iq", ...); empty when it can. Whether the meter's radio
-// mode has the 3-out-of-6 code is the capture's to check.
-std::string faultProblem(const FaultRule& rule, const std::string& securityName, const std::string& output);
+// Whether telegram `number` (from 1) of a meter that sends a full frame
+// every `every` telegrams (the first of each run), or `after` full frames
+// and compact ones ever after, is a compact frame; never with both 0.
+bool compactFrameNumber(uint32_t every, uint32_t after, uint64_t number);
+
+// What decides whether a fault kind suits a meter: its security ("plain",
+// "mode 5", "mode 7", "ell-ctr") and its compact frames.
+struct FaultTarget {
+    std::string security;
+    uint32_t compactEvery = 0, compactAfter = 0;
+};
+
+// Why `rule` cannot be used for `target` when telegrams go to `output`
+// ("stick", "radio", "radio-crc", "iq", ...); empty when it can. A rule at
+// telegram numbers where the kind can never apply (a replay at 1, a
+// compact-frame fault at a full frame, bad-records at a compact one) cannot
+// be used either. Whether the meter's radio mode has the 3-out-of-6 code is
+// the capture's to check.
+std::string faultProblem(const FaultRule& rule, const FaultTarget& target, const std::string& output);
+inline std::string faultProblem(const FaultRule& rule, const std::string& securityName, const std::string& output) {
+    return faultProblem(rule, FaultTarget{securityName}, output);
+}
 
 // The fuzz mutations of an application block after its 2F 2F check: one
 // to four bit flips, byte changes and record-length changes (a record's DIF

@@ -61,7 +61,8 @@ Telegram layersOf(const MeterRecord& m, Security security, HeaderForm form) {
     t.link.version = m.version, t.link.type = m.deviceType;
     t.ell.present = t.afl.present = security == Security::Mode7;
     t.ell.access = m.accessNumber;
-    t.afl.counter = m.messageCounter;
+    t.afl.counter = t.keyCounter = m.messageCounter;
+    if (security == Security::EllCtr) t.ell.present = t.ell.session = true;
     t.transport.form = form;
     t.transport.access = m.accessNumber;
     std::memcpy(t.transport.id, m.identNumber, 4);

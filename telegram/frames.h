@@ -21,8 +21,9 @@ constexpr int kPayloadSize = 80;
 extern const uint8_t applicationPayload[kPayloadSize];
 
 // The layers of a meter record's next telegram: its address in the link
-// layer (and in a long header), its access number, and in mode 7 the ELL and
-// the AFL with its message counter. The application layer is left empty.
+// layer (and in a long header), its access number, in mode 7 the ELL and
+// the AFL with its message counter, for the ELL's AES-CTR the ELL with a
+// session number (its number left 0). The application layer is left empty.
 Telegram layersOf(const MeterRecord& meter, Security security, HeaderForm form = HeaderForm::Long);
 
 // Command 0x01 with the meter's eight address bytes. Changes nothing.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crypto/byte_order.h"
+#include "telegram/compact.h"
 #include "telegram/security.h"
 
 namespace vdx {
@@ -12,10 +13,18 @@ namespace {
 
 constexpr uint8_t kFill = 0x2F;
 constexpr size_t kEllSize = 3;                 // CI, CC, ACC
+constexpr size_t kEllSessionSize = 9;          // CI, CC, ACC, SN (4), payload CRC (2)
 constexpr size_t kAflSize = 17;                // CI, AFLL, FCL (2), MCL, MC (4), MAC (8)
 constexpr uint8_t kOverlong[] = {0x07, 0x13};  // 64-bit integer of volume: eight data bytes
 
-bool encrypted(Security s) { return s != Security::None; }
+// Modes 5 and 7 encrypt the block in the transport layer, in whole 16-byte
+// blocks after 2F 2F; the ELL's counter mode needs neither.
+bool encrypted(Security s) { return s == Security::Mode5 || s == Security::Mode7; }
+
+size_t ellSize(const EllLayer& e) { return !e.present ? 0 : e.session ? kEllSessionSize : kEllSize; }
+
+// The bytes the application layer sends: its records, or the compact form.
+size_t payloadSize(const ApplicationLayer& a) { return a.compact ? compactSize(a) : a.size; }
 
 size_t roundUp16(size_t n) { return (n + 15) / 16 * 16; }
 
@@ -46,6 +55,20 @@ const char* const kStatusBits[] = {"power-low", "permanent-error", "temporary-er
 
 }  // namespace
 
+const char* securityName(Security s) {
+    switch (s) {
+        case Security::Mode5:
+            return "mode 5";
+        case Security::Mode7:
+            return "mode 7";
+        case Security::EllCtr:
+            return "ell-ctr";
+        case Security::None:
+            break;
+    }
+    return "plain";
+}
+
 std::string statusNames(uint8_t status) {
     std::string names = kApplicationStatus[status & 3];
     for (int b = 2; b < 8; ++b) {
@@ -65,28 +88,39 @@ bool statusBits(const std::string& name, uint8_t* bits) {
     return false;
 }
 
-uint8_t transportCi(const TransportLayer& t) {
+uint32_t ellSessionNumber(uint32_t minutes, uint8_t counter) {
+    return 1u << 29 | (minutes & 0x1FFFFFF) << 4 | (counter & 0x0Fu);
+}
+
+uint8_t transportCi(const TransportLayer& t, bool compact) {
     if (t.ci != 0) return t.ci;
-    return t.form == HeaderForm::None ? 0x78 : t.form == HeaderForm::Short ? 0x7A : 0x72;
+    if (t.form == HeaderForm::None) return compact ? 0x79 : 0x78;
+    return t.form == HeaderForm::Short ? (compact ? 0x7B : 0x7A) : (compact ? 0x73 : 0x72);
 }
 
 size_t blockSize(const ApplicationLayer& a, Security s) {
     const bool filled = encrypted(s) || a.fillAlways;
-    size_t n = (filled ? 2 : 0) + a.size;
+    size_t n = (filled && a.checkBytes ? 2 : 0) + payloadSize(a);
     if (a.overlongRecord) return filled ? roundUp16(n) + (roundUp16(n) - n < 2 ? 16 : 0) : n + 9;
     return filled ? roundUp16(n) : n;
 }
 
 void buildBlock(const ApplicationLayer& a, Security s, Block* b) {
     const bool filled = encrypted(s) || a.fillAlways;
-    b->checkSize = filled ? 2 : 0;
+    b->checkSize = filled && a.checkBytes ? 2 : 0;
     std::memset(b->bytes, kFill, b->checkSize);
-    const size_t room = sizeof b->bytes - 16 - b->checkSize;
-    const size_t n = std::min(a.size, room);
-    std::memcpy(b->bytes + b->checkSize, a.records, n);
-    b->size = b->checkSize + n;
-    b->records = a.count;
-    for (size_t i = 0; i < a.count; ++i) b->difAt[i] = static_cast<uint16_t>(b->checkSize + a.recordAt[i]);
+    if (a.compact) {  // no DIFs to point at
+        writeCompact(a, b->bytes + b->checkSize);
+        b->size = b->checkSize + compactSize(a);
+        b->records = 0;
+    } else {
+        const size_t room = sizeof b->bytes - 16 - b->checkSize;
+        const size_t n = std::min(a.size, room);
+        std::memcpy(b->bytes + b->checkSize, a.records, n);
+        b->size = b->checkSize + n;
+        b->records = a.count;
+        for (size_t i = 0; i < a.count; ++i) b->difAt[i] = static_cast<uint16_t>(b->checkSize + a.recordAt[i]);
+    }
     if (a.reservedDifRecord >= 0 && static_cast<size_t>(a.reservedDifRecord) < a.count)
         b->bytes[b->difAt[a.reservedDifRecord]] = 0x3F;  // a special function EN 13757-3 reserves
     if (a.overlongRecord) return appendOverlong(b, filled);
@@ -97,8 +131,7 @@ void buildBlock(const ApplicationLayer& a, Security s, Block* b) {
 }
 
 size_t telegramFrameSize(const Telegram& t, size_t block) {
-    return 3 + 1 + (t.ell.present ? kEllSize : 0) + (t.afl.present ? kAflSize : 0) +
-           headerSize(t.transport, t.security) + block;
+    return 3 + 1 + ellSize(t.ell) + (t.afl.present ? kAflSize : 0) + headerSize(t.transport, t.security) + block;
 }
 
 namespace {
@@ -119,10 +152,19 @@ void writeAfl(const AflLayer& afl, uint8_t* f) {
     std::memset(f + 9, 0, 8);
 }
 
+// The ELL at `f`, its payload CRC left zero for the securing to fill; its size.
+size_t writeEll(const EllLayer& e, uint8_t* f) {
+    f[0] = e.session ? 0x8D : 0x8C, f[1] = e.cc, f[2] = e.access;
+    if (!e.session) return kEllSize;
+    putLe32(f + 3, e.sessionNumber);
+    putLe16(f + 7, 0);
+    return kEllSessionSize;
+}
+
 // The transport layer at `f`; its size.
-size_t writeTransport(const TransportLayer& tr, Security security, size_t blockSize, uint8_t* f) {
+size_t writeTransport(const TransportLayer& tr, Security security, bool compact, size_t blockSize, uint8_t* f) {
     size_t p = 0;
-    f[p++] = transportCi(tr);
+    f[p++] = transportCi(tr, compact);
     if (tr.form == HeaderForm::Long) {
         std::memcpy(f + p, tr.id, 4), std::memcpy(f + p + 4, tr.manufacturer, 2);
         f[p + 6] = tr.version, f[p + 7] = tr.type, p += 8;
@@ -150,11 +192,12 @@ bool encodeTelegram(const Telegram& t, const Block& b, EncodedTelegram* out) {
     putLe16(f + 1, static_cast<uint16_t>(n - 3));
     f[3] = t.link.c;
     size_t p = 4, mclAt = 0;
-    if (t.ell.present) f[p] = 0x8C, f[p + 1] = t.ell.cc, f[p + 2] = t.ell.access, p += kEllSize;
+    out->payloadCrcAt = t.ell.present && t.ell.session ? p + 7 : 0;
+    if (t.ell.present) p += writeEll(t.ell, f + p);
     out->macAt = 0;
     if (t.afl.present) writeAfl(t.afl, f + p), mclAt = p + 4, out->macAt = p + 9, p += kAflSize;
     const size_t tplAt = p;
-    p += writeTransport(t.transport, t.security, b.size, f + p);
+    p += writeTransport(t.transport, t.security, t.application.compact, b.size, f + p);
     out->blockAt = p;
     std::memcpy(f + p, b.bytes, b.size);
     out->size = n;
@@ -169,7 +212,13 @@ bool encodeTelegram(const Telegram& t, const Block& b, EncodedTelegram* out) {
     address[7] = own ? tr.type : t.link.type;
     if (t.security == Security::Mode5) mode5Encrypt(t.key, address, tr.access, f + out->blockAt, b.size);
     if (t.security == Security::Mode7 && t.afl.present)
-        mode7Secure(t.key, address + 2, t.afl.counter, f, n, mclAt, out->macAt, tplAt, out->blockAt);
+        mode7Secure(t.key, address + 2, t.keyCounter, f, n, mclAt, out->macAt, tplAt, out->blockAt);
+    if (t.security == Security::EllCtr && out->payloadCrcAt != 0) {
+        // the counter block takes the link layer's M and A
+        std::memcpy(address, t.link.manufacturer, 2), std::memcpy(address + 2, t.link.id, 4);
+        address[6] = t.link.version, address[7] = t.link.type;
+        ellEncrypt(t.key, address, t.ell.cc, t.ell.sessionNumber, f + out->payloadCrcAt, n - out->payloadCrcAt);
+    }
     return true;
 }
 

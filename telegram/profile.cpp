@@ -127,6 +127,7 @@ bool encodeRecords(const std::vector<DataRecord>& records, const ReadingsModel& 
             std::memset(out + s.headerSize, 0, dataSize(s));
             v.kind = RecordValue::Nothing;
         }
+        a->headerSize[a->count] = s.headerSize;
         a->recordAt[a->count++] = static_cast<uint16_t>(a->size);
         a->size += recordSize(s);
         if (readings == nullptr) continue;

@@ -3,10 +3,13 @@
 #include <cstring>
 
 #include "crypto/aes128.h"
+#include "crypto/byte_order.h"
 #include "crypto/cbc.h"
 #include "crypto/cmac.h"
+#include "crypto/ctr.h"
 #include "crypto/kdf.h"
 #include "telegram/layers.h"
+#include "telegram/radio.h"
 
 namespace vdx {
 
@@ -18,6 +21,25 @@ void mode5Encrypt(const uint8_t key[16], const uint8_t address[8], uint8_t acces
     cbcEncrypt(iv, block, static_cast<uint8_t>(size), schedule);
     secureWipe(schedule, sizeof schedule);
     secureWipe(iv, sizeof iv);
+}
+
+void ellCounterBlock(const uint8_t address[8], uint8_t cc, uint32_t sessionNumber, uint8_t block[16]) {
+    std::memcpy(block, address, 8);
+    block[8] = cc;
+    putLe32(block + 9, sessionNumber);
+    block[13] = block[14] = block[15] = 0;  // frame number, block counter
+}
+
+void ellEncrypt(const uint8_t key[16], const uint8_t address[8], uint8_t cc, uint32_t sessionNumber, uint8_t* payload,
+                size_t size) {
+    if (size < 2) return;
+    putLe16(payload, wmbusCrc(payload + 2, size - 2));
+    uint8_t schedule[kAesScheduleSize], counter[16];
+    aesExpandKey(key, schedule);
+    ellCounterBlock(address, cc, sessionNumber, counter);
+    ctrCrypt(counter, payload, size, schedule);
+    secureWipe(schedule, sizeof schedule);
+    secureWipe(counter, sizeof counter);
 }
 
 void mode7Mac(const uint8_t* frame, size_t size, size_t mclAt, size_t tplAt, const uint8_t macKey[16], uint8_t mac[8]) {

@@ -2,7 +2,10 @@
 // mode 5 (EN 13757-7 security profile A: AES-128-CBC under the meter key)
 // and mode 7 (profile B: keys derived per telegram with KDF-A, AES-128-CBC
 // with a zero IV, and an AES-CMAC over the AFL and what follows it,
-// truncated to 8 bytes). Key material lives only for one call.
+// truncated to 8 bytes); and the extended link layer's (EN 13757-4, CI
+// 0x8D: AES-128-CTR under the meter key over everything after the session
+// number, starting with a CRC of the plain rest). Key material lives only
+// for one call.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +25,18 @@ void mode5Encrypt(const uint8_t key[16], const uint8_t address[8], uint8_t acces
 // `tplAt` (the transport layer's CI) to the end.
 void mode7Secure(const uint8_t key[16], const uint8_t id[4], uint32_t counter, uint8_t* frame, size_t size,
                  size_t mclAt, size_t macAt, size_t tplAt, size_t blockAt);
+
+// The ELL's initial counter block: M (2), A (6: ID, version, type), from
+// `address` (radio order), then CC, the session number (4 bytes, low byte
+// first, as sent), the frame number 0 (2 bytes) and the block counter 0.
+void ellCounterBlock(const uint8_t address[8], uint8_t cc, uint32_t sessionNumber, uint8_t block[16]);
+
+// The ELL's encryption of the `size` bytes at `payload`: writes the CRC-16
+// (EN 13757-4) of the `size` - 2 bytes after its first two into those two
+// (low byte first), then encrypts all `size` bytes in place with AES-128-CTR
+// under `key` from the counter block above.
+void ellEncrypt(const uint8_t key[16], const uint8_t address[8], uint8_t cc, uint32_t sessionNumber, uint8_t* payload,
+                size_t size);
 
 // The mode-7 MAC of a frame of `size` bytes as above, under Kmac (a key
 // schedule may be passed).

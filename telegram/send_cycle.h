@@ -39,7 +39,16 @@ struct SentTelegram {
     uint8_t status = 0;                    // its status byte (none without a header)
     bool gasReadings = true;               // `readings` describes the block (the window's gas layout)
     int64_t meterTime = 0;
-    std::vector<RecordReading> records;  // what each data record says (rig meters)
+    std::vector<RecordReading> records;      // what each data record says (rig meters)
+    bool compact = false;                    // a compact frame (EN 13757-3)
+    bool formatKnown = false;                // `signature` was computed (rig meters)
+    uint16_t signature = 0;                  // the format signature it announces or carries
+    bool viaConverter = false;               // the address frame holds a radio converter's address
+    uint8_t meterAddress[8] = {};            // ... and this the meter's own (M, ID, version, type)
+    uint32_t sessionNumber = 0;              // ell-ctr: the ELL's session number
+    uint32_t aflCounter = 0;                 // mode 7: the AFL's counter as sent
+    int lengthError = 0;                     // length-mismatch: how far the radio frame's L-field is off
+    FaultKind notApplied = FaultKind::None;  // a fault that fell on it and could not apply
 };
 
 // Start: every meter's sendCount, accessNumber and messageCounter to 0 and its

@@ -1,7 +1,8 @@
 // A simulated meter of a rig: its address and counters, key, security mode,
-// profile (records, header) and readings, and the telegram it sends at a
-// given meter time. A meter may stand for `count` meters whose
-// identification numbers count up from its own (see meterAddress).
+// profile (records, header), compact frames, radio converter and readings,
+// and the telegram it sends at a given meter time. A meter may stand for
+// `count` meters whose identification numbers count up from its own (see
+// meterAddress).
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,28 @@ struct SimMeter {
     HeaderForm header = HeaderForm::Long;
     uint32_t count = 1;       // the meters this one stands for
     bool deriveKeys = false;  // each meter's key derived from `key` (derivedKey)
+    // compact frames (EN 13757-3): a full frame every `compactEvery`
+    // telegrams (the first of each run) and compact ones between, or
+    // `compactAfter` full frames and compact ones ever after; 0 and 0: none
+    uint32_t compactEvery = 0, compactAfter = 0;
+    // read through a radio converter (device type 0x37): the link layer
+    // carries the converter's address, the long transport header the
+    // meter's own (every meter of a table through the same converter)
+    bool viaConverter = false;
+    uint8_t converter[8] = {};
 };
+
+// Whether the meter's telegram `number` (from 1) is a compact frame.
+bool compactFrame(const SimMeter& m, uint64_t number);
+
+// What decides which fault kinds the meter can take (telegram/faults.h).
+FaultTarget faultTarget(const SimMeter& m);
+
+// The ELL session number of a telegram at `meterTime` with access number
+// `access`: AES-128-CTR, the time in minutes since 2000-01-01 00:00 UTC
+// (25 bits, so it wraps in October 2063) and the access number's low four
+// bits as the session counter.
+uint32_t sessionNumberAt(int64_t meterTime, uint8_t access);
 
 // The records, header defaults and fill the meter sends.
 const MeterProfile& profileOf(const SimMeter& m);
@@ -48,17 +70,23 @@ void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out);
 
 // True when a telegram of kind `kind` can follow `previous`, the meter's
-// last telegram (nullptr before its first): a replay needs a telegram to
-// repeat, a counter rewind a counter below the last one sent (counters never
-// wrap to go back). Every other kind can always apply.
-bool faultApplies(FaultKind kind, const SentTelegram* previous);
+// last telegram (nullptr before its first), as a compact frame or not
+// (`compact`): a replay and a duplicate access number need a telegram
+// before, a counter rewind a counter below the last one sent (counters never
+// wrap to go back), the compact-frame faults a compact frame, bad-records a
+// full one (DIFs to change). Every other kind can always apply. (A
+// duplicate access number whose telegram would come out byte for byte as
+// the last one, a replay, is found while building: see below.)
+bool faultApplies(FaultKind kind, const SentTelegram* previous, bool compact = false);
 
 // The same with a fault (see telegram/faults.h); `number` is the meter's
 // telegram number from 1, `previous` its last telegram (for a replay, which
-// leaves the counters where they are, and a counter rewind, one below its
-// counter). A fault that cannot apply after `previous` is not sent: the
-// telegram goes out as without it. bad-crc changes nothing here: it lives in
-// the CRCs of the radio output.
+// leaves the counters where they are, a counter rewind, one below its
+// counter, and a duplicate access number, its access number). A fault that
+// cannot apply is not sent: the telegram goes out as without it (and
+// `out->notApplied` names the kind when that was found while building).
+// bad-crc changes nothing here: it lives in the CRCs of the radio output;
+// length-mismatch only says how far off the radio frame's L-field is.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
                         const SentTelegram* previous, SentTelegram* out);
 
@@ -67,8 +95,9 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const Fa
 void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
                         const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out);
 
-// The bytes of the meter's telegram frame (its size does not change from
-// one telegram to the next); 0 when its records exceed an application block.
+// The bytes of the meter's (full) telegram frame, the largest it sends (its
+// size does not change from one telegram to the next); 0 when its records
+// exceed an application block or, encrypted, its compact frame would.
 size_t meterTelegramSize(const SimMeter& m);
 
 // Writes a built telegram: the address frame, then the telegram frame only

@@ -254,7 +254,7 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + "key = \"0011\"\n", "r.toml:3:7: key: wrong length, 32 hexadecimal digits"},
         {m + m, "r.toml:4:11: duplicate address 9858705634120103"},
         {m + "security = \"mode5\"\n", "r.toml:3:12: mode5 needs the meter's key"},
-        {m + "security = \"mode6\"\n", "r.toml:3:12: security must be \"none\", \"mode5\" or \"mode7\""},
+        {m + "security = \"mode6\"\n", "r.toml:3:12: security must be \"none\", \"mode5\", \"mode7\" or \"ell-ctr\""},
         {each + m + "interval = 0\n", "r.toml:5:12: interval must be from 0.01 to 3.1536e+07"},
         {m + "radio = \"t2\"\n", "r.toml:3:9: radio must be s1, s2, t1, r2, c1, f or n"},
         {"[schedule]\ninterval = 0.0\n" + m, "r.toml:2:12: interval must be from 0.01 to 3.1536e+07"},
@@ -368,10 +368,12 @@ TEST(FaultSpec, RulesAndErrors) {
     } bad[] = {
         {"",
          "unknown fault kind \"\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, bad-crc, fuzz, "
-         "bad-3of6, short-preamble, bad-sync)"},
+         "bad-3of6, short-preamble, bad-sync, no-2f2f, afl-counter-mismatch, length-mismatch, wrong-ci, "
+         "duplicate-access, compact-unknown, compact-bad-crc, ell-bad-crc)"},
         {"bad_mac",
          "unknown fault kind \"bad_mac\" (bad-mac, wrong-key, replay, counter-rewind, truncated, bad-records, "
-         "bad-crc, fuzz, bad-3of6, short-preamble, bad-sync)"},
+         "bad-crc, fuzz, bad-3of6, short-preamble, bad-sync, no-2f2f, afl-counter-mismatch, length-mismatch, "
+         "wrong-ci, duplicate-access, compact-unknown, compact-bad-crc, ell-bad-crc)"},
         {"bad-mac:every=0", "\"every=0\" is not every=N, at=N,M, probability=P or seed=S"},
         {"bad-mac:every=x", "\"every=x\" is not every=N, at=N,M, probability=P or seed=S"},
         {"replay:at=3,,7", "at needs telegram numbers from 1: 3,,7"},
@@ -392,7 +394,7 @@ TEST(FaultSpec, RulesAndErrors) {
     r.every = 1;
     EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "bad-mac needs mode 7 (a mode 5 meter has no MAC or counter)");
     r.kind = FaultKind::Replay;
-    EXPECT_EQ(faultProblem(r, "plain", "stick"), "replay needs mode 5 or mode 7 (a plain meter has no key)");
+    EXPECT_EQ(faultProblem(r, "plain", "stick"), "replay needs mode 5, mode 7 or ell-ctr (a plain meter has no key)");
     EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "replay needs a telegram of the meter before it (from 2 on)");
     r.kind = FaultKind::CounterRewind;
     r.every = 0;

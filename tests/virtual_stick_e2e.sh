@@ -108,7 +108,7 @@ check "replay + rewind: the monitor's verdicts" "$(grep -c 'verdicts: 4 ok, 1 re
 # a --fault on a rig with a plain meter: the others take it, stderr says which not
 rig=$(cd "$(dirname "$config")" && pwd)/examples/rigs/mixed-security.toml
 timeout 60 "$stick" --rig "$rig" -- "$send" --rig "$rig" --ticks 3 --fault wrong-key:at=1 > mixed.txt 2>&1
-check "mixed rig: wrong-key where it applies" "$?: $(grep -c '^verdanox-send: --fault wrong-key:at=1 leaves out meter 2 (9858825634120103): wrong-key needs mode 5 or mode 7 (a plain meter has no key)$' mixed.txt) $(grep -c 'mode 5, no 2F 2F after decryption (wrong key?)' mixed.txt) $(grep -c 'mode 7, counter 0, MAC FAILED' mixed.txt)" "0: 1 1 1"
+check "mixed rig: wrong-key where it applies" "$?: $(grep -c '^verdanox-send: --fault wrong-key:at=1 leaves out meter 2 (9858825634120103): wrong-key needs mode 5, mode 7 or ell-ctr (a plain meter has no key)$' mixed.txt) $(grep -c 'mode 5, no 2F 2F after decryption (wrong key?)' mixed.txt) $(grep -c 'mode 7, counter 0, MAC FAILED' mixed.txt)" "0: 1 1 1"
 
 # a log that cannot be written ends the run with the reason and status 1
 timeout 60 "$stick" -- sh -c "exec '$send' --ticks 3 --interval 0.1 --json > /dev/full" > full.txt 2>&1

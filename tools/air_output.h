@@ -15,8 +15,13 @@
 
 namespace vdx {
 
-// The radio frame of `t` with its CRCs in `format`; for a bad-crc telegram
-// the high byte of the first CRC inverted.
+// The radio frame of `t` without CRCs; for a length-mismatch telegram its
+// L-field off by `t.lengthError`.
+std::vector<uint8_t> radioFrameOf(const SentTelegram& t);
+
+// The radio frame of `t` with its CRCs in `format`; for a length-mismatch
+// telegram the L-field off (and the CRC of its block right for it), for a
+// bad-crc telegram the high byte of the first CRC inverted.
 std::vector<uint8_t> airFrame(const SentTelegram& t, FrameFormat format);
 
 struct IqSettings {

@@ -46,15 +46,19 @@ std::string telegramLines(const SentTelegram& t, LineFormat format, const LineCo
                    hexText(t.telegramFrame, stickFrameSize(t.telegramFrame)) + "\n";
         case LineFormat::RadioCrc:
             return hexLine(airFrame(t, c.frameFormat));
-        case LineFormat::Rtlwmbus:
+        case LineFormat::Rtlwmbus: {
+            // the link layer's identification number, as a receiver reads it
+            const uint8_t* a = t.addressFrame + 3;
+            const uint8_t id[4] = {a[5], a[4], a[3], a[2]};
             return std::string(radioMode(c.mode).label) + ";1;1;" + receiverTime(c.timeMs) + ";97;148;" +
-                   telegramRecord(t, "").id + ";0x" + hexLine(radioFrame(t.addressFrame, t.telegramFrame));
+                   hexText(id, 4) + ";0x" + hexLine(radioFrameOf(t));
+        }
         case LineFormat::TelegramLines: {
-            const std::vector<uint8_t> frame = radioFrame(t.addressFrame, t.telegramFrame);
+            const std::vector<uint8_t> frame = radioFrameOf(t);
             return "telegram=|" + hexText(frame.data(), frame.size()) + "|+" + std::to_string(c.offsetMs / 1000) + "\n";
         }
         default:
-            return hexLine(radioFrame(t.addressFrame, t.telegramFrame));
+            return hexLine(radioFrameOf(t));
     }
 }
 

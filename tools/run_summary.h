@@ -21,7 +21,7 @@ public:
     std::string text() const;
 
 private:
-    static constexpr int kKinds = 16;
+    static constexpr int kKinds = kFaultKinds;
     uint64_t sent_[kKinds] = {}, notApplied_[kKinds] = {};
     uint64_t skipped_ = 0;
 };

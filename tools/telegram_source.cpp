@@ -87,7 +87,7 @@ int addCommandLineFault(const char* program, const FaultRule& rule, const std::s
     size_t taken = 0;
     for (size_t i = 0; i < rig->meters.size(); ++i) {
         SimMeter& m = rig->meters[i];
-        const std::string problem = faultProblem(rule, securityName(m.security), output);
+        const std::string problem = faultProblem(rule, faultTarget(m), output);
         if (problem.empty()) {
             m.faults.push_back(rule), ++taken;
             continue;
@@ -111,7 +111,7 @@ int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
     if (const int status = loadMeters(program, o, rig)) return status;
     for (size_t i = 0; i < rig->meters.size(); ++i) {
         for (const FaultRule& r : rig->meters[i].faults) {
-            const std::string problem = faultProblem(r, securityName(rig->meters[i].security), o.output);
+            const std::string problem = faultProblem(r, faultTarget(rig->meters[i]), o.output);
             if (problem.empty()) continue;
             tell(program, meterList({i}, *rig) + ": " + problem);
             return 2;
