@@ -93,15 +93,17 @@ for f in a b; do
 done
 
 # the FM discriminator: every mode, frame formats A and B where the mode
-# has them, at 20 dB and 50 ppm, as --format radio-crc prints the frames
+# has them, at 20 dB and 50 ppm, as --format radio-crc prints the frames;
+# also at rates of whole kilohertz that are no multiple of 100 kHz
+# (rtl_433's default 250 kHz, 2048 kHz: 20.48 samples a chip)
 for spec in "s1 1200000 a" "s2 1200000 a" "t1 1200000 a" "r2 200000 a" "c1 1200000 a" "c1 1200000 b" \
-  "f 200000 a" "f 200000 b" "n 100000 a" "n 100000 b"; do
+  "f 200000 a" "f 200000 b" "n 100000 a" "n 100000 b" "f 250000 b" "t1 2048000 a"; do
   set -- $spec
   "$tool" --rig rig.toml --ticks 6 --format iq --mode "$1" --frame-format "$3" --sample-rate "$2" --output d.cs16 \
     --iq-format cs16 --snr 20 --clock-ppm 50 --json > d.jsonl
   check "$1 at $2 Hz, format $3, 20 dB, 50 ppm: the discriminator's frames are radio-crc's" \
     "$("$here/fm_discriminator.py" d.cs16 d.jsonl cs16 | md5sum)" \
-    "$("$tool" --rig rig.toml --ticks 6 --format radio-crc --frame-format "$3" | md5sum)"
+    "$("$tool" --rig rig.toml --ticks 6 --format radio-crc --mode "$1" --frame-format "$3" | md5sum)"
 done
 # one capture between channels: S1 at -325 kHz, T1 and C1 at +325 kHz
 sed -e '6a radio = "s1"' -e '$a radio = "c1"' rig.toml > mixed.toml
@@ -123,6 +125,8 @@ for n in 1 2 3; do
 done
 "$tool" --rig rig.toml --ticks 1 --format iq --mode s1 --centre 868625000 --sample-rate 1000000 --output-dir s --iq-format cs16
 check "--centre and --sample-rate in the name" "$(ls s)" "$(printf 'g001_868.625M_1000k.cs16\ng001_868.625M_1000k.json')"
+"$tool" --rig rig.toml --ticks 1 --format iq --mode f --sample-rate 250000 --output-dir f
+check "rtl_433's default rate in the name" "$(ls f)" "$(printf 'g001_433.82M_250k.cu8\ng001_433.82M_250k.json')"
 
 # the air faults: what rtl_433 drops (every 4th telegram of each meter: 9)
 for fault in bad-3of6 bad-sync; do
@@ -147,7 +151,7 @@ check "a file as --output-dir" "$rc: $err" "1: verdanox-frames: cannot write rad
 "$tool" --rig rig.toml --format iq --output - --json >/dev/null 2>&1; check "--json with --output -" $? 2
 "$tool" --rig rig.toml --format iq --mode t1 --frame-format b --output x.cu8 >/dev/null 2>&1; check "T1 in format B" $? 2
 "$tool" --rig rig.toml --format iq >/dev/null 2>&1; check "iq without --output" $? 2
-"$tool" --rig rig.toml --format iq --output x.cu8 --sample-rate 1250000 >/dev/null 2>&1; check "1.25 MHz" $? 2
+"$tool" --rig rig.toml --format iq --output x.cu8 --sample-rate 1250500 >/dev/null 2>&1; check "1250.5 kHz" $? 2
 
 [ $fail -eq 0 ] && echo "I/Q captures through rtl_433 and the discriminator: all checks passed"
 exit $fail

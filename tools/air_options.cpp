@@ -38,7 +38,7 @@ int airOption(int code, const char* arg, IqSettings* iq, std::string* problem) {
             break;
         case 'R':
             ok = (parseWhole(arg, 100000, 10000000, &whole) && validSampleRate(whole)) ||
-                 (*problem = "--sample-rate needs a whole multiple of 100000 from 100000 to 10000000", false);
+                 (*problem = "--sample-rate needs whole kilohertz from 100000 to 10000000 Hz", false);
             if (ok) iq->modem.sampleRate = static_cast<uint32_t>(whole);
             break;
         case 'Q':
