@@ -133,7 +133,7 @@ for l in sys.stdin:
     print([i for i in range(len(a)) if a[i] != b[i]], (a[10] ^ b[10]), end=" ")')" "[10] 255 [10] 255 "
 err=$("$tool" --config "$config" --fault bad-crc 2>&1 >/dev/null); rc=$?
 check "bad-crc on stick frames" "$rc: $err" \
-  "2: verdanox-frames: --fault bad-crc: bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
+  "2: verdanox-frames: --fault bad-crc: bad-crc needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)"
 err=$("$tool" --config "$config" --plain --fault bad-mac:every=5 2>&1 >/dev/null); rc=$?
 check "bad-mac on plain meters only" "$rc: $err" \
   "2: verdanox-frames: --fault bad-mac:every=5: bad-mac needs mode 7 (a plain meter has no MAC or counter)"
