@@ -58,14 +58,16 @@ std::string faultProblem(const FaultRule& rule, const std::string& security, con
             if (security == "plain") return name + " needs mode 5 or mode 7 (a plain meter has no key)";
             break;
         case FaultKind::BadCrc:
+            if (output == "stick")  // also verdanox-send's output, which has no --format
+                return name + " needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)";
             if (output != "radio-crc" && output != "iq")
-                return name + " needs --format radio-crc or iq" +
-                       (output == "stick" ? " (a stick computes the CRCs itself)" : " (no CRCs in this output)");
+                return name + " needs --format radio-crc or iq (no CRCs in this output)";
             break;
         case FaultKind::BadThreeOfSix:
         case FaultKind::ShortPreamble:
         case FaultKind::BadSync:
-            if (output != "iq") return name + " needs --format iq (it is a fault of the air interface)";
+            if (output != "iq")
+                return name + " needs an I/Q capture (verdanox-frames --format iq): it is a fault of the air interface";
             break;
         default:
             break;
