@@ -128,7 +128,21 @@ BurstShape burstShape(const RadioModeInfo& mode, double offsetHz) {
     return BurstShape{mode.chipRate, mode.deviationHz, mode.gaussianBt, offsetHz};
 }
 
-bool validSampleRate(uint64_t hz) { return hz % 100000 == 0 && hz >= 100000 && hz <= 10000000; }
+bool validSampleRate(uint64_t hz) { return hz % 1000 == 0 && hz >= 100000 && hz <= 10000000; }
+
+// I = A cos(phase) + sigma n past +-1 (full scale 1, A = kAmplitudeShare),
+// averaged over the carrier's phase.
+double clippedShare(double snrDb) {
+    if (std::isinf(snrDb)) return 0;
+    const double sigma = kAmplitudeShare / std::sqrt(2 * std::pow(10.0, snrDb / 10));
+    constexpr int kPhases = 1024;
+    double share = 0;
+    for (int k = 0; k < kPhases; ++k) {
+        const double i = kAmplitudeShare * std::cos(kTwoPi * (k + 0.5) / kPhases);
+        share += std::erfc((1 - i) / (sigma * std::sqrt(2.0))) / 2 + std::erfc((1 + i) / (sigma * std::sqrt(2.0))) / 2;
+    }
+    return share / kPhases;
+}
 
 IqModulator::IqModulator(const IqOptions& options) : o_(options), noise_(options.seed) {
     amplitude_ = static_cast<float>(kAmplitudeShare * fullScale(o_.format));

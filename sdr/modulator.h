@@ -48,6 +48,12 @@ BurstShape burstShape(const RadioModeInfo& mode, double offsetHz);
 // clean signal never clips and noise has room.
 constexpr double kAmplitudeShare = 0.5;
 
+// The share of I and Q values of a burst that white noise at `snrDb` drives
+// past the full scale of an integer sample format (the signal at
+// kAmplitudeShare of it): those values clip, and the capture holds less
+// noise than asked (at -10 dB, 39 % of them: -6.4 dB delivered).
+double clippedShare(double snrDb);
+
 class IqModulator {
 public:
     explicit IqModulator(const IqOptions& options);
@@ -112,8 +118,9 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
-// True for a sample rate the tools offer: a whole multiple of 100 kHz from
-// 100 kHz to 10 MHz (whether a mode's signal fits is bandReachHz's to say).
+// True for a sample rate the tools offer: whole kilohertz from 100 kHz to
+// 10 MHz, as rtl_433 names captures (250k, 1024k); samples per chip need
+// not be whole. Whether a mode's signal fits is bandReachHz's to say.
 bool validSampleRate(uint64_t hz);
 
 }  // namespace vdx

@@ -72,20 +72,22 @@ std::string kindProblem(FaultKind kind, const FaultTarget& t, const std::string&
             if (!compact) return name + " needs compact frames (compact = { every = N } or { after = N } on the meter)";
             break;
         case FaultKind::BadCrc:
+            if (output == "stick")  // also verdanox-send's output, which has no --format
+                return name + " needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)";
             if (output != "radio-crc" && output != "iq")
-                return name + " needs --format radio-crc or iq" +
-                       (output == "stick" ? " (a stick computes the CRCs itself)" : " (no CRCs in this output)");
+                return name + " needs --format radio-crc or iq (no CRCs in this output)";
             break;
         case FaultKind::LengthMismatch:
             if (output == "stick")
                 return name +
-                       " needs a radio output (--format radio, radio-crc, rtlwmbus, telegram-lines or iq): a "
-                       "stick writes the L-field itself";
+                       " needs a radio output of verdanox-frames (--format radio, radio-crc, rtlwmbus, "
+                       "telegram-lines or iq): a stick writes the L-field itself";
             break;
         case FaultKind::BadThreeOfSix:
         case FaultKind::ShortPreamble:
         case FaultKind::BadSync:
-            if (output != "iq") return name + " needs --format iq (it is a fault of the air interface)";
+            if (output != "iq")
+                return name + " needs an I/Q capture (verdanox-frames --format iq): it is a fault of the air interface";
             break;
         default:
             break;

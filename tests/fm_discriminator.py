@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """An FM discriminator for I/Q captures, independent of the modulator: for
-each telegram record (first and last sample, radio mode, channel and centre)
-it mixes the channel down, adds up the phase steps over the middle half of
-each chip, slices their sign, finds the synchronisation word after the preamble,
-undoes the coding and prints the frame as sent (with its CRCs), one line of
-upper-case hexadecimal per telegram ("-" where nothing decodes).
+each telegram record (first and last sample, radio mode, channel, carrier
+offset and centre) it mixes the carrier down, adds up the phase steps over
+the middle half of each chip, slices their sign, finds the synchronisation
+word after the preamble, undoes the coding and prints the frame as sent
+(with its CRCs), one line of upper-case hexadecimal per telegram ("-" where
+nothing decodes).
 
     fm_discriminator.py CAPTURE RECORDS.jsonl [CAPTURE_FORMAT]
 """
@@ -109,7 +110,8 @@ def main():
     for line in open(sys.argv[2]):
         r = json.loads(line)
         chip_rate, dev = MODES[r["radio"]][:2]
-        c = chips(x, r["first_sample"], r["last_sample"], r["sample_rate"], chip_rate, r["channel_hz"] - r["centre_hz"])
+        offset = r["channel_hz"] + r.get("freq_offset_hz", 0) - r["centre_hz"]
+        c = chips(x, r["first_sample"], r["last_sample"], r["sample_rate"], chip_rate, offset)
         f = frame(c, r["radio"])
         print(f.hex().upper() if f else "-")
 

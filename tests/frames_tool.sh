@@ -40,6 +40,26 @@ PY
 )" "2026-01-31 23:50:00.000; 2026-01-31 23:50:05.000; 2026-01-31 23:50:10.000; 2026-01-31 23:50:15.000; "
 err=$("$tool" --config "$config" --format rtlwmbus --mode r2 2>&1 >/dev/null); rc=$?
 check "rtlwmbus in mode R2" "$rc: $err" "2: verdanox-frames: --format rtlwmbus takes modes t1, c1 and s1 (the lines rtl_wmbus prints), not r2"
+# choices that cannot take effect are refused in one line: options of I/Q
+# captures elsewhere, --seed without noise, --json over lines, frame format
+# B where no meter's mode has it (T1: format A only), a capture into the
+# JSON's standard output; numbers in plain decimal notation only
+for bad in "--format radio --snr 12:--snr takes effect only with --format iq" \
+    "--format rtlwmbus --centre 868625000:--centre takes effect only with --format iq" \
+    "--sample-rate 1000000:--sample-rate takes effect only with --format iq" \
+    "--format telegram-lines --frame-format b:--frame-format takes effect only with --format iq or radio-crc" \
+    "--format radio --mode c1:--mode takes effect only with --format iq, radio-crc or rtlwmbus" \
+    "--format iq --output /dev/null --seed 2:--seed takes effect only with --format iq and --snr (it seeds the noise)" \
+    "--format rtlwmbus --json:--json does not go with --format rtlwmbus: its records would replace the lines" \
+    "--format radio-crc --frame-format b:--frame-format b: mode T1 sends frame format A only" \
+    "--format iq --output /dev/stdout --json:--json does not go with --output /dev/stdout: it is standard output" \
+    "--format iq --output /dev/null --snr 0x10:--snr needs decibels from -50 to 100" \
+    "--format iq --output /dev/null --freq-offset=_5:--freq-offset needs hertz from -200000 to 200000"; do
+  read -ra args <<< "${bad%%:*}"
+  err=$("$tool" --config "$config" "${args[@]//_/ }" 2>&1 >/dev/null); rc=$?  # _: a space
+  check "refused: ${bad%%:*}" "$rc: $(printf '%s\n' "$err" | head -1)" "2: verdanox-frames: ${bad#*:}"
+done
+check "radio-crc in format B: C1's CRC blocks" "$("$tool" --config "$config" --ticks 1 --format radio-crc --mode c1 --frame-format b | awk '{print length($0)/2}')" 126
 
 # the default is VDXconfig.txt in the current directory, and 10 ticks
 dir=$(mktemp -d)
@@ -155,7 +175,7 @@ for l in sys.stdin:
     print([i for i in range(len(a)) if a[i] != b[i]], (a[10] ^ b[10]), end=" ")')" "[10] 255 [10] 255 "
 err=$("$tool" --config "$config" --fault bad-crc 2>&1 >/dev/null); rc=$?
 check "bad-crc on stick frames" "$rc: $err" \
-  "2: verdanox-frames: --fault bad-crc: bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
+  "2: verdanox-frames: --fault bad-crc: bad-crc needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)"
 err=$("$tool" --config "$config" --plain --fault bad-mac:every=5 2>&1 >/dev/null); rc=$?
 check "bad-mac on plain meters only" "$rc: $err" \
   "2: verdanox-frames: --fault bad-mac:every=5: bad-mac needs mode 7 (a plain meter has no MAC or counter)"

@@ -402,10 +402,14 @@ TEST(FaultSpec, RulesAndErrors) {
     EXPECT_EQ(faultProblem(r, "mode 7", "stick"),
               "counter-rewind needs two telegrams of the meter before it (from 3 on)");
     r.kind = FaultKind::BadCrc;
-    EXPECT_EQ(faultProblem(r, "plain", "stick"),
-              "bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)");
+    EXPECT_EQ(faultProblem(r, "plain", "stick"),  // also verdanox-send's, which has no --format
+              "bad-crc needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)");
     EXPECT_EQ(faultProblem(r, "plain", "radio"), "bad-crc needs --format radio-crc or iq (no CRCs in this output)");
     EXPECT_EQ(faultProblem(r, "plain", "radio-crc"), "");
+    r.kind = FaultKind::BadSync;
+    EXPECT_EQ(faultProblem(r, "plain", "stick"),
+              "bad-sync needs an I/Q capture (verdanox-frames --format iq): it is a fault of the air interface");
+    EXPECT_EQ(faultProblem(r, "plain", "iq"), "");
 }
 
 // Meters of any profile, and tables that stand for many: what the reader

@@ -378,8 +378,9 @@ TEST(Sdr, ChipsAndSampleFormats) {
         EXPECT_EQ(first, 1u);
         EXPECT_EQ(last, 24u) << "two chips of twelve samples";
     }
-    EXPECT_TRUE(validSampleRate(100000) && validSampleRate(10000000) && validSampleRate(1200000));
-    EXPECT_FALSE(validSampleRate(50000) || validSampleRate(1250000) || validSampleRate(10100000));
+    EXPECT_TRUE(validSampleRate(100000) && validSampleRate(10000000) && validSampleRate(1200000) &&
+                validSampleRate(250000) && validSampleRate(2048000));
+    EXPECT_FALSE(validSampleRate(50000) || validSampleRate(1250500) || validSampleRate(10100000));
 }
 
 // A burst rendered a few samples at a time into the caller's buffer (as a
@@ -446,6 +447,20 @@ TEST(Sdr, NoiseStatisticsAndLevel) {
     double power = 0;
     for (float x : iq) power += x * x;
     EXPECT_NEAR(power / 200000, 0.25 / 10, 0.0005) << "noise power: signal power 0.25 over 10 dB";
+
+    // the share of a burst's I and Q values that clip in cu8, as predicted
+    o.format = IqFormat::Cu8;
+    o.snrDb = -3;
+    IqModulator clipped(o);
+    std::vector<uint8_t> burst(2 * 200000);
+    clipped.beginBurst(std::vector<uint8_t>(2000, 1), BurstShape{});
+    ASSERT_EQ(clipped.render(burst.data(), 200000), 24000u);
+    const auto rails =
+        std::count_if(burst.begin(), burst.begin() + 48000, [](uint8_t v) { return v == 0 || v == 255; });
+    EXPECT_NEAR(rails / 48000.0, clippedShare(-3), 0.005);
+    EXPECT_NEAR(clippedShare(-3), 0.102, 0.001);
+    EXPECT_NEAR(clippedShare(2.7), 0.0098, 0.0005);
+    EXPECT_EQ(clippedShare(INFINITY), 0);
 }
 
 // (the table below leaves the request fields it does not need at their defaults)

@@ -95,7 +95,14 @@ done
 check "monitor: the counts" "$(grep -o 'verdicts: 3 ok, 1 MAC FAILED, 1 wrong key, 1 replay, 1 counter went back, 1 truncated, 1 malformed records' faults.txt | wc -l)" 1
 "$send" --fault bad-crc --ticks 1 > badcrc.txt 2>&1
 check "bad-crc on a stick is refused" "$?: $(cat badcrc.txt)" \
-  "2: verdanox-send: --fault bad-crc: bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)"
+  "2: verdanox-send: --fault bad-crc: bad-crc needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)"
+"$send" --fault bad-sync --ticks 1 > badcrc.txt 2>&1
+check "bad-sync on a stick is refused" "$?: $(cat badcrc.txt)" \
+  "2: verdanox-send: --fault bad-sync: bad-sync needs an I/Q capture (verdanox-frames --format iq): it is a fault of the air interface"
+printf '[[meter]]\naddress = "9858705634120103"\nradio = "s1"\n' > radio.toml
+"$send" --rig radio.toml --ticks 1 > radio.txt 2>&1
+check "a rig's radio mode: said once that the stick does not take it" "$(grep -c 'radio' radio.txt) $(head -1 radio.txt)" \
+  "1 verdanox-send: meter 0 (9858705634120103) names a radio mode, which the stick does not take: it sends in its own mode (the radio mode takes effect in I/Q captures, verdanox-frames --format iq)"
 
 # counter faults are defined by what was sent: after a replay of telegram 1
 # there is no lower counter, so telegram 3 goes out without its rewind and

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "session/startup.h"
 #include "telegram/radio.h"
@@ -54,6 +55,20 @@ const char* extension(IqFormat f) {
     }
 }
 
+// The first file of `dir` (by name) named as a capture or its record:
+// g, digits, underscore.
+std::string earlierCapture(const std::string& dir, std::error_code* ec) {
+    std::string first;
+    for (std::filesystem::directory_iterator it(dir, *ec), end; !*ec && it != end; it.increment(*ec)) {
+        const std::string name = it->path().filename().string();
+        const size_t digits = name.find_first_not_of("0123456789", 1);
+        if (name.size() > 2 && name[0] == 'g' && digits > 1 && digits != std::string::npos && name[digits] == '_' &&
+            (first.empty() || name < first))
+            first = name;
+    }
+    return first;
+}
+
 }  // namespace
 
 std::vector<uint8_t> radioFrameOf(const SentTelegram& t) {
@@ -84,8 +99,6 @@ double burstOffset(const IqSettings& s, RadioMode mode) {
 
 std::string captureProblem(const IqSettings& s, RadioMode mode) {
     const RadioModeInfo& m = radioMode(mode);
-    if (s.format == FrameFormat::B && m.syncB == 0)
-        return std::string("mode ") + m.label + " sends frame format A only";
     const double offset = burstOffset(s, mode), half = s.modem.sampleRate / 2.0;
     if (bandReachHz(m, offset) < half) return "";
     return std::string("mode ") + m.label + " at " + megahertz(m.channelHz + s.freqOffsetHz) + " MHz lies " +
@@ -93,6 +106,32 @@ std::string captureProblem(const IqSettings& s, RadioMode mode) {
            " MHz: |offset| + deviation + chip rate / 2 = " + hertz(std::fabs(offset)) + " + " + hertz(m.deviationHz) +
            " + " + hertz(m.chipRate / 2.0) + " = " + hertz(bandReachHz(m, offset)) +
            " Hz is not below half the sample rate, " + hertz(half) + " Hz";
+}
+
+FrameFormat sentFormat(RadioMode mode, FrameFormat asked) {
+    return radioMode(mode).syncB != 0 ? asked : FrameFormat::A;
+}
+
+std::string captureJson(const IqSettings& s, RadioMode mode, const SentTelegram& t, uint64_t first, uint64_t last,
+                        const std::string& file) {
+    const FrameFormat format = sentFormat(mode, s.format);
+    const std::vector<uint8_t> air = airFrame(t, format);
+    nlohmann::ordered_json j;
+    j["radio"] = radioMode(mode).name;
+    j["channel_hz"] = std::llround(radioMode(mode).channelHz);
+    j["centre_hz"] = std::llround(captureCentre(s));
+    j["sample_rate"] = s.modem.sampleRate;
+    j["first_sample"] = first;
+    j["last_sample"] = last;
+    if (!file.empty()) j["file"] = file;
+    j["frame_format"] = format == FrameFormat::A ? "a" : "b";
+    j["iq_format"] = extension(s.modem.format) + 1;
+    j["snr_db"] = std::isinf(s.modem.snrDb) ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s.modem.snrDb);
+    if (!std::isinf(s.modem.snrDb)) j["seed"] = s.modem.seed;
+    j["freq_offset_hz"] = s.freqOffsetHz;
+    j["clock_ppm"] = s.modem.clockPpm;
+    j["air_frame"] = hexText(air.data(), air.size());
+    return j.dump();
 }
 
 std::string captureName(const IqSettings& s, uint64_t number, const char* ext) {
@@ -112,7 +151,12 @@ bool IqFile::open(const IqSettings& settings, std::string* error) {
     if (!s_.dir.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(s_.dir, ec);
-        return !ec || (*error = "cannot write " + s_.dir + ": " + ec.message(), false);
+        if (ec) return *error = "cannot write " + s_.dir + ": " + ec.message(), false;
+        const std::string earlier = earlierCapture(s_.dir, &ec);
+        if (ec) return *error = "cannot read " + s_.dir + ": " + ec.message(), false;
+        return earlier.empty() || (*error = "cannot write " + s_.dir + ": it holds " + earlier +
+                                            " of an earlier run (a corpus goes into a folder of its own)",
+                                   false);
     }
     if (!openFile(s_.path, error)) return false;
     return writer_->gap(s_.gapMs) || (*error = error_, false);
@@ -142,15 +186,18 @@ bool IqFile::add(const SentTelegram& t, RadioMode mode, uint64_t* first, uint64_
     if (!s_.dir.empty()) {
         *file = captureName(s_, ++count_);
         if (!openFile(s_.dir + "/" + *file, error)) return false;
-        if (!writer_->gap(s_.gapMs)) return *error = error_, false;
     }
-    const FrameFormat format = radioMode(mode).syncB != 0 ? s_.format : FrameFormat::A;
-    const bool ok = writer_->burst(frameChips(airFrame(t, format), mode, format, airFault(t.fault)),
+    const FrameFormat format = sentFormat(mode, s_.format);
+    const bool ok = (s_.dir.empty() || writer_->gap(s_.gapMs)) &&
+                    writer_->burst(frameChips(airFrame(t, format), mode, format, airFault(t.fault)),
                                    burstShape(radioMode(mode), burstOffset(s_, mode)), first, last) &&
                     writer_->gap(s_.gapMs);
     *first -= fileStart_, *last -= fileStart_;
-    if (!ok) return *error = error_, false;
-    return s_.dir.empty() || closeFile(error);
+    if (s_.dir.empty()) return ok || (*error = error_, false);
+    if (closeFile(error) && ok) return true;
+    *error = error_;             // the first failure
+    std::remove(path_.c_str());  // no part of a capture among the whole ones
+    return false;
 }
 
 bool IqFile::close(std::string* error) { return closeFile(error); }
@@ -163,6 +210,7 @@ bool writeTextFile(const std::string& path, const std::string& text, std::string
     const bool closed = std::fclose(f) == 0;
     if (written && closed) return true;
     *error = "cannot write " + path + ": " + std::strerror(written ? errno : reason);
+    std::remove(path.c_str());
     return false;
 }
 

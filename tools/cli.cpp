@@ -1,5 +1,7 @@
 #include "tools/cli.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +62,18 @@ bool finishOutput(const char* program) {
     return outputError == 0;
 }
 
+bool isStandardOutput(const std::string& path) {
+#ifdef _WIN32
+    (void)path;  // no inode numbers to compare
+    return false;
+#else
+    struct stat file {
+    }, out{};
+    return stat(path.c_str(), &file) == 0 && fstat(fileno(stdout), &out) == 0 && file.st_dev == out.st_dev &&
+           file.st_ino == out.st_ino;
+#endif
+}
+
 int noArgumentsLeft(int next, int argc, char** argv, const char* program, const char* usage) {
     return next < argc ? usageError(program, std::string("unexpected argument ") + argv[next], usage) : 0;
 }
@@ -74,8 +88,33 @@ bool parseWhole(const char* text, long min, long max, long* out) {
     return true;
 }
 
+namespace {
+
+// Plain decimal notation only: an optional sign, digits with at most one
+// point, an optional exponent; no spaces, no hexadecimal, inf or nan, which
+// strtod would also take.
+bool decimalText(const char* p) {
+    const auto digits = [&p] {
+        const char* from = p;
+        while (*p >= '0' && *p <= '9') ++p;
+        return p - from;
+    };
+    if (*p == '+' || *p == '-') ++p;
+    auto n = digits();
+    if (*p == '.') ++p, n += digits();
+    if (n == 0) return false;
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        if (*p == '+' || *p == '-') ++p;
+        if (digits() == 0) return false;
+    }
+    return *p == '\0';
+}
+
+}  // namespace
+
 bool parseDecimal(const char* text, double min, double max, double* out) {
-    if (text == nullptr || *text == '\0') return false;
+    if (text == nullptr || !decimalText(text)) return false;
     char* end = nullptr;
     const double v = std::strtod(text, &end);
     if (*end != '\0' || !(v >= min && v <= max)) return false;

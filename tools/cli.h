@@ -33,9 +33,15 @@ bool putText(const std::string& text);
 // output: reason" on stderr, when it or an earlier putLine failed.
 bool finishOutput(const char* program);
 
+// True when `path` names the file standard output goes to (/dev/stdout,
+// or the file stdout is redirected to): same device and inode. False on
+// Windows, which has no inode numbers.
+bool isStandardOutput(const std::string& path);
+
 // A whole number from `min` to `max`, the whole text.
 bool parseWhole(const char* text, long min, long max, long* out);
-// A decimal number from `min` to `max`, the whole text.
+// A decimal number from `min` to `max`, the whole text, in plain decimal
+// notation (1200000, -2.5, 868.95e6).
 bool parseDecimal(const char* text, double min, double max, double* out);
 
 }  // namespace vdx

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "session/rig_run.h"
 #include "session/startup.h"
@@ -50,7 +51,10 @@ const char kHelp[] =
     "                     verdanox-send, bad-crc with --format radio-crc or\n"
     "                     iq, and bad-3of6 (T1), short-preamble and bad-sync\n"
     "                     with --format iq\n"
-    "  -j, --json         one JSON object per telegram\n"
+    "  -j, --json         one JSON object per telegram (with --format stick or\n"
+    "                     iq); in a capture also where the telegram lies and\n"
+    "                     how it was sent (frame format, sample format, SNR,\n"
+    "                     offset, chip-rate error, the frame with its CRCs)\n"
     "  -f, --format F     stick (default): the address frame and the telegram\n"
     "                     frame as handed to the stick; radio: one line per\n"
     "                     telegram, L, C, M and A fields, then the rest of the\n"
@@ -59,7 +63,9 @@ const char kHelp[] =
     "                     (T1;1;1;TIME;97;148;ID;0xFRAME, T1, C1 or S1 from\n"
     "                     --mode); telegram-lines: telegram=|FRAME|+SECONDS;\n"
     "                     iq: the samples an SDR would record\n"
-    "  --frame-format a|b CRC blocks of frame format A (default) or B (C1, F, N)\n"
+    "  --frame-format a|b CRC blocks of frame format A (default) or B, in\n"
+    "                     radio-crc and iq: meters of a mode without B (S, T,\n"
+    "                     R2) send A, named once on stderr\n"
     "  -m, --mode M       the radio mode of meters whose rig names none, with\n"
     "                     its channel, chip rate, coding, deviation, preamble\n"
     "                     pairs 01 and synchronisation chips (EN 13757-4):\n"
@@ -79,27 +85,33 @@ const char kHelp[] =
     "  -o, --output FILE  where the iq samples go (- for standard output)\n"
     "  --output-dir DIR   instead, one capture per telegram, named as rtl_433\n"
     "                     names its test files (g001_868.95M_1200k.cu8), with\n"
-    "                     the telegram's JSON record beside it (g001_...json)\n"
-    "  --sample-rate HZ   a multiple of 100000 from 100000 to 10000000\n"
-    "                     (default 1200000) that holds every channel: |its\n"
-    "                     offset from the centre| + deviation + chip rate / 2\n"
-    "                     below half the sample rate\n"
+    "                     our JSON record of the telegram beside it\n"
+    "                     (g001_...json); a folder of its own: one that holds\n"
+    "                     g001_... files already is refused\n"
+    "  --sample-rate HZ   whole kilohertz from 100000 to 10000000 (default\n"
+    "                     1200000) that hold every channel: |its offset from\n"
+    "                     the centre| + deviation + chip rate / 2 below half\n"
+    "                     the sample rate\n"
     "  --iq-format F      cu8 (default), cs8, cs16 or cf32 interleaved I/Q\n"
     "  --centre HZ        the capture's centre frequency (default: the\n"
     "                     channel of --mode); each meter's channel must lie\n"
     "                     in the sampled band\n"
     "  --snr DB           white noise: signal power over noise power across\n"
-    "                     the whole sampled bandwidth (default: none)\n"
+    "                     the whole sampled bandwidth (default: none); cu8,\n"
+    "                     cs8 and cs16 from 2.7 dB (below, noise would clip at\n"
+    "                     full scale), cf32 any\n"
     "  --freq-offset HZ   every carrier off its channel's centre\n"
     "  --clock-ppm PPM    chip-rate error\n"
-    "  --seed S           of the noise (default 1)\n"
-    "  --gap-ms MS        silence or noise around each telegram (default 5)\n"
+    "  --seed S           of the noise (default 1; with --snr)\n"
+    "  --gap-ms MS        silence or noise around each telegram (default 5;\n"
+    "                     rtl_433 22.11 misses telegrams less than 1 ms apart)\n"
     "  -h, --help         print this text\n"
     "  -V, --version      print the version\n\n"
     "Exit status: 0 on success, 1 when the --config or --rig file cannot be read\n"
     "or an output cannot be written, 2 on a bad option, a rig file that is not\n"
-    "right, a fault that cannot apply, a channel outside the sampled band or a\n"
-    "meter time that would pass 2099-12-31 23:59:59.\n";
+    "right, a fault or frame format that no meter can take, an option the\n"
+    "output does not use, a channel outside the sampled band or a meter time\n"
+    "that would pass 2099-12-31 23:59:59.\n";
 
 const char kProgram[] = "verdanox-frames";
 
@@ -114,6 +126,7 @@ struct Options {
     bool json = false;
     LineFormat format = LineFormat::Stick;
     vdx::IqSettings iq;
+    std::vector<int> given;  // the air options on the command line
 };
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
@@ -151,6 +164,7 @@ int parse(int argc, char** argv, Options* o) {
         }
         if (const int taken = vdx::airOption(c, optarg, &o->iq, &problem)) {
             if (taken < 0) return usageError(problem);
+            o->given.push_back(c);
             continue;
         }
         switch (c) {
@@ -174,18 +188,16 @@ int parse(int argc, char** argv, Options* o) {
     if (iq != (!o->iq.path.empty() || !o->iq.dir.empty()))
         return usageError("--format iq and --output FILE or --output-dir DIR go together");
     if (!o->iq.path.empty() && !o->iq.dir.empty()) return usageError("--output and --output-dir do not go together");
-    if (o->json && o->iq.path == "-") return usageError("--json does not go with --output -");
+    if (o->json && (o->iq.path == "-" || (!o->iq.path.empty() && vdx::isStandardOutput(o->iq.path))))
+        return usageError("--json does not go with --output " + o->iq.path + ": it is standard output");
+    if (const std::string no = vdx::airChoiceProblem(o->given, o->format, o->json, o->iq); !no.empty())
+        return vdx::tell(kProgram, no), 2;
     return 0;
 }
 
-// The radio mode the meters of table `table` send in: their own or --mode.
-vdx::RadioMode meterMode(const vdx::Rig& rig, size_t table, vdx::RadioMode fallback) {
-    return table < rig.meterRadio.size() && rig.meterRadio[table] ? *rig.meterRadio[table] : fallback;
-}
-
 // Why telegrams of `mode` cannot go to the output: a channel outside the
-// capture's band, a frame format the mode lacks, rtl_wmbus lines of a mode
-// rtl_wmbus does not print; empty when they can.
+// capture's band, rtl_wmbus lines of a mode rtl_wmbus does not print; empty
+// when they can.
 std::string modeProblem(vdx::RadioMode mode, const Options& o) {
     if (o.format == LineFormat::Iq) return vdx::captureProblem(o.iq, mode);
     if (o.format == LineFormat::Rtlwmbus && !vdx::rtlwmbusMode(mode))
@@ -194,33 +206,24 @@ std::string modeProblem(vdx::RadioMode mode, const Options& o) {
     return "";
 }
 
-// Every meter's mode checked, and its faults against it. 0, or 2 after
-// saying why.
+// Every meter's mode checked against the output, and --frame-format b
+// given to the meters whose mode has it. 0, or 2 after saying why.
 int checkModes(const vdx::Rig& rig, const Options& o) {
-    for (size_t i = 0, first = 0; i < rig.meters.size(); first += rig.meters[i++].count) {
-        const vdx::RadioMode mode = meterMode(rig, i, o.iq.mode);
-        std::string problem = modeProblem(mode, o);
-        bool ofMeter = i < rig.meterRadio.size() && rig.meterRadio[i];  // its own radio, not --mode
-        for (const vdx::FaultRule& r : rig.meters[i].faults)
-            if (problem.empty() && r.kind == vdx::FaultKind::BadThreeOfSix &&
-                vdx::radioMode(mode).coding != vdx::Coding::ThreeOutOfSix) {
-                problem = std::string("bad-3of6 needs mode t1 (mode ") + vdx::radioMode(mode).label +
-                          " has no 3-out-of-6 code)";
-                ofMeter = true;
-            }
+    for (size_t i = 0; i < rig.meters.size(); ++i) {
+        const std::string problem = modeProblem(vdx::meterMode(rig, i, o.iq.mode), o);
         if (problem.empty()) continue;
-        const uint32_t count = rig.meters[i].count;
-        const std::string meter =
-            (count == 1 ? "meter " + std::to_string(first)
-                        : "meters " + std::to_string(first) + "-" + std::to_string(first + count - 1)) +
-            " (" + vdx::hexText(rig.meters[i].record.manufacturer, 8) + (count == 1 ? ")" : " on)");
-        vdx::tell(kProgram, ofMeter ? meter + ": " + problem : problem);
+        const bool ofMeter = i < rig.meterRadio.size() && rig.meterRadio[i];  // its own radio, not --mode
+        vdx::tell(kProgram, ofMeter ? vdx::meterList({i}, rig) + ": " + problem : problem);
         return 2;
     }
-    return 0;
+    std::string leftOut;
+    const bool formatTaken = vdx::frameFormatChoice(rig, o.iq, &leftOut);
+    if (!leftOut.empty()) vdx::tell(kProgram, leftOut);
+    return formatTaken ? 0 : 2;
 }
 
-// The JSON record of a telegram; in a capture with where it lies.
+// The JSON record of a telegram; in a capture with where it lies and how
+// it was sent.
 std::string jsonRecord(const vdx::RigRun::Planned& p, const Options& o, vdx::RadioMode mode, uint64_t first,
                        uint64_t last, const std::string& file) {
     vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, "");
@@ -228,14 +231,8 @@ std::string jsonRecord(const vdx::RigRun::Planned& p, const Options& o, vdx::Rad
     record.skipped = p.skipped;
     std::string line = vdx::jsonLine(record);
     if (o.format != LineFormat::Iq) return line;
-    char place[320];
-    std::snprintf(place, sizeof place,
-                  ",\"radio\":\"%s\",\"channel_hz\":%.0f,\"centre_hz\":%.0f,\"sample_rate\":%u,\"first_sample\":%llu,"
-                  "\"last_sample\":%llu%s%s%s",
-                  vdx::radioMode(mode).name, vdx::radioMode(mode).channelHz, vdx::captureCentre(o.iq),
-                  o.iq.modem.sampleRate, static_cast<unsigned long long>(first), static_cast<unsigned long long>(last),
-                  file.empty() ? "" : ",\"file\":\"", file.c_str(), file.empty() ? "" : "\"");
-    return line.insert(line.size() - 1, place);
+    const std::string capture = vdx::captureJson(o.iq, mode, p.telegram, first, last, file);
+    return line.insert(line.size() - 1, "," + capture.substr(1, capture.size() - 2));
 }
 
 }  // namespace
@@ -249,6 +246,9 @@ int main(int argc, char** argv) {
     // zero; a file named on the command line must be readable
     if (o.interval > 0) o.source.interval = o.interval;
     o.source.output = vdx::lineFormatName(o.format);
+    o.source.meterFaultProblem = [&o](const vdx::FaultRule& r, const vdx::Rig& rig, size_t meter) {
+        return vdx::modeFaultProblem(r, rig, meter, o.iq.mode);
+    };
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, o.source, &rig)) return status;
     // frame format B's L-field counts its CRCs: the longest telegrams do not fit
@@ -277,19 +277,21 @@ int main(int argc, char** argv) {
         const vdx::RigRun::Planned p = run.next();
         if (p.pastEnd) return vdx::tell(kProgram, run.endProblem()), 2;
         summary.count(p, false);  // printed, not sent: only what could not apply and the skipped slots
-        const vdx::RadioMode mode = meterMode(run.rig(), run.tableOf(static_cast<size_t>(p.telegram.meter)), o.iq.mode);
+        const vdx::RadioMode mode =
+            vdx::meterMode(run.rig(), run.tableOf(static_cast<size_t>(p.telegram.meter)), o.iq.mode);
         uint64_t first = 0, last = 0;
         std::string file;
         if (iq && !capture.add(p.telegram, mode, &first, &last, &file, &problem)) break;
-        if (!file.empty()) {  // the ground truth beside the capture
+        if (!file.empty()) {  // the ground truth beside the capture; neither without the other
             const std::string truth = o.iq.dir + "/" + vdx::captureName(o.iq, static_cast<uint64_t>(t) + 1, ".json");
             ok = vdx::writeTextFile(truth, jsonRecord(p, o, mode, first, last, file) + "\n", &problem);
+            if (!ok) std::remove((o.iq.dir + "/" + file).c_str());
         }
         if (o.json) {
             ok = ok && vdx::putLine(jsonRecord(p, o, mode, first, last, file));
         } else if (!iq) {
-            const vdx::LineContext context{o.iq.format, mode, run.rig().start * 1000 + static_cast<int64_t>(p.atMs),
-                                           p.atMs};
+            const vdx::LineContext context{vdx::sentFormat(mode, o.iq.format), mode,
+                                           run.rig().start * 1000 + static_cast<int64_t>(p.atMs), p.atMs};
             ok = ok && vdx::putText(vdx::telegramLines(p.telegram, o.format, context));
         }
     }

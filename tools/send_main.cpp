@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "config/fault_spec.h"
 #include "link/link.h"
@@ -118,6 +119,18 @@ int parse(int argc, char** argv, Options* o) {
     return vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage);
 }
 
+// The stick sends in its own mode: a rig's radio = "s1" is said once to
+// take no effect here.
+void tellRadioUnused(const vdx::Rig& rig) {
+    std::vector<size_t> named;
+    for (size_t i = 0; i < rig.meterRadio.size() && i < rig.meters.size(); ++i)
+        if (rig.meterRadio[i]) named.push_back(i);
+    if (named.empty()) return;
+    vdx::tell(kProgram, vdx::meterList(named, rig) + (named.size() == 1 ? " names" : " name") +
+                            " a radio mode, which the stick does not take: it sends in its own mode (the radio mode "
+                            "takes effect in I/Q captures, verdanox-frames --format iq)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +142,7 @@ int main(int argc, char** argv) {
     if (options.interval > 0) options.source.interval = options.interval;
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, options.source, &rig)) return status;
+    tellRadioUnused(rig);
     const double intervalOverride = options.source.rig != nullptr ? options.interval : 0;
     if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
     vdx::chooseStick(options.stick != nullptr ? options.stick : rig.stick);

@@ -56,8 +56,34 @@ int loadMeters(const char* program, const SourceOptions& o, Rig* rig) {
     return 0;
 }
 
-// "meter 2 (9858825634120103)" for one meter, "meters 0-4, 7" for more:
-// the meters of `tables`, those of a table with count = N one by one.
+// Why `rule` cannot apply to meter `i`: its security, the output, and what
+// the tool adds; empty when it can.
+std::string problemFor(const SourceOptions& o, const FaultRule& rule, const Rig& rig, size_t i) {
+    std::string problem = faultProblem(rule, faultTarget(rig.meters[i]), o.output);
+    if (problem.empty() && o.meterFaultProblem) problem = o.meterFaultProblem(rule, rig, i);
+    return problem;
+}
+
+// Adds a --fault rule to the meters that can take it. 0, or 2 when none
+// can; either way one line tells which meters were left out and why.
+int addCommandLineFault(const char* program, const FaultRule& rule, const std::string& spec, const SourceOptions& o,
+                        Rig* rig) {
+    LeftOut left;
+    size_t taken = 0;
+    for (size_t i = 0; i < rig->meters.size(); ++i) {
+        const std::string problem = problemFor(o, rule, *rig, i);
+        if (problem.empty())
+            rig->meters[i].faults.push_back(rule), ++taken;
+        else
+            left.add(problem, i);
+    }
+    if (left.empty()) return 0;
+    tell(program, left.text("--fault " + spec, taken, *rig));
+    return taken == 0 ? 2 : 0;
+}
+
+}  // namespace
+
 std::string meterList(const std::vector<size_t>& tables, const Rig& rig) {
     std::vector<size_t> first(rig.meters.size());
     for (size_t i = 0, n = 0; i < rig.meters.size(); n += rig.meters[i++].count) first[i] = n;
@@ -79,39 +105,26 @@ std::string meterList(const std::vector<size_t>& tables, const Rig& rig) {
     return tables.size() == 1 ? text + " (" + address + " on)" : text;
 }
 
-// Adds a --fault rule to the meters that can take it. 0, or 2 when none
-// can; either way one line tells which meters were left out and why.
-int addCommandLineFault(const char* program, const FaultRule& rule, const std::string& spec, const std::string& output,
-                        Rig* rig) {
-    std::vector<std::pair<std::string, std::vector<size_t>>> left;  // why, and which meters, in meter order
-    size_t taken = 0;
-    for (size_t i = 0; i < rig->meters.size(); ++i) {
-        SimMeter& m = rig->meters[i];
-        const std::string problem = faultProblem(rule, faultTarget(m), output);
-        if (problem.empty()) {
-            m.faults.push_back(rule), ++taken;
-            continue;
-        }
-        auto group = std::find_if(left.begin(), left.end(), [&](const auto& g) { return g.first == problem; });
-        if (group == left.end()) group = left.insert(left.end(), {problem, {}});
-        group->second.push_back(i);
-    }
-    if (left.empty()) return 0;
-    if (taken == 0 && left.size() == 1) return tell(program, "--fault " + spec + ": " + left[0].first), 2;
-    std::string text = "--fault " + spec + (taken == 0 ? " applies to no meter: " : " leaves out ");
-    for (size_t g = 0; g < left.size(); ++g)
-        text += (g > 0 ? "; " : "") + meterList(left[g].second, *rig) + ": " + left[g].first;
-    tell(program, text);
-    return taken == 0 ? 2 : 0;
+void LeftOut::add(const std::string& why, size_t meter) {
+    auto group = std::find_if(groups_.begin(), groups_.end(), [&](const auto& g) { return g.first == why; });
+    if (group == groups_.end()) group = groups_.insert(groups_.end(), {why, {}});
+    group->second.push_back(meter);
 }
 
-}  // namespace
+std::string LeftOut::text(const std::string& choice, size_t taken, const Rig& rig) const {
+    if (groups_.empty()) return "";
+    if (taken == 0 && groups_.size() == 1) return choice + ": " + groups_[0].first;
+    std::string text = choice + (taken == 0 ? " applies to no meter: " : " leaves out ");
+    for (size_t g = 0; g < groups_.size(); ++g)
+        text += (g > 0 ? "; " : "") + meterList(groups_[g].second, rig) + ": " + groups_[g].first;
+    return text;
+}
 
 int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
     if (const int status = loadMeters(program, o, rig)) return status;
     for (size_t i = 0; i < rig->meters.size(); ++i) {
         for (const FaultRule& r : rig->meters[i].faults) {
-            const std::string problem = faultProblem(r, faultTarget(rig->meters[i]), o.output);
+            const std::string problem = problemFor(o, r, *rig, i);
             if (problem.empty()) continue;
             tell(program, meterList({i}, *rig) + ": " + problem);
             return 2;
@@ -119,7 +132,7 @@ int loadTelegramSource(const char* program, const SourceOptions& o, Rig* rig) {
     }
     for (size_t k = 0; k < o.faults.size(); ++k) {
         const std::string spec = k < o.faultTexts.size() ? o.faultTexts[k] : faultName(o.faults[k].kind);
-        if (const int status = addCommandLineFault(program, o.faults[k], spec, o.output, rig)) return status;
+        if (const int status = addCommandLineFault(program, o.faults[k], spec, o, rig)) return status;
     }
     return 0;
 }

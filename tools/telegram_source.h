@@ -2,7 +2,9 @@
 // meters, mode 7 or plain, in turns) or a rig file.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/rig.h"
@@ -18,6 +20,10 @@ struct SourceOptions {
     std::vector<FaultRule> faults;        // --fault: for every meter that can take it, after a rig's own
     std::vector<std::string> faultTexts;  // each as given, for messages
     std::string output = "stick";         // where the telegrams go: "stick", "radio", "radio-crc"
+    // Why a fault cannot apply to meter `meter` of `rig` beyond its security
+    // and the output (the radio mode it is captured in, say); empty when it
+    // can. Optional; asked of the rig's faults and the --fault rules alike.
+    std::function<std::string(const FaultRule&, const Rig&, size_t meter)> meterFaultProblem;
 };
 
 // The options verdanox-send and verdanox-frames share: -c/--config,
@@ -34,5 +40,25 @@ int sourceOption(int code, const char* arg, SourceOptions* o, double* interval, 
 // file that is not right, options that do not go together, a rig's fault
 // that cannot apply to its meter or a --fault that no meter can take.
 int loadTelegramSource(const char* program, const SourceOptions& options, Rig* rig);
+
+// "meter 2 (9858825634120103)" for one meter, "meters 0-4, 7" for more:
+// the meters of the rig's tables `tables`, those of a table with count = N
+// one by one.
+std::string meterList(const std::vector<size_t>& tables, const Rig& rig);
+
+// The meters a command-line choice for every meter leaves out, grouped by
+// why, in meter order; added by their table in the rig.
+class LeftOut {
+public:
+    void add(const std::string& why, size_t meter);
+    bool empty() const { return groups_.empty(); }
+    // One line: "CHOICE leaves out meter 0 (...): why; meters 2-3: why" when
+    // `taken` meters took it; "CHOICE: why" or "CHOICE applies to no meter:
+    // ..." when none did. Empty when nothing was left out.
+    std::string text(const std::string& choice, size_t taken, const Rig& rig) const;
+
+private:
+    std::vector<std::pair<std::string, std::vector<size_t>>> groups_;
+};
 
 }  // namespace vdx
