@@ -60,9 +60,8 @@ std::string kindProblem(FaultKind kind, const FaultTarget& t, const std::string&
         case FaultKind::Replay:
             if (t.security == "plain") return name + " needs mode 5, mode 7 or ell-ctr (a plain meter has no key)";
             break;
-        case FaultKind::No2f2f:
-            if (t.security != "mode 5" && t.security != "mode 7")
-                return name + " needs mode 5 or mode 7 " + a + "encrypts no block that starts with 2F 2F)";
+        case FaultKind::No2f2f:  // a MAC that verifies shows the key was right
+            if (t.security != "mode 7") return name + " needs mode 7 " + a + "has no MAC to show the key is right)";
             break;
         case FaultKind::EllBadCrc:
             if (t.security != "ell-ctr") return name + " needs security ell-ctr " + a + "has no ELL payload CRC)";

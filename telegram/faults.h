@@ -21,8 +21,8 @@
 //                   CRC high byte inverted
 //   fuzz            all: the application block mutated after its    must not crash or hang; decodes
 //                   2F 2F, then secured correctly                   what it can
-//   no-2f2f         modes 5, 7: the right key (and MAC), but the    refuses it: the decrypted block does
-//                   block left without its leading 2F 2F            not start with 2F 2F
+//   no-2f2f         mode 7: the right key and MAC, but the block    refuses it: the decrypted block does
+//                   left without its leading 2F 2F                  not start with 2F 2F
 //   afl-counter-    mode 7: the AFL says the message counter plus   refuses it: the MAC fails under the
 //   mismatch        one; keys and MAC are the counter's             keys of the counter it was given
 //   length-mismatch radio outputs: the L-field one too long (odd    drops it: L does not match what

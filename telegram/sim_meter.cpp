@@ -49,8 +49,9 @@ void beforeEncoding(FaultKind kind, const SentTelegram* previous, Telegram* t) {
         case FaultKind::WrongCi:
             t->transport.ci = kUnknownCi;
             return;
-        case FaultKind::DuplicateAccess:
+        case FaultKind::DuplicateAccess:  // the ELL's session counter follows the access number
             t->transport.access = t->ell.access = previous->accessNumber;
+            t->ell.sessionNumber = (t->ell.sessionNumber & ~0x0Fu) | (previous->accessNumber & 0x0Fu);
             return;
         case FaultKind::CompactUnknown:  // a format no full frame announced
             t->application.signature ^= 0xFFFF;

@@ -92,7 +92,7 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
     uint8_t block[80], address[11], telegram[97];
     vdx::buildReadingsBlock(vdx::readingsAt(model, vdx::unixTime(2026, 2, 1)), block);
     for (const uint8_t* key : {kKey, kAddress + 0}) {
-        m.accessNumber = 7;
+        m.accessNumber = key == kKey ? 7 : 8;
         vdx::buildAddressFrame(m, address);
         vdx::buildMode5Telegram(m, key == kKey ? kKey : block, block, telegram);
         monitor.feed(address, 11);
@@ -104,7 +104,7 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
                                   "1), date-time 2026-02-01 00:00:00, volume 12.550 m3, volume 0.785 m3 "
                                   "(uncorrected), error-flags 0x00419199 (VIFE 1D), battery-days 0 days, VIF FD1F 0, "
                                   "digital-output 0x00, fabrication-number 88011718"
-                                : "VDX 12345670 v01 t03, access 7, mode 5, no 2F 2F after decryption (wrong key?)");
+                                : "VDX 12345670 v01 t03, access 8, mode 5, no 2F 2F after decryption (wrong key?)");
     }
 }
 

@@ -78,7 +78,8 @@ with tempfile.TemporaryDirectory(prefix="vdx-installer.") as scratch:
     shipped = sorted(["verdanox.exe", "verdanox-frames.exe", "verdanox-send.exe", "VDXconfig.txt", "README-Windows.txt",
                       "LICENSE.txt", "THIRD-PARTY-NOTICES.txt", "FOX-LICENSE.txt", "FOX-LICENSE-ADDENDUM.txt",
                       "rig-ten-meters.toml", "rig-month-end.toml", "rig-mixed-security.toml", "rig-all-profiles.toml",
-                      "rig-water-street.toml"] + ["profile-%s.toml" % p for p in PROFILES])
+                      "rig-water-street.toml", "rig-converter.toml", "rig-field-meters.toml"] +
+                     ["profile-%s.toml" % p for p in PROFILES])
     check("silent install: the program folder in Program Files", files == sorted(shipped + ["uninstall.exe"]), files)
     zipped = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(zip_path).namelist() if not n.endswith("/"))
     check("the zip holds the same files in verdanox-%s-win64/" % version, zipped == shipped, zipped)

@@ -340,12 +340,24 @@ void reexecUnderWrapper(char** argv) {
     std::exit(1);
 }
 
+// --radio, --radio-crc: the monitor alone, on radio frames from a file.
+int checkRadioFile(const vstick::Options& options) {
+    std::vector<vstick::MeterKey> keys;
+    if (!loadKeys(options, &keys)) return 2;
+    vstick::TelegramMonitor monitor(keys);
+    std::string error;
+    const bool read = vstick::monitorRadioLines(options.radio, options.radioCrc, monitor, vdx::putLine, &error);
+    if (!read) std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str());
+    return vdx::finishOutput("verdanox-virtual-stick") && read ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Stick s;
     int exitCode = 0;
     if (!vstick::parseOptions(argc, argv, &s.options, &exitCode)) return exitCode;
+    if (!s.options.radio.empty()) return checkRadioFile(s.options);
     const char* preload = getenv("LD_PRELOAD");
     if (preload == nullptr || std::strstr(preload, "umockdev-preload") == nullptr) reexecUnderWrapper(argv);
     setvbuf(stdout, nullptr, _IOLBF, 0);

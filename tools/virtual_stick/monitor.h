@@ -1,15 +1,20 @@
 // The virtual stick's telegram monitor: splits the byte stream the program
 // writes into stick frames and describes each telegram in one line: its
-// layers, its security (mode 5 and mode 7 checked and decrypted with
-// OpenSSL, independently of the program's own cryptography) and its data
-// records, decoded by the monitor's own record decoder.
+// meter (and a radio converter's address where the link layer carries
+// another), its layers, its security (mode 5, mode 7 and the ELL's AES-CTR
+// checked and decrypted with OpenSSL, independently of the program's own
+// cryptography), its data records, decoded by the monitor's own record
+// decoder, and compact frames, decoded with the format a full frame of the
+// same meter announced.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "config/rig.h"
+#include "tools/virtual_stick/compact_formats.h"
 #include "tools/virtual_stick/record_decoder.h"
 #include "tools/virtual_stick/verdicts.h"
 
@@ -31,6 +36,11 @@ public:
     // Feeds received bytes; returns one line per completed telegram frame
     // (and per frame it does not know), without time stamps.
     std::vector<std::string> feed(const uint8_t* data, size_t n);
+    // A radio frame as a receiver hands it on (L, C, M, A, ...; with frame
+    // format A's CRC blocks or without): the line of the telegram it
+    // carries, or why it cannot be read ("CRC FAILED" for a block's CRC,
+    // "length mismatch" for an L-field that does not match what follows).
+    std::string feedRadio(const std::vector<uint8_t>& radio, bool formatA);
     // Every complete frame seen so far, as upper-case hex, in order.
     std::vector<std::string> takeRawFrames();
     // Telegram frames seen.
@@ -43,24 +53,34 @@ public:
 
 private:
     std::string describe(const std::vector<uint8_t>& frame);
-    std::string describeTelegram(const std::vector<uint8_t>& frame, const TelegramLayers& t);
-    std::string describeMode7(const std::vector<uint8_t>& frame, const TelegramLayers& t, const uint8_t* meter);
-    std::string describeMode5(const std::vector<uint8_t>& frame, const TelegramLayers& t, const uint8_t* meter);
+    // Its meter and layers; `ell` tells the ELL's decryption, for a
+    // transport layer read from a decrypted ELL payload.
+    std::string describeTelegram(const std::vector<uint8_t>& frame, const TelegramLayers& t,
+                                 const std::string& ell = "");
+    std::string describeMode7(const std::vector<uint8_t>& frame, const TelegramLayers& t);
+    std::string describeMode5(const std::vector<uint8_t>& frame, const TelegramLayers& t);
+    std::string describeEll(const std::vector<uint8_t>& frame, const TelegramLayers& t);
     // The verdict on a decrypted (or plain) block: its records, or where they
-    // stop parsing.
-    std::string describeBlock(const uint8_t* block, size_t n);
-    // Counts a verdict; a replay counts as one whatever else it shows.
+    // stop parsing; a compact one (after `check` bytes of 2F 2F) decoded
+    // with its meter's format.
+    std::string describeBlock(const uint8_t* block, size_t n, bool compact = false, size_t check = 0);
+    std::string describeCompact(const uint8_t* block, size_t n);
+    // Counts a verdict; a replay counts as one whatever else it shows, a
+    // duplicate access number where all else is ok.
     void count(const std::string& verdict);
     const MeterKey* keyFor(const uint8_t* address) const;
 
     std::vector<MeterKey> keys_;
     std::vector<uint8_t> pending_;
     std::vector<std::string> raw_;
-    uint8_t address_[8] = {};
+    uint8_t address_[8] = {};  // the link layer's, from the address frame
     bool haveAddress_ = false;
+    uint8_t meter_[8] = {};  // the telegram's meter: the long header's address, else the link layer's
     unsigned telegrams_ = 0;
     MeterHistory history_;
-    bool replay_ = false;  // the telegram being described repeats its meter's last one
+    FormatStore formats_;
+    bool replay_ = false;           // the telegram being described repeats its meter's last one
+    bool duplicateAccess_ = false;  // ... or has its access number over other bytes
     VerdictCounts verdicts_;
     std::vector<DecodedRecord> records_;
 };
@@ -74,8 +94,17 @@ private:
 std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems);
 
 // The addresses and keys of a rig's meters, each meter of a table with
-// count = N its own (a meter without a key has none).
+// count = N its own (a meter without a key has none); a meter behind a
+// converter by its own address, which its long header carries.
 std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig);
+
+// Reads radio frames, one a line, as verdanox-frames prints them (--format
+// radio, radio-crc with `formatA`, rtlwmbus: the part after ";0x",
+// telegram-lines: between the bars) from `path` ("-": standard input), and
+// writes the monitor's line for each, then its verdicts, through `say`.
+// False with why when the file cannot be read.
+bool monitorRadioLines(const std::string& path, bool formatA, TelegramMonitor& monitor,
+                       const std::function<void(const std::string&)>& say, std::string* error);
 
 // A wireless M-Bus frame as a receiver hands it to its decoder (L, C, M, A,
 // then the rest of the telegram), with the CRC blocks of frame format A or

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 
 #include "tools/oracle/openssl_aes.h"
+#include "tools/virtual_stick/compact_formats.h"
 #include "tools/virtual_stick/monitor.h"
 
 namespace vstick {
@@ -49,18 +51,6 @@ std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig) {
 }
 
 namespace {
-
-// EN 13757-4 CRC, bit by bit: polynomial x^16 + x^13 + x^12 + x^11 + x^10 +
-// x^8 + x^6 + x^5 + x^2 + 1, register starting at zero, complemented.
-uint16_t en13757Crc(const uint8_t* data, size_t n) {
-    unsigned reg = 0;
-    for (size_t i = 0; i < n; ++i)
-        for (int bit = 7; bit >= 0; --bit) {
-            const bool feedback = (((data[i] >> bit) & 1) != 0) != ((reg & 0x8000) != 0);
-            reg = ((reg << 1) & 0xFFFF) ^ (feedback ? 0x3D65 : 0);
-        }
-    return static_cast<uint16_t>(reg ^ 0xFFFF);
-}
 
 // Exactly `bytes` bytes as 2 * `bytes` hexadecimal digits, nothing else.
 bool strictHex(const std::string& text, uint8_t* out, size_t bytes) {
@@ -117,12 +107,15 @@ bool radioToStickFrames(const std::vector<uint8_t>& radio, bool formatA, std::ve
             const size_t n = std::min(block, radio.size() - at < 2 ? 0 : radio.size() - at - 2);
             if (n == 0) return *error = "a block without data or CRC", false;
             const unsigned crc = radio[at + n] << 8 | radio[at + n + 1];
-            if (en13757Crc(radio.data() + at, n) != crc) return *error = format("CRC of the block at %zu", at), false;
+            if (en13757Crc(radio.data() + at, n) != crc)
+                return *error = format("CRC of the block at %zu FAILED", at), false;
             data.insert(data.end(), radio.begin() + static_cast<long>(at), radio.begin() + static_cast<long>(at + n));
             at += n + 2;
         }
     }
-    if (data.size() < 11 || data[0] != data.size() - 1) return *error = "L does not match the length", false;
+    if (data.size() < 11) return *error = "too short for L, C, M and A", false;
+    if (data[0] != data.size() - 1)
+        return *error = format("L-field %02X says %u bytes follow, %zu do", data[0], data[0], data.size() - 1), false;
     const size_t n = data.size() - 10 + 1;  // C-field, CI and what follows
     const uint8_t head[] = {0x01, 0x08, 0x00};
     stream->insert(stream->end(), head, head + 3);
@@ -130,6 +123,44 @@ bool radioToStickFrames(const std::vector<uint8_t>& radio, bool formatA, std::ve
     const uint8_t telegram[] = {0x44, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), data[1]};
     stream->insert(stream->end(), telegram, telegram + 4);
     stream->insert(stream->end(), data.begin() + 10, data.end());
+    return true;
+}
+
+}  // namespace vstick
+
+namespace vstick {
+namespace {
+
+// The radio frame of one line as verdanox-frames prints it; false for a
+// line that holds none.
+bool radioLine(std::string line, std::vector<uint8_t>* frame) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t hex = line.rfind(";0x"), bar = line.find('|');
+    if (hex != std::string::npos) line = line.substr(hex + 3);
+    if (line.rfind("telegram=|", 0) == 0 && bar != std::string::npos)
+        line = line.substr(bar + 1, line.find('|', bar + 1) - bar - 1);
+    if (line.empty() || line.size() % 2 != 0 || line.size() > 2 * 1024) return false;
+    frame->resize(line.size() / 2);
+    return strictHex(line, frame->data(), frame->size());
+}
+
+}  // namespace
+
+bool monitorRadioLines(const std::string& path, bool formatA, TelegramMonitor& monitor,
+                       const std::function<void(const std::string&)>& say, std::string* error) {
+    std::ifstream file;
+    if (path != "-") file.open(path, std::ios::binary);
+    std::istream& in = path == "-" ? std::cin : file;
+    if (!in) return *error = "cannot read " + path, false;
+    unsigned number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        std::vector<uint8_t> frame;
+        if (line.empty() || line == "\r") continue;
+        say(radioLine(line, &frame) ? monitor.feedRadio(frame, formatA)
+                                    : format("line %u: no radio frame in hexadecimal", number));
+    }
+    say("verdicts: " + monitor.verdicts().summary());
     return true;
 }
 

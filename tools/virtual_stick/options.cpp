@@ -17,6 +17,7 @@ const char kUsage[] =
     "                              [--unplug-after N] [--replug-after-seconds S] [--busy]\n"
     "                              [--serial SERIAL]... [--]\n"
     "                              [COMMAND [ARG...]]\n"
+    "       verdanox-virtual-stick [--config FILE | --rig FILE] --radio FILE | --radio-crc FILE\n"
     "       verdanox-virtual-stick --help | --version\n";
 
 const char kHelp[] =
@@ -40,7 +41,13 @@ const char kHelp[] =
     "                     given again, one more stick is attached (on\n"
     "                     /dev/ttyACM10, 20, ...), whose telegrams are printed\n"
     "                     after \"stick SERIAL:\"; --reply, --unplug-after and\n"
-    "                     --busy act on the first stick\n";
+    "                     --busy act on the first stick\n"
+    "  --radio FILE       run nothing: check the radio frames in FILE (- for\n"
+    "                     standard input), one a line as verdanox-frames prints\n"
+    "                     them with --format radio, rtlwmbus or telegram-lines,\n"
+    "                     and print the verdicts\n"
+    "  --radio-crc FILE   the same for --format radio-crc (frame format A's\n"
+    "                     CRC blocks, each checked)\n";
 
 int usageError(const std::string& what) { return vdx::usageError("verdanox-virtual-stick", what, kUsage); }
 
@@ -62,7 +69,7 @@ std::string defaultProgram() {
 }  // namespace
 
 bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
-    enum { kReplugAfter = 1000 };
+    enum { kReplugAfter = 1000, kRadio, kRadioCrc };
     static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
                                       {"frames", required_argument, nullptr, 'f'},
                                       {"reply", required_argument, nullptr, 'r'},
@@ -71,6 +78,8 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
                                       {"busy", no_argument, nullptr, 'b'},
                                       {"serial", required_argument, nullptr, 's'},
                                       {"rig", required_argument, nullptr, 'R'},
+                                      {"radio", required_argument, nullptr, kRadio},
+                                      {"radio-crc", required_argument, nullptr, kRadioCrc},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
@@ -105,6 +114,12 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
                 if (!vdx::parseWhole(optarg, 0, LONG_MAX, &o->unplugAfter))
                     return *exitCode = usageError("--unplug-after needs a whole number"), false;
                 break;
+            case kRadio:
+            case kRadioCrc:
+                if (!o->radio.empty()) return *exitCode = usageError("give one of --radio and --radio-crc"), false;
+                o->radio = optarg;
+                o->radioCrc = c == kRadioCrc;
+                break;
             case kReplugAfter:
                 if (!vdx::parseWhole(optarg, 0, LONG_MAX, &o->replugAfter))
                     return *exitCode = usageError("--replug-after-seconds needs a whole number"), false;
@@ -117,6 +132,8 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
         }
     }
     for (int i = optind; i < argc; ++i) o->command.emplace_back(argv[i]);
+    if (!o->radio.empty() && !o->command.empty())
+        return *exitCode = usageError("--radio and --radio-crc run no command"), false;
     if (o->command.empty()) o->command.emplace_back(defaultProgram());
     if (o->serials.empty()) o->serials.emplace_back("VX00010042");
     return true;

@@ -16,6 +16,8 @@ struct Options {
     bool busy = false;
     std::vector<std::string> serials;  // one stick each; VX00010042 when none is given
     std::vector<std::string> command;
+    std::string radio;      // --radio, --radio-crc: read radio frames from this file, run nothing
+    bool radioCrc = false;  // ... with frame format A's CRC blocks
 };
 
 // Reads the options into `o`. False when the program should end at once,

@@ -188,12 +188,12 @@ bool decodeValue(uint8_t dif, const uint8_t* d, size_t size, DecodedRecord* r) {
     return true;
 }
 
-size_t fieldSize(uint8_t dif) {
+}  // namespace
+
+size_t dataFieldSize(uint8_t dif) {
     static const size_t kSizes[16] = {0, 1, 2, 3, 4, 4, 6, 8, 0, 1, 2, 3, 4, 0, 6, 0};
     return kSizes[dif & 0x0F];
 }
-
-}  // namespace
 
 namespace {
 
@@ -239,7 +239,8 @@ bool readVif(const uint8_t* p, size_t n, size_t* i, DecodedRecord* r, Meaning* m
 
 }  // namespace
 
-bool decodeRecords(const uint8_t* p, size_t n, std::vector<DecodedRecord>* out, size_t* badAt) {
+bool decodeRecords(const uint8_t* p, size_t n, std::vector<DecodedRecord>* out, size_t* badAt,
+                   std::vector<uint8_t>* format) {
     for (size_t i = 0; i < n;) {
         *badAt = i;
         const uint8_t dif = p[i];
@@ -251,8 +252,10 @@ bool decodeRecords(const uint8_t* p, size_t n, std::vector<DecodedRecord>* out, 
         if ((dif & 0x0F) == 0x0F || (dif & 0x0F) == 0x08) return false;  // special functions, selection
         DecodedRecord r;
         Meaning m = kUnknown;
+        const size_t start = i;
         if (!readDif(p, n, &i, &r) || !readVif(p, n, &i, &r, &m)) return false;
-        size_t size = fieldSize(dif);
+        if (format != nullptr) format->insert(format->end(), p + start, p + i);
+        size_t size = dataFieldSize(dif);
         if ((dif & 0x0F) == 0x0D) {
             if (i >= n || p[i] > 0xBF) return false;  // only text (LVAR 00-BF) is read here
             size = 1 + p[i];

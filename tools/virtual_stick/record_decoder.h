@@ -30,8 +30,15 @@ struct DecodedRecord {
 // Decodes the records of a (decrypted) block; 2F is fill. False where they
 // stop parsing (a reserved DIF, a record that runs past the end, invalid BCD
 // or a date that cannot be), with its offset in `badAt`; the records before
-// it are in `out`. Manufacturer data (DIF 0F or 1F) ends the records.
-bool decodeRecords(const uint8_t* block, size_t n, std::vector<DecodedRecord>* out, size_t* badAt);
+// it are in `out`. Manufacturer data (DIF 0F or 1F) ends the records. With
+// `format`, each record's DIF, DIFEs, VIF and VIFEs are appended to it (the
+// format a compact frame refers to).
+bool decodeRecords(const uint8_t* block, size_t n, std::vector<DecodedRecord>* out, size_t* badAt,
+                   std::vector<uint8_t>* format = nullptr);
+
+// Bytes of the data field a DIF announces (0 for variable length, which its
+// first data byte tells, and for special functions).
+size_t dataFieldSize(uint8_t dif);
 
 // "volume 123.456 m3 (storage 1)", "date 2026-04-01 (storage 1)",
 // "error-flags 0x0000", "volume 0.003 m3 (backward)".

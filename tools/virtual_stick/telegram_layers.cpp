@@ -7,9 +7,16 @@ bool readLayers(const std::vector<uint8_t>& f, TelegramLayers* t, std::string* w
     size_t p = 4;
     if (n < 5) return *why = "no CI-field", false;
     t->c = f[3];
-    if (f[p] == 0x8C) {  // ELL, short form: CC, ACC
-        if (p + 3 > n) return *why = "ELL cut short", false;
+    if (f[p] == 0x8C || f[p] == 0x8D) {  // ELL: CC, ACC; 8D: the session number, the encrypted payload
+        const bool session = f[p] == 0x8D;
+        if (p + (session ? 9 : 3) > n) return *why = "ELL cut short", false;
         t->ell = true, t->cc = f[p + 1], t->ellAccess = f[p + 2], p += 3;
+        if (session) {
+            t->ellSession = true;
+            t->sessionNumber = f[p] | f[p + 1] << 8 | f[p + 2] << 16 | static_cast<uint32_t>(f[p + 3]) << 24;
+            t->payloadAt = p + 4;
+            return true;
+        }
     }
     if (p < n && f[p] == 0x90) {  // AFL: length, FCL, MCL, counter, MAC
         if (p + 2 > n || p + 2 + f[p + 1] > n || f[p + 1] < 15) return *why = "AFL cut short", false;
@@ -22,12 +29,16 @@ bool readLayers(const std::vector<uint8_t>& f, TelegramLayers* t, std::string* w
     }
     if (p >= n) return *why = "no transport layer", false;
     t->ci = f[p], t->tplAt = p++;
-    if (t->ci == 0x72)
+    t->compact = t->ci == 0x73 || t->ci == 0x7B || t->ci == 0x79;
+    if (t->ci == 0x72 || t->ci == 0x73)
         t->header = TelegramLayers::Long;
-    else if (t->ci == 0x7A)
+    else if (t->ci == 0x7A || t->ci == 0x7B)
         t->header = TelegramLayers::Short;
-    else if (t->ci != 0x78)
-        return *why = "CI " + std::to_string(t->ci) + " unknown", false;
+    else if (t->ci != 0x78 && t->ci != 0x79) {
+        static const char kHex[] = "0123456789ABCDEF";
+        t->unknownCi = true;
+        return *why = std::string("CI ") + kHex[t->ci >> 4] + kHex[t->ci & 15] + " unknown", false;
+    }
     if (t->header == TelegramLayers::Long) {
         if (p + 8 > n) return *why = "header cut short", false;
         t->meter = f.data() + p, p += 8;

@@ -1,8 +1,10 @@
 // The monitor's reading of a telegram frame (stick command 0x44) into its
 // layers, as a receiver parses the radio frame after its L, M and A fields:
-// the ELL (CI 8C), the AFL (CI 90), the transport layer (CI 72 long, 7A
-// short, 78 none) with its configuration word, and where the application
-// block lies. Written apart from the program's own encoder.
+// the ELL (CI 8C; CI 8D with its session number, whose payload is
+// encrypted and read after decryption), the AFL (CI 90), the transport
+// layer (CI 72 long, 7A short, 78 none; 73, 7B and 79 before a compact
+// frame) with its configuration word, and where the application block
+// lies. Written apart from the program's own encoder.
 #pragma once
 
 #include <cstddef>
@@ -16,14 +18,19 @@ struct TelegramLayers {
     uint8_t c = 0;
     bool ell = false;
     uint8_t cc = 0, ellAccess = 0;
+    bool ellSession = false;  // CI 8D: what follows the session number is encrypted
+    uint32_t sessionNumber = 0;
+    size_t payloadAt = 0;  // the encrypted payload, starting with its CRC
     bool afl = false;
     uint8_t aflLength = 0, mcl = 0;
     uint16_t fcl = 0;
     uint32_t counter = 0;
     size_t mclAt = 0, macAt = 0;
     uint8_t ci = 0;
+    bool unknownCi = false;  // the CI where the transport layer belongs is none of these
     size_t tplAt = 0;
     enum { None, Short, Long } header = None;
+    bool compact = false;
     const uint8_t* meter = nullptr;  // long header: ID (4), M (2), version, type
     uint8_t access = 0, status = 0;
     uint16_t cf = 0;
@@ -34,7 +41,8 @@ struct TelegramLayers {
 };
 
 // False with why when the frame is not a telegram these layers describe
-// (an unknown CI, a mode other than 0, 5 and 7, a header cut short).
+// (an unknown CI, a mode other than 0, 5 and 7, a header cut short). For CI
+// 8D it stops after the session number, at `payloadAt`.
 bool readLayers(const std::vector<uint8_t>& frame, TelegramLayers* t, std::string* why);
 
 // "power-low, temporary-error" for the status byte's bits (EN 13757-3, OMS).

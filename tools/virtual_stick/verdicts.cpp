@@ -12,6 +12,11 @@ bool MeterHistory::isReplay(const uint8_t address[8], const std::vector<uint8_t>
     return s != seen_.end() && s->second.last == telegram;
 }
 
+bool MeterHistory::sameAccess(const uint8_t address[8], uint8_t access) const {
+    const auto s = seen_.find(key(address));
+    return s != seen_.end() && s->second.access == access;
+}
+
 bool MeterHistory::lastCounter(const uint8_t address[8], uint32_t* counter) const {
     const auto s = seen_.find(key(address));
     if (s == seen_.end() || !s->second.haveCounter) return false;
@@ -19,8 +24,10 @@ bool MeterHistory::lastCounter(const uint8_t address[8], uint32_t* counter) cons
     return true;
 }
 
-void MeterHistory::remember(const uint8_t address[8], const std::vector<uint8_t>& telegram) {
-    seen_[key(address)].last = telegram;
+void MeterHistory::remember(const uint8_t address[8], const std::vector<uint8_t>& telegram, uint8_t access) {
+    Seen& s = seen_[key(address)];
+    s.last = telegram;
+    s.access = access;
 }
 
 void MeterHistory::rememberCounter(const uint8_t address[8], uint32_t counter) {

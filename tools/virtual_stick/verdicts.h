@@ -12,19 +12,23 @@
 namespace vstick {
 
 // The telegrams a meter sent before, to recognise a replay (the same bytes
-// again) and a message counter that went back.
+// again), an access number again over new content, and a message counter
+// that went back.
 class MeterHistory {
 public:
     // True when `telegram` is this meter's last telegram again.
     bool isReplay(const uint8_t address[8], const std::vector<uint8_t>& telegram) const;
+    // True when the meter's last telegram had access number `access` too.
+    bool sameAccess(const uint8_t address[8], uint8_t access) const;
     // The highest counter seen before (false when none).
     bool lastCounter(const uint8_t address[8], uint32_t* counter) const;
-    void remember(const uint8_t address[8], const std::vector<uint8_t>& telegram);
+    void remember(const uint8_t address[8], const std::vector<uint8_t>& telegram, uint8_t access);
     void rememberCounter(const uint8_t address[8], uint32_t counter);
 
 private:
     struct Seen {
         std::vector<uint8_t> last;
+        uint8_t access = 0;
         bool haveCounter = false;
         uint32_t counter = 0;
     };
@@ -32,7 +36,10 @@ private:
 };
 
 // Counts per verdict ("ok", "MAC FAILED", "wrong key", "replay", "counter
-// went back", "truncated", "malformed records", ...), in the order first seen.
+// went back", "truncated", "malformed records", "no 2F 2F", "AFL counter
+// mismatch", "unknown CI", "duplicate access", "format unknown", "compact CRC
+// FAILED", "payload CRC FAILED", "length mismatch", "CRC FAILED", ...), in
+// the order first seen.
 class VerdictCounts {
 public:
     void count(const std::string& verdict);
