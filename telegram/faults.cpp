@@ -48,7 +48,7 @@ uint64_t needsBefore(FaultKind kind) {
 // Why the kind suits no meter of this security (or compact frames), or
 // cannot reach this output; empty when it can.
 std::string kindProblem(FaultKind kind, const FaultTarget& t, const std::string& output) {
-    const std::string name = faultName(kind), a = "(a " + t.security + " meter ";
+    const std::string name = faultName(kind), a = (t.security == "ell-ctr" ? "(an " : "(a ") + t.security + " meter ";
     const bool compact = t.compactEvery != 0 || t.compactAfter != 0;
     switch (kind) {
         case FaultKind::BadMac:
@@ -121,6 +121,7 @@ std::string faultNames() {
 }
 
 bool compactFrameNumber(uint32_t every, uint32_t after, uint64_t number) {
+    if (number == 0) return false;  // a telegram without a number (the window's) is a full frame
     if (every != 0) return (number - 1) % every != 0;
     return after != 0 && number > after;
 }

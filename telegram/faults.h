@@ -116,7 +116,8 @@ const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uin
 
 // Whether telegram `number` (from 1) of a meter that sends a full frame
 // every `every` telegrams (the first of each run), or `after` full frames
-// and compact ones ever after, is a compact frame; never with both 0.
+// and compact ones ever after, is a compact frame; never with both 0, nor
+// for number 0 (a telegram built without a number).
 bool compactFrameNumber(uint32_t every, uint32_t after, uint64_t number);
 
 // What decides whether a fault kind suits a meter: its security ("plain",

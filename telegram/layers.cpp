@@ -23,6 +23,13 @@ bool encrypted(Security s) { return s == Security::Mode5 || s == Security::Mode7
 
 size_t ellSize(const EllLayer& e) { return !e.present ? 0 : e.session ? kEllSessionSize : kEllSize; }
 
+// 2F 2F before an encrypted block, and before a plain one filled always,
+// but not before a plain compact frame, whose first bytes are its format
+// signature.
+size_t checkSize(const ApplicationLayer& a, Security s) {
+    return a.checkBytes && (encrypted(s) || (a.fillAlways && !a.compact)) ? 2 : 0;
+}
+
 // The bytes the application layer sends: its records, or the compact form.
 size_t payloadSize(const ApplicationLayer& a) { return a.compact ? compactSize(a) : a.size; }
 
@@ -100,14 +107,14 @@ uint8_t transportCi(const TransportLayer& t, bool compact) {
 
 size_t blockSize(const ApplicationLayer& a, Security s) {
     const bool filled = encrypted(s) || a.fillAlways;
-    size_t n = (filled && a.checkBytes ? 2 : 0) + payloadSize(a);
+    size_t n = checkSize(a, s) + payloadSize(a);
     if (a.overlongRecord) return filled ? roundUp16(n) + (roundUp16(n) - n < 2 ? 16 : 0) : n + 9;
     return filled ? roundUp16(n) : n;
 }
 
 void buildBlock(const ApplicationLayer& a, Security s, Block* b) {
     const bool filled = encrypted(s) || a.fillAlways;
-    b->checkSize = filled && a.checkBytes ? 2 : 0;
+    b->checkSize = checkSize(a, s);
     std::memset(b->bytes, kFill, b->checkSize);
     if (a.compact) {  // no DIFs to point at
         writeCompact(a, b->bytes + b->checkSize);

@@ -330,6 +330,17 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
          "r.toml:4:65: no register goes with this quantity: give register = \"volume\", \"energy\", ..."},
         {w + "records = [ { dif = \"84\", vif = \"13\", value = 1 } ]\n",
          "r.toml:4:21: dif: the extension bits must chain exactly these bytes"},
+        // compact frames, converters, the ELL's encryption
+        {m + "compact = { every = 1 }\n", "r.toml:3:21: compact every must be from 2 to 4294967295"},
+        {m + "compact = { every = 4, after = 1 }\n",
+         "r.toml:3:11: compact takes one of every (a full frame every N telegrams) and after (N full frames first)"},
+        {m + "security = \"ell-ctr\"\n", "r.toml:3:12: ell-ctr needs the meter's key"},
+        {m + "key = \"000102030405060708090A0B0C0D0E0F\"\nsecurity = \"ell-ctr\"\nconverter = \"9858785634120137\"\n",
+         "r.toml:5:13: a converter does not go with security = \"ell-ctr\": the extended link layer's encryption is "
+         "the link layer's, the converter's"},
+        {w + "converter = \"9858785634120137\"\nheader = \"short\"\n",
+         "r.toml:5:10: a meter behind a converter needs header = \"long\": the long header carries the meter's own "
+         "address (the link layer the converter's)"},
     };
     for (const auto& c : cases) {
         Rig rig;
@@ -405,6 +416,67 @@ TEST(FaultSpec, RulesAndErrors) {
     EXPECT_EQ(faultProblem(r, "plain", "stick"),  // also verdanox-send's, which has no --format
               "bad-crc needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)");
     EXPECT_EQ(faultProblem(r, "plain", "radio"), "bad-crc needs --format radio-crc or iq (no CRCs in this output)");
+    // the sharper kinds: which meters and outputs they need, and telegram
+    // numbers whose frame they cannot change
+    const FaultTarget compact{"mode 7", 4, 0}, after{"plain", 0, 2};
+    const struct {
+        FaultKind kind;
+        std::vector<uint64_t> at;
+        FaultTarget target;
+        const char *output, *problem;
+    } needs[] = {
+        {FaultKind::No2f2f,
+         {},
+         {"mode 5"},
+         "stick",
+         "no-2f2f needs mode 7 (a mode 5 meter has no MAC to show the key is right)"},
+        {FaultKind::AflCounterMismatch,
+         {},
+         {"ell-ctr"},
+         "stick",
+         "afl-counter-mismatch needs mode 7 (an ell-ctr meter has no MAC or counter)"},
+        {FaultKind::EllBadCrc,
+         {},
+         {"mode 7"},
+         "stick",
+         "ell-bad-crc needs security ell-ctr (a mode 7 meter has no ELL payload CRC)"},
+        {FaultKind::WrongKey, {}, {"ell-ctr"}, "stick", ""},
+        {FaultKind::LengthMismatch,
+         {},
+         {"plain"},
+         "stick",
+         "length-mismatch needs a radio output of verdanox-frames (--format radio, radio-crc, rtlwmbus, "
+         "telegram-lines or iq): a stick writes the L-field itself"},
+        {FaultKind::LengthMismatch, {}, {"plain"}, "telegram-lines", ""},
+        {FaultKind::DuplicateAccess,
+         {1},
+         {"plain"},
+         "stick",
+         "duplicate-access needs a telegram of the meter before it (from 2 on)"},
+        {FaultKind::CompactUnknown,
+         {},
+         {"mode 7"},
+         "stick",
+         "compact-unknown needs compact frames (compact = { every = N } or { after = N } on the meter)"},
+        {FaultKind::CompactBadCrc,
+         {6, 5},
+         compact,
+         "stick",
+         "compact-bad-crc cannot change telegram 5: it is a full frame"},
+        {FaultKind::CompactUnknown, {3}, after, "stick", ""},
+        {FaultKind::BadRecords,
+         {2, 3},
+         after,
+         "stick",
+         "bad-records cannot change telegram 3: it is a compact frame (no DIF/VIF bytes)"},
+    };
+    for (const auto& n : needs) {
+        FaultRule rule;
+        rule.kind = n.kind;
+        rule.at = n.at;
+        rule.every = n.at.empty() ? 1 : 0;
+        EXPECT_EQ(faultProblem(rule, n.target, n.output), n.problem) << faultName(n.kind);
+    }
     EXPECT_EQ(faultProblem(r, "plain", "radio-crc"), "");
     r.kind = FaultKind::BadSync;
     EXPECT_EQ(faultProblem(r, "plain", "stick"),

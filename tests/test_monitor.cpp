@@ -176,13 +176,16 @@ TEST(Monitor, RadioFramesDecodeBackToTheStickFrames) {
 }
 
 // Each fault kind, recognised from the bytes alone: a meter of mode 7 and
-// one of mode 5 (whose wrong key and replay have no MAC to fail), a fault on
-// telegram 3 of each after two good ones.
+// one of mode 5 (whose wrong key and replay have no MAC to fail), of the
+// ELL's AES-CTR, with compact frames after the first, a fault on telegram 3
+// of each after two good ones; every telegram as a receiver gets it, as a
+// radio frame (whose L-field length-mismatch changes).
 TEST(Monitor, RecognisesEveryFaultKind) {
     const struct {
         const char* kind;
         vdx::Security security;
         const char* verdict;
+        uint32_t compactAfter = 0;
     } cases[] = {
         {"bad-mac", vdx::Security::Mode7, "counter 2, MAC FAILED (got 43C3DE28AF915BF8, expected 42C3DE28AF915BF8)"},
         {"wrong-key", vdx::Security::Mode7, "no 2F 2F after decryption (wrong key?)"},
@@ -194,6 +197,29 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         {"truncated", vdx::Security::Mode5, "truncated: 81 of 97 bytes"},
         {"bad-records", vdx::Security::Mode7, "MAC ok, malformed records at offset 57"},
         {"bad-records", vdx::Security::None, "plain, malformed records at offset 57"},
+        {"no-2f2f", vdx::Security::Mode7,
+         "counter 2, MAC ok, but no 2F 2F after decryption (the meter's encryption is wrong)"},
+        {"afl-counter-mismatch", vdx::Security::Mode7, ": it verifies under the keys of counter 2, not the AFL's 3"},
+        {"wrong-ci", vdx::Security::Mode7,
+         "t03, access 2, CI A0 where the transport layer belongs: unknown, not decoded"},
+        {"wrong-ci", vdx::Security::EllCtr, "payload CRC ok, CI A0 unknown, not decoded"},
+        {"duplicate-access", vdx::Security::Mode7,
+         "access 1, mode 7, counter 2, MAC ok, date-time 2022-04-09 10:00:00"},
+        {"length-mismatch", vdx::Security::Mode7, "radio frame: L-field 7C says 124 bytes follow, 123 do"},
+        {"ell-bad-crc", vdx::Security::EllCtr, "counter 2), payload CRC FAILED (got EA75, computed EA74)"},
+        {"wrong-key", vdx::Security::EllCtr,
+         "payload CRC FAILED (got 75F8, computed 2953), nothing readable after "
+         "decryption (wrong key?)"},
+        {"truncated", vdx::Security::EllCtr, "payload CRC FAILED (got EA74, computed AC8C)"},
+        {"replay", vdx::Security::EllCtr, "access 1, ELL AES-CTR, session"},
+        {"compact-unknown", vdx::Security::Mode7,
+         "MAC ok, compact frame of format D880, which no full frame of this "
+         "meter announced: not decoded",
+         1},
+        {"compact-bad-crc", vdx::Security::Mode5,
+         "2F 2F ok, compact frame of format 277F, full-frame CRC FAILED (got "
+         "897B, computed 897A): not decoded",
+         1},
     };
     for (const auto& c : cases) {
         vdx::Rig rig;
@@ -201,6 +227,7 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         std::memcpy(m.record.manufacturer, kAddress, 8);
         std::memcpy(m.key, kKey, 16);
         m.security = c.security;
+        m.compactAfter = c.compactAfter;
         vdx::FaultRule rule;
         rule.kind = vdx::faultKindOf(c.kind);
         rule.at = {3};
@@ -208,18 +235,20 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         rig.meters = {m};
         vdx::RigRun run(rig, 0, 0);
         vstick::TelegramMonitor monitor(vstick::rigMeterKeys(rig));
-        std::vector<std::string> lines;
+        std::string line;
         for (int t = 0; t < 3; ++t) {
             const vdx::SentTelegram s = run.next().telegram;
-            monitor.feed(s.addressFrame, 11);
-            lines = monitor.feed(s.telegramFrame, vdx::stickFrameSize(s.telegramFrame));
+            std::vector<uint8_t> radio = vdx::radioFrame(s.addressFrame, s.telegramFrame);
+            radio[0] = static_cast<uint8_t>(radio[0] + s.lengthError);
+            line = monitor.feedRadio(radio, false);
         }
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_NE(lines[0].find(c.verdict), std::string::npos) << c.kind << ": " << lines[0];
+        EXPECT_NE(line.find(c.verdict), std::string::npos) << c.kind << ": " << line;
         EXPECT_EQ(monitor.verdicts()["ok"], 2u) << c.kind << ": " << monitor.verdicts().summary();
-        if (std::string(c.kind) == "replay") {
-            EXPECT_EQ(lines[0].substr(lines[0].size() - 20), ", replay of access 1") << "decoded, and told";
-            EXPECT_EQ(monitor.verdicts()["replay"], 1u);
+        const std::string kind = c.kind;
+        if (kind == "replay" || kind == "duplicate-access") {
+            const std::string told = kind == "replay" ? ", replay of access 1" : ", access 1 again with other content";
+            EXPECT_EQ(line.substr(line.size() - told.size()), told) << "decoded, and told";
+            EXPECT_EQ(monitor.verdicts()[kind == "replay" ? "replay" : "duplicate access"], 1u);
         }
     }
 
@@ -248,45 +277,61 @@ TEST(Monitor, RecognisesEveryFaultKind) {
 // The monitor's own decoder reads every profile of the example rig back to
 // the values of the JSON records, through every header form and security
 // mode, before and after the due date moves and the gas meter's battery
-// runs low.
+// runs low; and the field meters' compact frames (the water meter's full,
+// compact, compact, compact, as the JSON says), the ELL's AES-CTR and a
+// meter behind a radio converter (named by its own address, the
+// converter's after it).
 TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
-    vdx::Rig rig;
-    std::string error;
-    ASSERT_TRUE(vdx::readRig(VDX_SOURCE_DIR "/examples/rigs/all-profiles.toml", &rig, &error)) << error;
-    vdx::RigRun run(rig, 0, 0);
-    vstick::TelegramMonitor monitor(vstick::rigMeterKeys(rig));
-    std::string lowBattery;
-    for (int t = 0; t < 21; ++t) {
-        const vdx::SentTelegram s = run.next().telegram;
-        monitor.feed(s.addressFrame, 11);
-        const auto lines = monitor.feed(s.telegramFrame, vdx::stickFrameSize(s.telegramFrame));
-        ASSERT_EQ(lines.size(), 1u);
-        if (lines[0].find("status 04 (power-low)") != std::string::npos) lowBattery = lines[0];
-        const auto json = nlohmann::json::parse(vdx::jsonLine(vdx::telegramRecord(s, "")));
-        const auto& records = json["records"];
-        const auto& decoded = monitor.records();
-        ASSERT_EQ(decoded.size(), records.size()) << lines[0];
-        for (size_t i = 0; i < decoded.size(); ++i) {
-            const auto& want = records[i];
-            const vstick::DecodedRecord& got = decoded[i];
-            const std::string where = lines[0] + ", record " + std::to_string(i);
-            EXPECT_EQ(got.quantity, want["quantity"]) << where;
-            EXPECT_EQ(got.unit, want["unit"]) << where;
-            EXPECT_EQ(got.storage, want["storage"]) << where;
-            EXPECT_EQ(got.tariff, want["tariff"]) << where;
-            EXPECT_EQ(got.subunit, want["subunit"]) << where;
-            if (want["value"].is_string()) {
-                EXPECT_EQ(got.text, want["value"]) << where;
-            } else {
-                const double v = want["value"];
-                EXPECT_NEAR(got.value, v, 1e-9 * std::max(1.0, std::fabs(v))) << where;
+    const struct {
+        const char* rig;
+        int telegrams;
+    } rigs[] = {{"all-profiles", 21}, {"field-meters", 12}, {"converter", 4}};
+    std::string lowBattery, frames, converted;
+    for (const auto& r : rigs) {
+        vdx::Rig rig;
+        std::string error;
+        ASSERT_TRUE(vdx::readRig(VDX_SOURCE_DIR "/examples/rigs/" + std::string(r.rig) + ".toml", &rig, &error))
+            << error;
+        vdx::RigRun run(rig, 0, 0);
+        vstick::TelegramMonitor monitor(vstick::rigMeterKeys(rig));
+        for (int t = 0; t < r.telegrams; ++t) {
+            const vdx::SentTelegram s = run.next().telegram;
+            monitor.feed(s.addressFrame, 11);
+            const auto lines = monitor.feed(s.telegramFrame, vdx::stickFrameSize(s.telegramFrame));
+            ASSERT_EQ(lines.size(), 1u);
+            if (lines[0].find("status 04 (power-low)") != std::string::npos) lowBattery = lines[0];
+            const auto json = nlohmann::json::parse(vdx::jsonLine(vdx::telegramRecord(s, "")));
+            if (t % 3 == 0 && std::string(r.rig) == "field-meters")
+                frames += json["frame"].get<std::string>() +
+                          (lines[0].find(", compact frame (format 1DF6), ") != std::string::npos ? "+" : "") + " ";
+            if (json.contains("converter")) converted = lines[0].substr(0, 50) + json["id"].get<std::string>();
+            const auto& records = json["records"];
+            const auto& decoded = monitor.records();
+            ASSERT_EQ(decoded.size(), records.size()) << lines[0];
+            for (size_t i = 0; i < decoded.size(); ++i) {
+                const auto& want = records[i];
+                const vstick::DecodedRecord& got = decoded[i];
+                const std::string where = lines[0] + ", record " + std::to_string(i);
+                EXPECT_EQ(got.quantity, want["quantity"]) << where;
+                EXPECT_EQ(got.unit, want["unit"]) << where;
+                EXPECT_EQ(got.storage, want["storage"]) << where;
+                EXPECT_EQ(got.tariff, want["tariff"]) << where;
+                EXPECT_EQ(got.subunit, want["subunit"]) << where;
+                if (want["value"].is_string()) {
+                    EXPECT_EQ(got.text, want["value"]) << where;
+                } else {
+                    const double v = want["value"];
+                    EXPECT_NEAR(got.value, v, 1e-9 * std::max(1.0, std::fabs(v))) << where;
+                }
             }
         }
+        EXPECT_EQ(monitor.verdicts()["ok"], static_cast<unsigned>(r.telegrams)) << monitor.verdicts().summary();
     }
-    EXPECT_EQ(monitor.verdicts()["ok"], 21u) << monitor.verdicts().summary();
     EXPECT_NE(lowBattery.find("VDX 12345671 v01 t03, access 2, short header, status 04 (power-low), mode 5"),
               std::string::npos)
         << lowBattery;
+    EXPECT_EQ(frames, "full compact+ compact+ compact+ ") << "the water meter's first four";
+    EXPECT_EQ(converted, "VDX 87654321 v01 t04 via VDX 12345678 v01 t37, acc87654321");
 }
 
 // A table of 1,000 meters with derived keys: each sends under its own

@@ -222,7 +222,16 @@ TEST(Encrypted, MacCoversOffsets11To15And24To117Only) {
 // One telegram of each profile, the header forms and security modes spread
 // among them, written out by hand: the layers' bytes, the block in clear
 // (OpenSSL decrypts the encrypted ones with the IV and keys built here),
-// the mode-7 MAC by OpenSSL's CMAC. The meter: VDX 12345678 version 1,
+// the mode-7 MAC by OpenSSL's CMAC. Then compact frames of two record sets
+// (water: CI 7B, plain; heat: CI 73, mode 5) and the ELL's AES-CTR (CI 8D,
+// OpenSSL's CTR from the counter block written out: M, A, CC, SN, frame
+// number 0, block counter 0); their format signatures, full-frame CRCs and
+// the ELL's payload CRC computed with a bit-by-bit EN 13757-4 CRC written
+// apart (Python): water format 046D 0413 426C 4413 023B 04933C -> 1DF6, its
+// records -> A7C4; heat format 046D 0406 0413 042B 023B 025A 025E 0261 426C
+// 4406 -> 1A4B, its records -> 9977; the ELL payload 7A 05 04 0000 and the
+// water records -> 2E3A. The session number: AES-CTR (1 << 29), 13805310
+// minutes from 2000 to 2026-04-01 00:30 (<< 4), access number 5: 2D2A6FE5. The meter: VDX 12345678 version 1,
 // access number 5, counter 42, status power-low; from 2026-03-31 23:00 at
 // 123.456 m3 (0.12 m3/h), 4567 kWh (3.2 kW), 12.5 kWh exported (0.4 kW),
 // 321 units (0.5 an hour), 55 and 35 C; the telegram at 2026-04-01 00:30,
@@ -246,7 +255,9 @@ TEST(Profiles, OneTelegramEachWrittenOutByHand) {
         HeaderForm header;
         Security security;
         const char* layers;  // the stick frame up to the block; mode 7: MAC left out
-        const char* block;   // in clear
+        const char* block;   // in clear (ell-ctr: all that the ELL encrypts)
+        bool compact = false;
+        const char* counterBlock = nullptr;  // ell-ctr
     } cases[] = {
         {"gas", 0x03, HeaderForm::Short, Security::Mode5, "442600 44 7A 05 04 2005",
          "2F2F 046D1E204134 0C1336361200 426C4134 4C1376351200 02FD171000 2F2F2F"},
@@ -266,6 +277,15 @@ TEST(Profiles, OneTelegramEachWrittenOutByHand) {
          "447300 44 8C 24 05 90 0F 002C 25 2A000000 72 78563412 9858 01 03 05 04 5007 10",
          "2F2F 466D000000413400 4C1376351200 4C933A55080000 066D001E60413400 0C1336361200 0C933A15090000 "
          "04FD971D10000000 0AFD740000 01FD1F00 01FD1A00 0C7818170188 2F2F2F2F2F2F2F2F2F"},
+        {"water", 0x07, HeaderForm::Short, Security::None, "441E00 44 7B 05 04 0000",
+         "F61D C4A7 1E204134 F4E20100 4134 B8E20100 7800 03000000", true},
+        {"heat", 0x04, HeaderForm::Long, Security::Mode5, "443E00 44 73 78563412 9858 01 04 05 04 3005",
+         "2F2F 4B1A 7799 1E204134 DB110000 F4E20100 800C0000 7800 2602 5E01 D007 4134 DA110000 "
+         "2F2F2F2F2F2F2F2F2F2F2F2F",
+         true},
+        {"water", 0x07, HeaderForm::Short, Security::EllCtr, "443000 44 8D 24 05 E56F2A2D",
+         "3A2E 7A 05 04 0000 046D1E204134 0413F4E20100 426C4134 4413B8E20100 023B7800 04933C03000000", false,
+         "9858785634120107 24 E56F2A2D 0000 00"},
     };
     for (const auto& c : cases) {
         SimMeter m;
@@ -280,8 +300,9 @@ TEST(Profiles, OneTelegramEachWrittenOutByHand) {
         m.profile = builtInProfile(c.profile);
         ASSERT_NE(m.profile, nullptr) << c.profile;
         m.header = c.header;
+        m.compactEvery = c.compact ? 4 : 0;
         SentTelegram t;
-        buildMeterTelegram(m, 0, unixTime(2026, 4, 1, 0, 30), &t);
+        buildMeterTelegram(m, 0, unixTime(2026, 4, 1, 0, 30), nullptr, 2, nullptr, &t);  // telegram 2: compact
         const std::vector<uint8_t> frame(t.telegramFrame, t.telegramFrame + stickFrameSize(t.telegramFrame));
         std::vector<uint8_t> layers(frame.begin(), frame.end() - static_cast<long>(bytes(c.block).size()));
         const bool mode7 = c.security == Security::Mode7;
@@ -294,6 +315,8 @@ TEST(Profiles, OneTelegramEachWrittenOutByHand) {
             iv.insert(iv.end(), 8, 5);                      // the access number eight times
             oracle::cbcDecrypt(kKey, iv.data(), block.data(), block.size(), plain.data());
         }
+        if (c.counterBlock != nullptr)
+            oracle::ctr(kKey, bytes(c.counterBlock).data(), block.data(), block.size(), plain.data());
         if (mode7) {
             uint8_t kenc[16], kmac[16], tag[16];
             const uint8_t zeroIv[16] = {0};
@@ -306,6 +329,7 @@ TEST(Profiles, OneTelegramEachWrittenOutByHand) {
             EXPECT_EQ(str(frame.data() + 16, 8), str(tag, 8)) << c.profile << ": the MAC";
         }
         EXPECT_EQ(str(plain), norm(c.block)) << c.profile;
+        EXPECT_EQ(t.signature, c.type == 0x07 ? 0x1DF6 : c.type == 0x04 ? 0x1A4B : t.signature) << c.profile;
         EXPECT_EQ(t.accessNumber, 5) << c.profile;
         EXPECT_EQ(m.record.accessNumber, 6) << c.profile;
     }

@@ -305,17 +305,26 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
     const auto bytes = [](const SentTelegram& t) {
         return std::vector<uint8_t>(t.telegramFrame, t.telegramFrame + stickFrameSize(t.telegramFrame));
     };
-    const auto runOf = [&](bool plain, const char* spec) {
+    // `security` and `compactEvery` for every meter where given
+    const auto runOf = [&](bool plain, const char* spec, Security security = Security::None, uint32_t compact = 0) {
         Rig rig = configurationRig(plain, 5);
         FaultRule rule;
         std::string error;
+        for (SimMeter& m : rig.meters) {
+            if (security != Security::None) m.security = security;
+            m.compactEvery = compact;
+        }
         if (spec != nullptr) {
             EXPECT_TRUE(parseFaultSpec(spec, &rule, &error)) << error;
             for (SimMeter& m : rig.meters) m.faults = {rule};
         }
         RigRun run(rig, 0, 0);
         std::vector<SentTelegram> out;
-        for (int t = 0; t < 40; ++t) out.push_back(run.next().telegram);
+        for (int t = 0; t < 40; ++t) {
+            const RigRun::Planned p = run.next();
+            out.push_back(p.telegram);
+            if (p.notApplied != FaultKind::None) out.back().notApplied = p.notApplied;
+        }
         return out;
     };
     const std::vector<SentTelegram> good = runOf(false, nullptr), plainGood = runOf(true, nullptr);
@@ -405,6 +414,63 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
         << json;
     EXPECT_NE(jsonLine(telegramRecord(r[0], "")).find("\"fault\":null"), std::string::npos);
     sameExcept(r, good, {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39});
+
+    // the sharper kinds, on meter 0's third telegram (run index 20), bytes
+    // that changed against the same telegram without the fault (mode 7:
+    // ELL access 6, AFL counter 12-15, MAC 16-23, CI 24, access 33, block 38-)
+    const auto changed = [&](const SentTelegram& a, const SentTelegram& b) {
+        const bool mac = a.security == Security::Mode7;
+        std::vector<int> at;
+        for (size_t i = 0; i < stickFrameSize(a.telegramFrame); ++i)
+            if (a.telegramFrame[i] != b.telegramFrame[i] && (!mac || i < 17 || i > 23))
+                at.push_back(static_cast<int>(i));  // the MAC's bytes as one: 16
+        return at;
+    };
+    r = runOf(false, "no-2f2f:at=3");
+    EXPECT_EQ(changed(r[20], good[20]).front(), 16) << "the MAC, then the block";
+    EXPECT_EQ(changed(r[20], good[20])[1], 38);
+    EXPECT_EQ(testhex::str(r[20].block, 2) + testhex::str(r[20].block + 69, 11), "466D2F2F2F2F2F2F2F2F2F2F2F")
+        << "the records from the first byte, 11 bytes of fill";
+    r = runOf(false, "afl-counter-mismatch:at=3");
+    EXPECT_EQ(changed(r[20], good[20]), (std::vector<int>{12, 16})) << "the AFL's counter 3 and the MAC; the block "
+                                                                       "under the keys of counter 2";
+    EXPECT_EQ(r[20].telegramFrame[12] * 10 + r[20].messageCounter + r[30].messageCounter, 35u);
+    r = runOf(false, "wrong-ci:at=3");
+    EXPECT_EQ(changed(r[20], good[20]), (std::vector<int>{16, 24}));
+    EXPECT_EQ(r[20].telegramFrame[24], kUnknownCi);
+    r = runOf(false, "duplicate-access:at=3");
+    EXPECT_EQ(changed(r[20], good[20]).front(), 6) << "both access numbers, MAC and block (a new counter)";
+    EXPECT_EQ(r[20].telegramFrame[6] * 100 + r[20].telegramFrame[33] * 10 + r[20].telegramFrame[12], 112);
+    EXPECT_EQ(r[30].telegramFrame[6] * 10 + r[30].telegramFrame[33], 22) << "the access number did not advance";
+    r = runOf(true, "duplicate-access:at=3");
+    EXPECT_EQ(r[20].fault, FaultKind::None) << "fixed plain readings: the same bytes again would be a replay";
+    EXPECT_EQ(r[20].notApplied, FaultKind::DuplicateAccess);
+    EXPECT_EQ(bytes(r[20]), bytes(plainGood[20]));
+    r = runOf(false, "length-mismatch:at=3,4");
+    EXPECT_EQ(bytes(r[20]), bytes(good[20])) << "the stick frames stay";
+    EXPECT_EQ(r[20].lengthError * 10 + r[30].lengthError, 9) << "one too long, then one too short";
+    EXPECT_NE(jsonLine(telegramRecord(r[20], "")).find("\"fault\":\"length-mismatch\",\"l_field_error\":1"),
+              std::string::npos);
+
+    // compact frames (a full one every other telegram) and the ELL's payload
+    // CRC: the full-frame CRC's lowest bit (plain: frame byte 17 + 2), the
+    // signature inverted, the ELL's CRC (byte 11, encrypted: CTR flips the
+    // same bit of the plain text)
+    const std::vector<SentTelegram> compact = runOf(true, nullptr, Security::None, 2),
+                                    ell = runOf(true, nullptr, Security::EllCtr);
+    r = runOf(true, "compact-bad-crc:every=1", Security::None, 2);
+    EXPECT_EQ(r[0].notApplied, FaultKind::CompactBadCrc) << "telegram 1 is a full frame";
+    EXPECT_EQ(changed(r[10], compact[10]), (std::vector<int>{19}));
+    EXPECT_EQ(r[10].telegramFrame[19] ^ compact[10].telegramFrame[19], 1);
+    r = runOf(true, "compact-unknown:at=2", Security::None, 2);
+    EXPECT_EQ(r[10].signature ^ compact[10].signature, 0xFFFF);
+    EXPECT_EQ(changed(r[10], compact[10]), (std::vector<int>{17, 18}));
+    EXPECT_NE(jsonLine(telegramRecord(compact[10], "")).find("\"frame\":\"compact\",\"signature\":\"0x"),
+              std::string::npos);
+    r = runOf(true, "ell-bad-crc:at=3", Security::EllCtr);
+    EXPECT_EQ(changed(r[20], ell[20]), (std::vector<int>{11}));
+    r = runOf(true, "wrong-key:at=3", Security::EllCtr);
+    EXPECT_EQ(changed(r[20], ell[20]).front(), 11) << "everything from the payload CRC on";
     std::memset(meterTable, 0, sizeof meterTable);
     resetConfig();
 }
