@@ -104,6 +104,28 @@ printf '[[meter]]\naddress = "9858705634120103"\nradio = "s1"\n' > radio.toml
 check "a rig's radio mode: said once that the stick does not take it" "$(grep -c 'radio' radio.txt) $(head -1 radio.txt)" \
   "1 verdanox-send: meter 0 (9858705634120103) names a radio mode, which the stick does not take: it sends in its own mode (the radio mode takes effect in I/Q captures, verdanox-frames --format iq)"
 
+# the sharper kinds on the same meter; compact frames and the ELL's AES-CTR
+# on a second and third (compact-unknown, ell-bad-crc); each told apart
+printf '[[meter]]\naddress = "9858915634120107"\nprofile = "water"\nkey = "000102030405060708090A0B0C0D0E0F"\ncompact = { after = 1 }\n[[meter]]\naddress = "9858935634120107"\nprofile = "water"\nkey = "202122232425262728292A2B2C2D2E2F"\nsecurity = "ell-ctr"\n' > more.toml
+timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 6 --interval 0.1 --fault no-2f2f:at=2 \
+  --fault afl-counter-mismatch:at=3 --fault wrong-ci:at=4 --fault duplicate-access:at=5 > sharp.txt 2>&1
+check "sharper faults: the monitor's verdicts" "$?: $(grep -c 'verdicts: 2 ok, 1 no 2F 2F, 1 AFL counter mismatch, 1 unknown CI, 1 duplicate access$' sharp.txt)" "0: 1"
+for verdict in "MAC ok, but no 2F 2F after decryption (the meter's encryption is wrong)" \
+    "it verifies under the keys of counter 2, not the AFL's 3" "CI A0 where the transport layer belongs: unknown" \
+    "access 3 again with other content"; do
+  check "monitor: $verdict" "$(grep -cF "$verdict" sharp.txt)" 1
+done
+timeout 60 "$stick" --rig more.toml -- "$send" --rig more.toml --ticks 6 --interval 0.1 --fault compact-unknown:at=3 \
+  --fault ell-bad-crc:at=2 > more.txt 2>&1
+check "compact and ELL faults: verdicts" "$?: $(grep -c 'verdicts: 4 ok, 1 payload CRC FAILED, 1 format unknown$' more.txt)" "0: 1"
+check "compact frames decoded with the full frame's format" "$(grep -c 'mode 7, counter 1, MAC ok, compact frame (format 1DF6), date-time' more.txt)" 1
+# length-mismatch lives in the radio frame: verdanox-frames writes it, the
+# monitor reads radio lines
+"$frames" --rig one.toml --ticks 3 --format radio --fault length-mismatch:at=2 > radio.txt
+check "--radio: an L-field one too short" "$("$stick" --rig one.toml --radio radio.txt | sed -n '2p;4p')" \
+  "radio frame: L-field 7A says 122 bytes follow, 123 do
+verdicts: 2 ok, 1 length mismatch"
+
 # counter faults are defined by what was sent: after a replay of telegram 1
 # there is no lower counter, so telegram 3 goes out without its rewind and
 # the summary says so; telegram 5 goes back from 2 to 1
@@ -111,6 +133,16 @@ timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 6 --interva
   --fault counter-rewind:at=3,5 > rewind.txt 2>&1
 check "replay + rewind: summary" "$?: $(grep -c '^verdanox-send: 6 telegrams sent, 0 not sent; faults sent: replay 1, counter-rewind 1; counter-rewind: 1 could not apply$' rewind.txt)" "0: 1"
 check "replay + rewind: the monitor's verdicts" "$(grep -c 'verdicts: 4 ok, 1 replay, 1 counter went back$' rewind.txt) $(grep -c 'counter went back from 2 to 1$' rewind.txt)" "1 1"
+
+# compact frames, the ELL's AES-CTR and a meter behind a radio converter,
+# from the example rigs, each checked and decoded
+for r in field-meters converter; do
+  rig=$(cd "$(dirname "$config")" && pwd)/examples/rigs/$r.toml
+  timeout 60 "$stick" --rig "$rig" -- "$send" --rig "$rig" --ticks 6 --interval 0.1 > "$r.txt" 2>&1
+  check "$r rig: every telegram ok" "$?: $(grep -c 'verdicts: 6 ok$' "$r.txt")" "0: 1"
+done
+check "field meters: compact frames, ELL" "$(grep -c ', compact frame (format 1A4B), date-time' field-meters.txt) $(grep -c 'ELL AES-CTR, session [0-9A-F]* (time 13805280, counter [01]), payload CRC ok, date-time' field-meters.txt)" "1 2"
+check "converter: the meter, then the converter" "$(grep -c 'VDX 87654321 v01 t04 via VDX 12345678 v01 t37, access [0-2], mode 5, 2F 2F ok' converter.txt)" 3
 
 # a --fault on a rig with a plain meter: the others take it, stderr says which not
 rig=$(cd "$(dirname "$config")" && pwd)/examples/rigs/mixed-security.toml
