@@ -7,12 +7,28 @@
 
 namespace vdx {
 
+namespace {
+
+// The CRC register after shifting each byte value through it from zero,
+// eight bits at a time (a byte at a time below).
+struct CrcTable {
+    uint16_t next[256];
+    constexpr CrcTable() : next() {
+        for (int b = 0; b < 256; ++b) {
+            uint16_t crc = static_cast<uint16_t>(b << 8);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x3D65 : crc << 1);
+            next[b] = crc;
+        }
+    }
+};
+constexpr CrcTable kCrcTable;
+
+}  // namespace
+
 uint16_t wmbusCrc(const uint8_t* data, size_t n) {
     uint16_t crc = 0;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= static_cast<uint16_t>(data[i] << 8);
-        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x3D65 : crc << 1);
-    }
+    for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>(crc << 8 ^ kCrcTable.next[(crc >> 8) ^ data[i]]);
     return static_cast<uint16_t>(~crc);
 }
 

@@ -54,7 +54,7 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
     records_.clear();
     replay_ = duplicateAccess_ = false;
     TelegramLayers t;
-    std::string why, line;
+    std::string why;
     const bool read = readLayers(f, &t, &why);
     // the meter: the long header's address (a converter's telegram carries
     // the meter's own there), else the link layer's
@@ -63,24 +63,35 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
         std::memcpy(meter_, t.meter + 4, 2), std::memcpy(meter_ + 2, t.meter, 4);
         meter_[6] = t.meter[6], meter_[7] = t.meter[7];
     }
-    if (!read && t.unknownCi) {
-        count("unknown CI");
-        line = meterName(meter_) + (t.ell ? format(", access %u", t.ellAccess) : "") +
-               format(", CI %02X where the transport layer belongs: unknown, not decoded", t.ci);
-    } else if (!read) {
+    std::string line = read ? describeRead(f, t) : describeUnread(f, t);
+    if (!haveAddress_) line += ", NO ADDRESS FRAME BEFORE IT";
+    haveAddress_ = false;
+    return line;
+}
+
+// A telegram whose layers could not be read: a CI no decoder knows where
+// the transport layer belongs, or what is not understood.
+std::string TelegramMonitor::describeUnread(const std::vector<uint8_t>& f, const TelegramLayers& t) {
+    if (haveAddress_ && t.ell) history_.remember(meter_, f, t.ellAccess);  // the ELL was read
+    if (!t.unknownCi) {
         count("not understood");
-        line = format("telegram: C %02X CI %02X, %zu bytes, not understood", f[3], f[4], f.size());
+        return format("telegram: C %02X CI %02X, %zu bytes, not understood", f[3], f[4], f.size());
     }
-    if (!read && haveAddress_ && t.ell) history_.remember(meter_, f, t.ellAccess);  // the ELL was read
-    if (!read && !haveAddress_) line += ", NO ADDRESS FRAME BEFORE IT";
-    if (!read) return haveAddress_ = false, line;
-    // the same bytes again: decoded as usual, and told (and counted) as a
-    // replay; the same access number over other bytes: told as such
+    count("unknown CI");
+    return meterName(meter_) + (t.ell ? format(", access %u", t.ellAccess) : "") +
+           format(", CI %02X where the transport layer belongs: unknown, not decoded", t.ci);
+}
+
+// A telegram whose layers were read: the same bytes again are decoded as
+// usual and told (and counted) as a replay; the same access number over
+// other bytes is told as such.
+std::string TelegramMonitor::describeRead(const std::vector<uint8_t>& f, const TelegramLayers& t) {
     replay_ = haveAddress_ && history_.isReplay(meter_, f);
     const bool access = t.header != TelegramLayers::None || t.ell;  // no access number without either
     duplicateAccess_ =
         access && haveAddress_ && !replay_ && history_.sameAccess(meter_, static_cast<uint8_t>(accessOf(t)));
     const size_t expected = t.blockAt + 16 * t.blocks;
+    std::string line;
     if (!t.ellSession && f.size() < expected) {
         count("truncated");
         line = format("telegram: C %02X CI %02X, truncated: %zu of %zu bytes", f[3], f[4], f.size(), expected);
@@ -90,8 +101,6 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
     if (replay_) line += format(", replay of access %u", accessOf(t));
     if (duplicateAccess_) line += format(", access %u again with other content", accessOf(t));
     if (haveAddress_) history_.remember(meter_, f, static_cast<uint8_t>(accessOf(t)));
-    if (!haveAddress_) line += ", NO ADDRESS FRAME BEFORE IT";
-    haveAddress_ = false;
     return line;
 }
 

@@ -53,6 +53,11 @@ public:
 
 private:
     std::string describe(const std::vector<uint8_t>& frame);
+    std::string describeRead(const std::vector<uint8_t>& frame, const TelegramLayers& t);
+    std::string describeUnread(const std::vector<uint8_t>& frame, const TelegramLayers& t);
+    // A mode-7 MAC that fails with the AFL's counter but verifies with a
+    // neighbouring one: the line's end, counted; empty otherwise.
+    std::string counterMismatch(const std::vector<uint8_t>& frame, const TelegramLayers& t, const uint8_t* key);
     // Its meter and layers; `ell` tells the ELL's decryption, for a
     // transport layer read from a decrypted ELL payload.
     std::string describeTelegram(const std::vector<uint8_t>& frame, const TelegramLayers& t,

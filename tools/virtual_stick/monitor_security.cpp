@@ -57,18 +57,13 @@ std::string TelegramMonitor::describeMode7(const std::vector<uint8_t>& f, const 
         count("no key");
         return line + ", no key for this meter in VDXconfig.txt";
     }
-    uint8_t kenc[16], tag[16], other[16];
+    uint8_t kenc[16], tag[16];
     const bool macOk = macMatches(f, t, key->key, meter_ + 2, t.counter, tag);
     line +=
         macOk ? ", MAC ok"
               : ", MAC FAILED (got " + vdx::hexText(f.data() + t.macAt, 8) + ", expected " + vdx::hexText(tag, 8) + ")";
-    // a MAC that verifies under the keys of a neighbouring counter: the AFL
-    // carries another counter than the one the keys came from
-    for (const uint32_t c : {t.counter - 1, t.counter + 1})
-        if (!macOk && macMatches(f, t, key->key, meter_ + 2, c, other)) {
-            count("AFL counter mismatch");
-            return line + format(": it verifies under the keys of counter %u, not the AFL's %u", c, t.counter);
-        }
+    const std::string mismatch = macOk ? "" : counterMismatch(f, t, key->key);
+    if (!mismatch.empty()) return line + mismatch;
     if (!macOk && key->keyLine != 0)
         line += key->keyValid ? format(": was the key of line %d used as written?", key->keyLine)
                               : format(": line %d is not a valid key", key->keyLine);
@@ -95,6 +90,19 @@ std::string TelegramMonitor::describeMode7(const std::vector<uint8_t>& f, const 
     }
     if (haveAddress_) history_.rememberCounter(meter_, t.counter);
     return line + ", " + describeBlock(plain.data(), plain.size(), t.compact, 2);
+}
+
+// A MAC that verifies under the keys of a neighbouring counter: the AFL
+// carries another counter than the one the keys came from.
+std::string TelegramMonitor::counterMismatch(const std::vector<uint8_t>& f, const TelegramLayers& t,
+                                             const uint8_t* key) {
+    uint8_t tag[16];
+    for (const uint32_t c : {t.counter - 1, t.counter + 1})
+        if (macMatches(f, t, key, meter_ + 2, c, tag)) {
+            count("AFL counter mismatch");
+            return format(": it verifies under the keys of counter %u, not the AFL's %u", c, t.counter);
+        }
+    return "";
 }
 
 // Mode 5 (EN 13757-7 security profile A): AES-128-CBC under the meter key

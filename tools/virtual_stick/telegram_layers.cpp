@@ -2,21 +2,31 @@
 
 namespace vstick {
 
+namespace {
+
+// The ELL at `*p`: CC, ACC; for CI 8D the session number, after which the
+// encrypted payload starts (its CRC first).
+bool readEll(const std::vector<uint8_t>& f, size_t* at, TelegramLayers* t, std::string* why) {
+    const size_t p = *at;
+    t->ellSession = f[p] == 0x8D;
+    if (p + (t->ellSession ? 9 : 3) > f.size()) return *why = "ELL cut short", false;
+    t->ell = true, t->cc = f[p + 1], t->ellAccess = f[p + 2], *at = p + 3;
+    if (!t->ellSession) return true;
+    t->sessionNumber = f[p + 3] | f[p + 4] << 8 | f[p + 5] << 16 | static_cast<uint32_t>(f[p + 6]) << 24;
+    t->payloadAt = p + 7;
+    return true;
+}
+
+}  // namespace
+
 bool readLayers(const std::vector<uint8_t>& f, TelegramLayers* t, std::string* why) {
     const size_t n = f.size();
     size_t p = 4;
     if (n < 5) return *why = "no CI-field", false;
     t->c = f[3];
-    if (f[p] == 0x8C || f[p] == 0x8D) {  // ELL: CC, ACC; 8D: the session number, the encrypted payload
-        const bool session = f[p] == 0x8D;
-        if (p + (session ? 9 : 3) > n) return *why = "ELL cut short", false;
-        t->ell = true, t->cc = f[p + 1], t->ellAccess = f[p + 2], p += 3;
-        if (session) {
-            t->ellSession = true;
-            t->sessionNumber = f[p] | f[p + 1] << 8 | f[p + 2] << 16 | static_cast<uint32_t>(f[p + 3]) << 24;
-            t->payloadAt = p + 4;
-            return true;
-        }
+    if (f[p] == 0x8C || f[p] == 0x8D) {
+        if (!readEll(f, &p, t, why)) return false;
+        if (t->ellSession) return true;  // the rest is encrypted
     }
     if (p < n && f[p] == 0x90) {  // AFL: length, FCL, MCL, counter, MAC
         if (p + 2 > n || p + 2 + f[p + 1] > n || f[p + 1] < 15) return *why = "AFL cut short", false;
