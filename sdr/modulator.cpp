@@ -131,7 +131,7 @@ BurstShape burstShape(const RadioModeInfo& mode, double offsetHz) {
 bool validSampleRate(uint64_t hz) { return hz % 100000 == 0 && hz >= 100000 && hz <= 10000000; }
 
 IqModulator::IqModulator(const IqOptions& options) : o_(options), noise_(options.seed) {
-    amplitude_ = static_cast<float>(kAmplitudeShare * fullScale(o_.format));
+    amplitude_ = static_cast<float>(kAmplitudeShare * (o_.fullScale > 0 ? o_.fullScale : fullScale(o_.format)));
     // noise power 2 sigma^2 = signal power A^2 / 10^(SNR/10)
     noiseSigma_ =
         std::isinf(o_.snrDb) ? 0 : static_cast<float>(amplitude_ / std::sqrt(2 * std::pow(10.0, o_.snrDb / 10)));

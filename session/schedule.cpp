@@ -9,12 +9,12 @@ namespace {
 
 uint64_t ms(double seconds) { return static_cast<uint64_t>(std::llround(seconds * 1000)); }
 
+}  // namespace
+
 double meterInterval(const Rig& rig, size_t i, double intervalOverride) {
     const double own = i < rig.meterInterval.size() ? rig.meterInterval[i] : 0;
     return intervalOverride > 0 ? intervalOverride : own > 0 ? own : rig.interval;
 }
-
-}  // namespace
 
 Schedule::Schedule(const Rig& rig, double intervalOverride)
     : mode_(rig.schedule),

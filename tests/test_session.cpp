@@ -10,6 +10,7 @@
 
 #include "config/config.h"
 #include "config/fault_spec.h"
+#include "link/keeper.h"
 #include "link/link.h"
 #include "session/configuration.h"
 #include "session/schedule.h"

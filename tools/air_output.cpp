@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "session/startup.h"
-#include "telegram/radio.h"
 
 namespace vdx {
 namespace {
@@ -28,19 +27,6 @@ std::string hertz(double hz) {
     return text;
 }
 
-AirFault airFault(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::BadThreeOfSix:
-            return AirFault::BadCodeWord;
-        case FaultKind::ShortPreamble:
-            return AirFault::ShortPreamble;
-        case FaultKind::BadSync:
-            return AirFault::BadSync;
-        default:
-            return AirFault::None;
-    }
-}
-
 const char* extension(IqFormat f) {
     switch (f) {
         case IqFormat::Cs8:
@@ -55,15 +41,6 @@ const char* extension(IqFormat f) {
 }
 
 }  // namespace
-
-std::vector<uint8_t> airFrame(const SentTelegram& t, FrameFormat format) {
-    const std::vector<uint8_t> plain = radioFrame(t.addressFrame, t.telegramFrame);
-    std::vector<uint8_t> frame = format == FrameFormat::A ? withFormatACrcs(plain) : withFormatBCrcs(plain);
-    // the first CRC ends the first block (A) or the second block (B)
-    const size_t firstCrc = format == FrameFormat::A ? 10 : std::min<size_t>(plain.size(), 125);
-    if (t.fault == FaultKind::BadCrc) frame[firstCrc] ^= 0xFF;
-    return frame;
-}
 
 double captureCentre(const IqSettings& s) { return s.centreHz > 0 ? s.centreHz : radioMode(s.mode).channelHz; }
 
@@ -133,8 +110,7 @@ bool IqFile::add(const SentTelegram& t, RadioMode mode, uint64_t* first, uint64_
         if (!openFile(s_.dir + "/" + *file, error)) return false;
         if (!writer_->gap(s_.gapMs)) return *error = error_, false;
     }
-    const FrameFormat format = radioMode(mode).syncB != 0 ? s_.format : FrameFormat::A;
-    const bool ok = writer_->burst(frameChips(airFrame(t, format), mode, format, airFault(t.fault)),
+    const bool ok = writer_->burst(telegramChips(t, mode, s_.format),
                                    burstShape(radioMode(mode), burstOffset(s_, mode)), first, last) &&
                     writer_->gap(s_.gapMs);
     *first -= fileStart_, *last -= fileStart_;
