@@ -189,7 +189,10 @@ std::unique_ptr<TxDevice> openSoapyTx(const TxRequest& request, bool quiet, std:
         device = std::make_unique<SoapyTx>(SoapySDR::Device::make(request.args));
         if (!device->configure(request, why)) device.reset();
     } catch (const std::exception& e) {
-        *why = e.what();
+        const std::string what = e.what();
+        *why = what.find("no match") != std::string::npos
+                   ? "SoapySDR finds no such device (--list-sdr lists the ones it finds)"
+                   : what;
         device.reset();
     }
     logQuiet = false;

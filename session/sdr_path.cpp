@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "link/platform.h"
@@ -115,7 +116,7 @@ std::vector<std::string> SdrPath::startLines() const {
                         (d.format == IqFormat::Cs16  ? "CS16"
                          : d.format == IqFormat::Cs8 ? "CS8"
                                                      : "CF32") +
-                        " samples" + (native ? "" : " (converted to " + d.nativeFormat + " by SoapySDR)") +
+                        " samples" + (native ? "" : " (converted to " + d.nativeFormat + " by the driver)") +
                         ", bursts on the " +
                         (d.streamTime ? "stream's clock" : "host's clock (the device has no stream time)"));
     }
@@ -136,6 +137,7 @@ bool SdrPath::start(std::unique_ptr<TxDevice> device, std::string* why) {
     o.fullScale = d.fullScale;
     modulator_ = std::make_unique<IqModulator>(o);
     streamTime_ = d.streamTime;
+    anchorMs_ = 0;  // a device opened again has a clock of its own
     device_ = std::move(device);
     return true;
 }
@@ -152,9 +154,14 @@ bool SdrPath::transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, ui
     const RadioModeInfo& m = radioMode(modes_[static_cast<size_t>(p.telegram.meter)]);
     int64_t timeNs = 0;
     if (streamTime_) {  // the time the stream's clock will show when the burst is due
-        const uint64_t now = linkPlatform().monotonicMs();
-        const uint64_t ahead = std::max<uint64_t>(dueMs > now ? dueMs - now : 0, kLeastAheadMs);
-        timeNs = device_->streamTimeNs() + static_cast<int64_t>(ahead) * 1000000;
+        const uint64_t nowMs = linkPlatform().monotonicMs();
+        const int64_t nowNs = device_->streamTimeNs();
+        const auto on = [&](int64_t anchorNs, uint64_t anchorMs) {
+            return anchorNs + (static_cast<int64_t>(dueMs) - static_cast<int64_t>(anchorMs)) * 1000000;
+        };
+        if (anchorMs_ == 0 || std::llabs(on(anchorNs_, anchorMs_) - on(nowNs, nowMs)) > kMostDriftNs)
+            anchorNs_ = nowNs, anchorMs_ = nowMs;
+        timeNs = std::max(on(anchorNs_, anchorMs_), nowNs + static_cast<int64_t>(kLeastAheadMs) * 1000000);
         p.air.streamNs = timeNs;
     }
     p.air.clock = streamTime_ ? AirFacts::Clock::Stream : AirFacts::Clock::Host;
@@ -181,7 +188,7 @@ SendResult SdrPath::send(RigRun::Planned& p, uint64_t dueMs) {
     std::string why;
     if (device_ == nullptr && !start(opener_(s_.request, true, &why), &why)) return SendResult::NotSent;
     duty_.add(band, startUs, airUs);  // a burst that fails may have gone out in part
-    if (!transmit(p, chips, dueMs, &why)) return lose(why), SendResult::NotSent;
+    if (!transmit(p, chips, dueMs, &why)) return lose("the transmit stream failed: " + why), SendResult::NotSent;
     if (lost_ && tell) tell("SDR " + s_.request.args + " is back: telegrams are being sent again");
     lost_ = false;
     p.telegram.delivered = true;

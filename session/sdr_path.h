@@ -47,6 +47,10 @@ public:
     // given a time less than kLeastAheadMs ahead of the stream's clock.
     static constexpr uint64_t kLeadMs = 100;
     static constexpr uint64_t kLeastAheadMs = 5;
+    // The stream's clock is read against the platform's (whole milliseconds)
+    // once, so that bursts keep the schedule's spacing to the nanosecond, and
+    // again when the two have drifted apart by more than this.
+    static constexpr int64_t kMostDriftNs = 2000000;
 
 private:
     bool start(std::unique_ptr<TxDevice> device, std::string* why);
@@ -64,6 +68,9 @@ private:
     std::vector<std::string> dutyLines_;
     DutyCycle duty_;
     bool streamTime_ = false, lost_ = false;
+    // the stream's clock against the platform's, taken anew where they drift apart
+    int64_t anchorNs_ = 0;
+    uint64_t anchorMs_ = 0;
 };
 
 }  // namespace vdx

@@ -43,7 +43,8 @@ void SendSession::run(RigRun& run, long telegrams, const volatile std::sig_atomi
     path_->tell = [this](const std::string& line) {
         if (tell) tell(line);
     };
-    const uint64_t start = linkPlatform().monotonicMs();
+    // a path that takes its telegrams early starts the schedule that much later
+    const uint64_t start = linkPlatform().monotonicMs() + path_->leadMs();
     for (long sent = 0; !stop && (telegrams == 0 || sent < telegrams); ++sent) {
         RigRun::Planned p = run.next();
         if (p.pastEnd) {
