@@ -35,6 +35,7 @@ SdrPath::~SdrPath() = default;
 
 bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
     duty_ = DutyCycle(s_.dutyPercent, s_.dutyOverride);
+    if (rig.meters.empty()) return *why = "no meter to send for", false;
     modes_.resize(rig.meters.size());
     bool used[7] = {};
     double low = INFINITY, high = -INFINITY;
@@ -137,7 +138,7 @@ bool SdrPath::start(std::unique_ptr<TxDevice> device, std::string* why) {
     o.fullScale = d.fullScale;
     modulator_ = std::make_unique<IqModulator>(o);
     streamTime_ = d.streamTime;
-    anchorMs_ = 0;  // a device opened again has a clock of its own
+    anchorMs_ = 0, freeNs_ = 0;  // a device opened again has a clock of its own
     device_ = std::move(device);
     return true;
 }
@@ -162,6 +163,10 @@ bool SdrPath::transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, ui
         if (anchorMs_ == 0 || std::llabs(on(anchorNs_, anchorMs_) - on(nowNs, nowMs)) > kMostDriftNs)
             anchorNs_ = nowNs, anchorMs_ = nowMs;
         timeNs = std::max(on(anchorNs_, anchorMs_), nowNs + static_cast<int64_t>(kLeastAheadMs) * 1000000);
+        // never before the last burst has left: bursts longer than the
+        // schedule's spacing (R2 and S1 telegrams at a short interval) queue up
+        if (freeNs_ != 0) timeNs = std::max(timeNs, freeNs_ + 1000000);  // a millisecond between them
+        freeNs_ = timeNs + std::llround(p.air.airMs * 1e6);
         p.air.streamNs = timeNs;
     }
     p.air.clock = streamTime_ ? AirFacts::Clock::Stream : AirFacts::Clock::Host;

@@ -71,6 +71,7 @@ private:
     // the stream's clock against the platform's, taken anew where they drift apart
     int64_t anchorNs_ = 0;
     uint64_t anchorMs_ = 0;
+    int64_t freeNs_ = 0;  // when the last burst given a time leaves the air; 0: none yet
 };
 
 }  // namespace vdx

@@ -83,7 +83,7 @@ nlohmann::ordered_json readingsJson(const Readings& r) {
 
 void addAir(const AirFacts& a, nlohmann::ordered_json* j) {
     (*j)["radio"] = a.radio;
-    (*j)["channel_hz"] = a.channelHz;
+    (*j)["channel_hz"] = std::llround(a.channelHz);
     (*j)["air_ms"] = std::round(a.airMs * 1000) / 1000;
     (*j)["held"] = a.held;
     if (a.clock == AirFacts::Clock::None) (*j)["burst_time"] = nullptr;

@@ -90,7 +90,7 @@ check "T1: the start-up lines" "$(grep -c '^verdanox-send: SDR vdxtest Verdanox 
 check "T1: the records" "$(python3 -c 'import json,sys
 r=[json.loads(l) for l in open("t1.jsonl")]
 print(len(r), {(x["radio"], x["channel_hz"], x["burst_time"], x["held"], x["written"]) for x in r}, sorted({x["air_ms"] for x in r}))')" \
-  "20 {('t1', 868950000.0, 'stream', False, True)} [14.6, 17.6]"
+  "20 {('t1', 868950000, 'stream', False, True)} [14.6, 17.6]"
 
 # the host's clock (no stream time), a native format the modulator does
 # not render (CF32, converted by the driver); bursts 3 and 4 fail: told

@@ -575,3 +575,18 @@ TEST_F(SdrSession, FailingDeviceIsReportedAndOpenedAgain) {
             "SDR driver=fake is back: telegrams are being sent again"}));
     EXPECT_EQ(air.times.back(), static_cast<int64_t>(start + 7000) * 1000000 + 7000000000);
 }
+
+// R2 telegrams (about 0.45 s on the air) every 0.1 s: on the stream's clock
+// each burst waits for the one before it, a millisecond apart.
+TEST_F(SdrSession, LongerBurstsThanTheSpacingQueueUp) {
+    SdrSettings s;
+    s.mode = RadioMode::R2;
+    s.dutyPercent = 100, s.dutyOverride = true;
+    run(0.1, 3, s);
+    ASSERT_EQ(air.times.size(), 3u);
+    const int64_t length = std::llround(planned[0].air.airMs * 1e6);
+    EXPECT_GT(length, 400000000);
+    EXPECT_EQ(air.times[0], static_cast<int64_t>(start) * 1000000 + 7000000000);
+    EXPECT_EQ(air.times[1], air.times[0] + length + 1000000);
+    EXPECT_EQ(air.times[2], air.times[1] + length + 1000000);
+}
