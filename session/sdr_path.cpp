@@ -51,7 +51,6 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
     }
     const double centre = (low + high) / 2;
     double need = 0;
-    std::vector<std::string> warnings;
     for (const RadioModeInfo& m : kRadioModes) {
         if (!used[static_cast<int>(m.mode)]) continue;
         if (s_.format == FrameFormat::B && m.syncB == 0)
@@ -61,8 +60,7 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
         const SubBand* band = bands_[static_cast<int>(m.mode)] = subBandOf(m.channelHz - half, m.channelHz + half);
         if (band == nullptr)
             return *why = std::string("mode ") + m.label + " at " + num(m.channelHz / 1e6) +
-                          " MHz lies in no sub-band "
-                          "of the duty-cycle table",
+                          " MHz lies in no sub-band of the duty-cycle table",
                    false;
         if (s_.dutyPercent > band->percent && !s_.dutyOverride)
             return *why = "--duty-cycle " + num(s_.dutyPercent) + " is above the " + num(band->percent) + " % that " +
@@ -76,7 +74,14 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
                false;
     s_.request.centreHz = centre, s_.request.needHz = need;
 
-    // what the meters ask of each sub-band, the air time per security mode and radio mode
+    planDuty(rig, intervalOverride, used);
+    return true;
+}
+
+// What the meters ask of each sub-band (the air time per security mode
+// and radio mode), a line for each, and the override's warnings.
+void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[7]) {
+    std::vector<std::string> warnings;
     std::map<int, double> airOf;
     std::map<const SubBand*, double> asked;
     for (size_t i = 0; i < rig.meters.size(); ++i) {
@@ -99,7 +104,6 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
                                " %: transmit only into a cable with attenuation or a shielded box");
     }
     dutyLines_.insert(dutyLines_.end(), warnings.begin(), warnings.end());
-    return true;
 }
 
 std::vector<std::string> SdrPath::startLines() const {

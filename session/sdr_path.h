@@ -53,6 +53,7 @@ public:
     static constexpr int64_t kMostDriftNs = 2000000;
 
 private:
+    void planDuty(const Rig& rig, double intervalOverride, const bool used[7]);
     bool start(std::unique_ptr<TxDevice> device, std::string* why);
     bool transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, uint64_t dueMs, std::string* why);
     void lose(const std::string& why);
