@@ -1,291 +1,225 @@
 #include "config/rig.h"
 
-#define TOML_EXCEPTIONS 0
-#include <toml++/toml.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <set>
 
 #include "config/config.h"
-#include "config/fault_spec.h"
+#include "config/rig_pieces.h"
+#include "config/rig_reader.h"
 #include "config/rig_text.h"
 #include "telegram/readings.h"
 
 namespace vdx {
-namespace {
 
-// One problem, with where it is: the first one found ends the reading.
-struct RigError {
-    std::string text;
-};
+size_t Rig::meterCount() const {
+    size_t n = 0;
+    for (const SimMeter& m : meters) n += m.count;
+    return n;
+}
 
-class Reader {
-public:
-    Reader(std::string name, Rig* rig) : name_(std::move(name)), rig_(rig) {}
+MeterIndex::MeterIndex(const Rig& rig) {
+    bool single = true;
+    for (const SimMeter& m : rig.meters) single = single && m.count == 1;
+    size_ = single ? rig.meters.size() : 0;
+    if (single) return;
+    first_.reserve(rig.meters.size());
+    for (const SimMeter& m : rig.meters) first_.push_back(size_), size_ += m.count;
+}
 
-    bool read(const toml::table& root) {
-        allowKeys(root, {"readings", "stick", "schedule", "clock", "meter"});
-        bool live = false;
-        if (const toml::node* n = root.get("readings")) live = readingsChoice(*n);
-        if (const toml::node* n = root.get("stick")) rig_->stick = text(*n, "a serial number or a port");
-        if (const toml::node* n = root.get("schedule")) schedule(table(*n));
-        if (const toml::node* n = root.get("clock")) clock(table(*n));
-        const toml::node* meters = root.get("meter");
-        if (meters == nullptr || !meters->is_array_of_tables() || meters->as_array()->empty())
-            fail(meters != nullptr ? *meters : static_cast<const toml::node&>(root),
-                 "a rig needs at least one [[meter]] table");
-        const toml::array& list = *meters->as_array();
-        if (list.size() > kMaxRigMeters) fail(list, "more than " + std::to_string(kMaxRigMeters) + " meters");
-        rig_->meters.reserve(list.size());
-        for (const toml::node& m : list) meter(*m.as_table(), live);
-        return true;
+void MeterIndex::locate(size_t meter, size_t* table, uint32_t* index) const {
+    if (first_.empty()) {
+        *table = meter, *index = 0;
+        return;
     }
+    *table = static_cast<size_t>(std::upper_bound(first_.begin(), first_.end(), meter) - first_.begin()) - 1;
+    *index = static_cast<uint32_t>(meter - first_[*table]);
+}
 
-    [[noreturn]] void fail(const toml::node& at, const std::string& what) { fail(at.source(), what); }
-    [[noreturn]] void fail(const toml::source_region& at, const std::string& what) {
-        throw RigError{name_ + ":" + std::to_string(at.begin.line) + ":" + std::to_string(at.begin.column) + ": " +
-                       what};
-    }
+double meterIntervalOf(const Rig& rig, size_t table, double interval) {
+    const double own = table < rig.meterInterval.size() ? rig.meterInterval[table] : 0;
+    return own > 0 ? own : interval;
+}
 
-private:
-    void allowKeys(const toml::table& t, std::initializer_list<const char*> keys) {
-        for (auto&& [key, node] : t) {
-            bool known = false;
-            for (const char* k : keys) known = known || key.str() == k;
-            if (!known) fail(key.source(), "unknown key \"" + std::string(key.str()) + "\"");
-        }
-    }
+double meterOffsetOf(const Rig& rig, size_t table, uint32_t index, double interval) {
+    const double given = table < rig.meterOffset.size() ? rig.meterOffset[table] : 0;
+    if (given >= 0) return given;
+    const uint32_t count = rig.meters[table].count;
+    return interval * index / count;
+}
 
-    const toml::table& table(const toml::node& n) {
-        if (!n.is_table()) fail(n, "expected a table");
-        return *n.as_table();
-    }
+void RigReader::top(const toml::table& root) {
+    allowKeys(root, {"readings", "stick", "schedule", "clock", "meter"});
+    if (const toml::node* n = root.get("readings")) readingsGiven_ = true, liveByDefault_ = readingsChoice(*n);
+    if (const toml::node* n = root.get("stick")) rig_->stick = text(*n, "a serial number or a port");
+    if (const toml::node* n = root.get("schedule")) schedule(table(*n));
+    if (const toml::node* n = root.get("clock")) clock(table(*n));
+}
 
-    std::string text(const toml::node& n, const char* what) {
-        if (!n.is_string()) fail(n, std::string("expected a string: ") + what);
-        return *n.value<std::string>();
-    }
+void RigReader::reserve(size_t tables) {
+    rig_->meters.reserve(tables);
+    rig_->meterInterval.reserve(tables);
+    rig_->meterOffset.reserve(tables);
+    rig_->meterRadio.reserve(tables);
+    addressAt_.reserve(tables);
+    firstMeter_.reserve(tables);
+}
 
-    double number(const toml::node& n, double min, double max, const char* what) {
-        if (!n.is_number()) fail(n, std::string("expected a number: ") + what);
-        const double v = *n.value<double>();
-        if (!(v >= min && v <= max))
-            fail(n, std::string(what) + " must be from " + shortNumber(min) + " to " + shortNumber(max));
-        return v;
-    }
+void RigReader::finish(const toml::node& empty) {
+    if (rig_->meters.empty()) fail(empty, "a rig needs at least one [[meter]] table");
+    // no address twice: the first meter in file order whose address an
+    // earlier one has
+    std::sort(addresses_.begin(), addresses_.end());
+    size_t duplicate = SIZE_MAX;
+    for (size_t i = 1; i < addresses_.size(); ++i)
+        if (addresses_[i].first == addresses_[i - 1].first) duplicate = std::min(duplicate, addresses_[i].second);
+    if (duplicate == SIZE_MAX) return;
+    const size_t table =
+        static_cast<size_t>(std::upper_bound(firstMeter_.begin(), firstMeter_.end(), duplicate) - firstMeter_.begin()) -
+        1;
+    uint8_t address[8];
+    meterAddress(rig_->meters[table], static_cast<uint32_t>(duplicate - firstMeter_[table]), address);
+    char hexText[17];
+    for (int i = 0; i < 8; ++i) std::snprintf(hexText + 2 * i, 3, "%02X", address[i]);
+    setLineOffset(0);
+    fail(toml::source_region{addressAt_[table], addressAt_[table], nullptr},
+         std::string("duplicate address ") + hexText);
+}
 
-    int64_t whole(const toml::node& n, int64_t min, int64_t max, const char* what) {
-        if (!n.is_integer()) fail(n, std::string("expected a whole number: ") + what);
-        const int64_t v = *n.value<int64_t>();
-        if (v < min || v > max)
-            fail(n, std::string(what) + " must be from " + std::to_string(min) + " to " + std::to_string(max));
-        return v;
-    }
+bool RigReader::readingsChoice(const toml::node& n) {
+    const std::string v = text(n, "\"fixed\" or \"live\"");
+    if (v != "fixed" && v != "live") fail(n, "readings must be \"fixed\" or \"live\"");
+    return v == "live";
+}
 
-    static std::string shortNumber(double v) {
-        char s[32];
-        std::snprintf(s, sizeof s, "%g", v);
-        return s;
-    }
-
-    int64_t time(const toml::node& n) {
-        if (n.is_date_time()) {
-            const toml::date_time dt = *n.value<toml::date_time>();
-            if (!dt.offset) fail(n, "a time needs its offset from UTC (Z)");
-            const int64_t t =
-                unixTime(dt.date.year, dt.date.month, dt.date.day, dt.time.hour, dt.time.minute, dt.time.second) -
-                int64_t(dt.offset->minutes) * 60;
-            if (civilTime(t).year < 2000 || civilTime(t).year > 2099) fail(n, "a time from 2000 to 2099");
-            return t;
-        }
-        int64_t t = 0;
-        if (!n.is_string() || !parseMeterTime(*n.value<std::string>(), &t))
-            fail(n, "a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099");
+int64_t RigReader::time(const toml::node& n) {
+    if (n.is_date_time()) {
+        const toml::date_time dt = *n.value<toml::date_time>();
+        if (!dt.offset) fail(n, "a time needs its offset from UTC (Z)");
+        const int64_t t =
+            unixTime(dt.date.year, dt.date.month, dt.date.day, dt.time.hour, dt.time.minute, dt.time.second) -
+            int64_t(dt.offset->minutes) * 60;
+        if (civilTime(t).year < 2000 || civilTime(t).year > 2099) fail(n, "a time from 2000 to 2099");
         return t;
     }
+    int64_t t = 0;
+    if (!n.is_string() || !parseMeterTime(*n.value<std::string>(), &t))
+        fail(n, "a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099");
+    return t;
+}
 
-    bool readingsChoice(const toml::node& n) {
-        const std::string v = text(n, "\"fixed\" or \"live\"");
-        if (v != "fixed" && v != "live") fail(n, "readings must be \"fixed\" or \"live\"");
-        return v == "live";
-    }
+void RigReader::hex(const toml::node& n, size_t bytes, uint8_t* out, const char* what) {
+    const std::string v = text(n, what);
+    if (v.size() != 2 * bytes)
+        fail(n, std::string(what) + ": wrong length, " + std::to_string(2 * bytes) + " hexadecimal digits");
+    for (char c : v)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            fail(n, std::string(what) + ": bad hex digit '" + std::string(1, c) + "'");
+    hexToBytes(v.c_str(), out, bytes);
+}
 
-    void hex(const toml::node& n, size_t bytes, uint8_t* out, const char* what) {
-        const std::string v = text(n, what);
-        if (v.size() != 2 * bytes)
-            fail(n, std::string(what) + ": wrong length, " + std::to_string(2 * bytes) + " hexadecimal digits");
-        for (char c : v)
-            if (!std::isxdigit(static_cast<unsigned char>(c)))
-                fail(n, std::string(what) + ": bad hex digit '" + std::string(1, c) + "'");
-        hexToBytes(v.c_str(), out, bytes);
+void RigReader::schedule(const toml::table& t) {
+    allowKeys(t, {"mode", "interval", "gap"});
+    if (const toml::node* n = t.get("mode")) {
+        const std::string v = text(*n, "\"turns\" or \"each\"");
+        if (v != "turns" && v != "each") fail(*n, "schedule mode must be \"turns\" or \"each\"");
+        rig_->schedule = v == "each" ? ScheduleMode::Each : ScheduleMode::Turns;
     }
+    if (const toml::node* n = t.get("interval")) rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
+    if (const toml::node* n = t.get("gap")) rig_->gap = number(*n, 0, 3600, "gap");
+    if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"gap"});
+}
 
-    void schedule(const toml::table& t) {
-        allowKeys(t, {"mode", "interval", "gap"});
-        if (const toml::node* n = t.get("mode")) {
-            const std::string v = text(*n, "\"turns\" or \"each\"");
-            if (v != "turns" && v != "each") fail(*n, "schedule mode must be \"turns\" or \"each\"");
-            rig_->schedule = v == "each" ? ScheduleMode::Each : ScheduleMode::Turns;
-        }
-        if (const toml::node* n = t.get("interval"))
-            rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
-        if (const toml::node* n = t.get("gap")) rig_->gap = number(*n, 0, 3600, "gap");
-        if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"gap"});
-    }
+void RigReader::noEffect(const TableKeys& k, std::initializer_list<std::string_view> keys, const std::string& why) {
+    for (std::string_view key : keys)
+        if (const toml::node* n = k.get(key)) fail(*n, std::string(key) + " has no effect " + why);
+}
 
-    // Settings that would be read and then ignored are refused: a rig says
-    // what is sent, never more.
-    void noEffect(const toml::table& t, std::initializer_list<const char*> keys, const std::string& why) {
-        for (const char* k : keys)
-            if (const toml::node* n = t.get(k)) fail(*n, std::string(k) + " has no effect " + why);
-    }
-    void noEffectInTurns(const toml::table& t, std::initializer_list<const char*> keys) {
-        noEffect(t, keys, "in schedule mode \"turns\" (mode = \"each\" uses it)");
-    }
+void RigReader::noEffectInTurns(const toml::table& t, std::initializer_list<const char*> keys) {
+    for (const char* key : keys)
+        if (const toml::node* n = t.get(key))
+            fail(*n, std::string(key) + " has no effect in schedule mode \"turns\" (mode = \"each\" uses it)");
+}
 
-    void clock(const toml::table& t) {
-        allowKeys(t, {"start", "speed"});
-        if (const toml::node* n = t.get("start");
-            n != nullptr && !(n->is_string() && *n->value<std::string>() == "now")) {
-            rig_->startNow = false;
-            rig_->start = time(*n);
-        }
-        if (const toml::node* n = t.get("speed")) rig_->speed = number(*n, 1e-6, kMaxSpeed, "speed");
+void RigReader::clock(const toml::table& t) {
+    allowKeys(t, {"start", "speed"});
+    if (const toml::node* n = t.get("start"); n != nullptr && !(n->is_string() && *n->value<std::string>() == "now")) {
+        rig_->startNow = false;
+        rig_->start = time(*n);
     }
+    if (const toml::node* n = t.get("speed")) rig_->speed = number(*n, 1e-6, kMaxSpeed, "speed");
+}
 
-    void meter(const toml::table& t, bool liveByDefault) {
-        allowKeys(t, {"address", "key", "security", "interval", "offset", "readings", "volume", "volume_uncorrected",
-                      "flow", "battery_days", "fabrication", "error_flags", "events", "faults", "radio"});
-        SimMeter m;
-        const toml::node* address = t.get("address");
-        if (address == nullptr) fail(t, "a meter needs its address (16 hexadecimal digits)");
-        hex(*address, kAddressSize, m.record.manufacturer, "address");
-        const std::string key(reinterpret_cast<const char*>(m.record.manufacturer), kAddressSize);
-        if (!addresses_.insert(key).second) fail(*address, "duplicate address " + *address->value<std::string>());
-        const toml::node* k = t.get("key");
-        if (k != nullptr) hex(*k, 16, m.key, "key");
-        m.security = k != nullptr ? Security::Mode7 : Security::None;
-        if (const toml::node* n = t.get("security")) {
-            const std::string v = text(*n, "\"none\", \"mode5\" or \"mode7\"");
-            if (v == "none")
-                m.security = Security::None;
-            else if (v == "mode5" || v == "mode7")
-                m.security = v == "mode5" ? Security::Mode5 : Security::Mode7;
-            else
-                fail(*n, "security must be \"none\", \"mode5\" or \"mode7\"");
-            if (m.security != Security::None && k == nullptr) fail(*n, v + " needs the meter's key");
-        }
-        m.live = liveByDefault;
-        if (const toml::node* n = t.get("readings")) m.live = readingsChoice(*n);
-        if (!m.live)
-            noEffect(t,
-                     {"volume", "volume_uncorrected", "flow", "battery_days", "fabrication", "error_flags", "events"},
-                     "with readings = \"fixed\" (the fixed block goes out as it is; readings = \"live\" uses it)");
-        if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"interval", "offset"});
-        ReadingsModel& r = m.readings;
-        if (const toml::node* n = t.get("volume")) r.volume = number(*n, 0, 99999.999, "volume");
-        if (const toml::node* n = t.get("volume_uncorrected"))
-            r.volumeUncorrected = number(*n, 0, 99999.999, "volume_uncorrected");
-        if (const toml::node* n = t.get("flow")) r.flow = number(*n, 0, 1e6, "flow");
-        if (const toml::node* n = t.get("battery_days"))
-            r.batteryDays = static_cast<uint32_t>(whole(*n, 0, 9999, "battery_days"));
-        if (const toml::node* n = t.get("fabrication")) r.fabrication = fabrication(*n);
-        if (const toml::node* n = t.get("error_flags"))
-            r.errorFlags = static_cast<uint32_t>(whole(*n, 0, 0xFFFFFFFF, "error_flags"));
-        if (const toml::node* n = t.get("events")) events(*n, &r);
-        if (const toml::node* n = t.get("faults")) faults(*n, &m.faults);
-        double interval = 0, offset = 0;
-        if (const toml::node* n = t.get("interval")) interval = number(*n, kMinInterval, kMaxInterval, "interval");
-        if (const toml::node* n = t.get("offset")) offset = number(*n, 0, kMaxInterval, "offset");
-        rig_->meters.push_back(m);
-        rig_->meterInterval.push_back(interval);
-        rig_->meterOffset.push_back(offset);
-        rig_->meterRadio.push_back(radio(t));
-    }
+namespace {
 
-    std::optional<RadioMode> radio(const toml::table& t) {
-        const toml::node* n = t.get("radio");
-        if (n == nullptr) return std::nullopt;
-        RadioMode mode;
-        if (!parseRadioMode(text(*n, "a radio mode"), &mode)) fail(*n, "radio must be " + radioModeNames());
-        return mode;
-    }
+[[noreturn]] void parseFailure(const toml::parse_error& e, const std::string& name, int lineOffset) {
+    throw TomlError{name + ":" + std::to_string(e.source().begin.line + lineOffset) + ":" +
+                    std::to_string(e.source().begin.column) + ": " + std::string(e.description())};
+}
 
-    uint32_t fabrication(const toml::node& n) {
-        const std::string v = text(n, "8 digits");
-        if (v.size() != 8 || v.find_first_not_of("0123456789") != std::string::npos)
-            fail(n, "fabrication must be 8 digits");
-        return static_cast<uint32_t>(std::stoul(v));
-    }
+// The file as one document, as toml++ reads it.
+void readWhole(const std::string& text, const std::string& name, RigReader& reader) {
+    toml::parse_result parsed = toml::parse(text, name);
+    if (!parsed) parseFailure(parsed.error(), name, 0);
+    const toml::table& root = parsed.table();
+    reader.top(root);
+    const toml::node* meters = root.get("meter");
+    if (meters != nullptr && meters->is_array_of_tables())
+        for (const toml::node& m : *meters->as_array()) reader.meter(*m.as_table());
+    reader.finish(meters != nullptr ? *meters : static_cast<const toml::node&>(root));
+}
 
-    void events(const toml::node& n, ReadingsModel* r) {
-        if (!n.is_array()) fail(n, "events must be a list of { at = TIME, error_flags = N }");
-        for (const toml::node& e : *n.as_array()) {
-            const toml::table& t = table(e);
-            allowKeys(t, {"at", "error_flags"});
-            const toml::node* at = t.get("at");
-            const toml::node* flags = t.get("error_flags");
-            if (at == nullptr || flags == nullptr) fail(e, "an event needs \"at\" and \"error_flags\"");
-            r->events.emplace_back(time(*at), static_cast<uint32_t>(whole(*flags, 0, 0xFFFFFFFF, "error_flags")));
-        }
-        std::stable_sort(r->events.begin(), r->events.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-    }
-
-    // faults = [ { kind = "bad-mac", every = 10 }, { kind = "replay", at = [3, 7] },
-    //            { kind = "fuzz", probability = 0.2, seed = 42 } ]
-    void faults(const toml::node& n, std::vector<FaultRule>* rules) {
-        if (!n.is_array()) fail(n, "faults must be a list of { kind = ..., every | at | probability, seed }");
-        for (const toml::node& f : *n.as_array()) {
-            const toml::table& t = table(f);
-            allowKeys(t, {"kind", "every", "at", "probability", "seed"});
-            FaultRule r;
-            r.seed = 1;
-            const toml::node* kind = t.get("kind");
-            if (kind == nullptr) fail(f, "a fault needs its kind");
-            r.kind = faultKindOf(text(*kind, "a fault kind"));
-            if (r.kind == FaultKind::None) fail(*kind, "unknown fault kind \"" + *kind->value<std::string>() + "\"");
-            int ways = 0;
-            if (const toml::node* e = t.get("every"))
-                r.every = static_cast<uint32_t>(whole(*e, 1, 0xFFFFFFFF, "every")), ++ways;
-            if (const toml::node* a = t.get("at")) {
-                if (!a->is_array()) fail(*a, "at must be a list of telegram numbers");
-                for (const toml::node& x : *a->as_array())
-                    r.at.push_back(static_cast<uint64_t>(whole(x, 1, INT64_MAX, "a telegram number")));
-                ++ways;
+// The file a [[meter]] table at a time; false when it must be read whole
+// (its top level names the meters otherwise).
+bool readInPieces(const std::string& text, const std::string& name, RigReader& reader) {
+    RigPieces pieces;
+    if (!cutRig(text, &pieces)) return false;
+    toml::parse_result parsed = toml::parse(pieces.top, name);
+    if (!parsed) parseFailure(parsed.error(), name, 0);
+    const toml::table& root = parsed.table();
+    if (root.get("meter") != nullptr && !pieces.meters.empty()) return false;
+    reader.top(root);
+    reader.reserve(pieces.meters.size());
+    for (const RigPieces::Piece& p : pieces.meters) {
+        const std::string_view piece(text.data() + p.begin, p.end - p.begin);
+        reader.setLineOffset(p.line - 1);
+        toml::table simple;
+        toml::source_position addressAt{};
+        if (simpleTable(piece, &simple, &addressAt)) {
+            addressAt.line += static_cast<toml::source_index>(p.line - 1);
+            try {
+                reader.meter(simple, &addressAt);
+                continue;
+            } catch (const TomlError&) {
+                // read again below, where every node knows where it is
             }
-            if (const toml::node* p = t.get("probability")) r.probability = number(*p, 1e-9, 1, "probability"), ++ways;
-            if (const toml::node* sd = t.get("seed")) r.seed = static_cast<uint64_t>(whole(*sd, 0, INT64_MAX, "seed"));
-            const std::string problem = faultRuleProblem(r, ways);
-            if (!problem.empty()) fail(f, problem);
-            if (ways == 0) r.every = 1;
-            rules->push_back(r);
         }
+        toml::parse_result one = toml::parse(piece, std::string_view());
+        if (!one) parseFailure(one.error(), name, p.line - 1);
+        reader.meter(*one.table().get("meter")->as_array()->get(0)->as_table());
     }
-
-    std::string name_;
-    Rig* rig_;
-    std::set<std::string> addresses_;
-};
+    reader.setLineOffset(0);
+    const toml::node* meters = root.get("meter");
+    reader.finish(meters != nullptr ? *meters : static_cast<const toml::node&>(root));
+    return true;
+}
 
 }  // namespace
 
-bool parseRig(const std::string& original, const std::string& name, Rig* rig, std::string* error) {
-    std::string text = original;
+namespace {
+
+// The text is the caller's to change (a file of a million meters is not
+// copied).
+bool parseRigText(std::string& text, const std::string& name, Rig* rig, std::string* error) {
     if (!checkTomlText(&text, name, error)) return false;
-    toml::parse_result parsed = toml::parse(text, name);
-    if (!parsed) {
-        const toml::parse_error& e = parsed.error();
-        *error = name + ":" + std::to_string(e.source().begin.line) + ":" + std::to_string(e.source().begin.column) +
-                 ": " + std::string(e.description());
-        return false;
-    }
     Rig result;
     try {
-        Reader(name, &result).read(parsed.table());
-    } catch (const RigError& e) {
+        RigReader pieces(name, &result);
+        if (!readInPieces(text, name, pieces)) {
+            result = Rig();
+            RigReader whole(name, &result);
+            readWhole(text, name, whole);
+        }
+    } catch (const TomlError& e) {
         *error = e.text;
         return false;
     }
@@ -293,9 +227,16 @@ bool parseRig(const std::string& original, const std::string& name, Rig* rig, st
     return true;
 }
 
+}  // namespace
+
+bool parseRig(const std::string& original, const std::string& name, Rig* rig, std::string* error) {
+    std::string text = original;
+    return parseRigText(text, name, rig, error);
+}
+
 bool readRig(const std::string& path, Rig* rig, std::string* error) {
     std::string text;
-    return readRigText(path, &text, error) && parseRig(text, path, rig, error);
+    return readRigText(path, &text, error) && parseRigText(text, path, rig, error);
 }
 
 }  // namespace vdx

@@ -1,6 +1,8 @@
 // Rig files: a TOML description of any number of simulated meters, each with
-// its own address, key, security mode, readings and sending interval, and of
-// how they send (schedule, meter clock, stick). Read with toml++.
+// its own address, key, security mode, profile (records and header),
+// readings and sending interval, and of how they send (schedule, meter
+// clock, stick). Read with toml++, a large file a [[meter]] table at a time
+// (config/rig_pieces.h).
 #pragma once
 
 #include <cstdint>
@@ -17,11 +19,16 @@ namespace vdx {
 enum class ScheduleMode { Turns, Each };
 
 struct Rig {
-    std::vector<SimMeter> meters;       // in file order
-    std::vector<double> meterInterval;  // "each": seconds; 0: the schedule's interval
-    std::vector<double> meterOffset;    // "each": seconds from the run's start to a meter's first telegram
-    // the mode a meter sends in, in I/Q captures (radio = "s1"); none: the
-    // tool's --mode. May be shorter than `meters`.
+    // One per [[meter]] table, in file order; a table with count = N stands
+    // for N meters (SimMeter::count), numbered in file order from 0.
+    std::vector<SimMeter> meters;
+    std::vector<double> meterInterval;  // per table, "each": seconds; 0: the schedule's interval
+    // per table, "each": seconds from the run's start to each of its meters'
+    // first telegram; < 0 (offset not given): spread evenly over the
+    // interval, the table's first meter at 0
+    std::vector<double> meterOffset;
+    // per table, the mode its meters send in, in I/Q captures (radio =
+    // "s1"); none: the tool's --mode. May be shorter than `meters`.
     std::vector<std::optional<RadioMode>> meterRadio;
     ScheduleMode schedule = ScheduleMode::Turns;
     double interval = 5.0;  // turns: between telegrams; each: every meter's default
@@ -30,11 +37,32 @@ struct Rig {
     int64_t start = 0;      // else at this meter time (seconds since 1970, UTC), at the run's start
     double speed = 1.0;     // meter seconds per real second
     std::string stick;      // serial number or port of the stick to use; empty: any
+
+    // All the meters of all tables.
+    size_t meterCount() const;
 };
+
+// Where each meter of a rig lies, built once from its tables' counts.
+class MeterIndex {
+public:
+    explicit MeterIndex(const Rig& rig);
+    size_t size() const { return size_; }
+    // Meter `meter`'s table and its place there (from 0).
+    void locate(size_t meter, size_t* table, uint32_t* index) const;
+
+private:
+    std::vector<size_t> first_;  // per table: its first meter; empty when every table is one meter
+    size_t size_ = 0;
+};
+
+// The interval (seconds) and offset of meter `index` of table `table`, as
+// the "each" schedule uses them (`interval` the rig's, or an override).
+double meterIntervalOf(const Rig& rig, size_t table, double interval);
+double meterOffsetOf(const Rig& rig, size_t table, uint32_t index, double interval);
 
 // Bounds the reader holds a rig to, so that a file cannot make a run that
 // never sends or that exhausts memory.
-constexpr size_t kMaxRigMeters = 1000000;
+constexpr size_t kMaxRigMeters = 1000000;  // all tables' meters together
 constexpr double kMinInterval = 0.01;      // seconds: the schedule counts whole milliseconds
 constexpr double kMaxInterval = 31536000;  // a year
 constexpr double kMaxSpeed = 1000000;      // meter seconds per real second
@@ -44,10 +72,11 @@ constexpr double kMaxSpeed = 1000000;      // meter seconds per real second
 // directory, say), else "FILE:LINE:COLUMN: what is wrong" (unknown key, bad
 // hex, wrong length, duplicate address, a time that does not parse, mode5 or
 // mode7 without a key, an interval out of range, a setting that would have
-// no effect, nesting too deep, ...).
+// no effect, nesting too deep, records that do not fit a telegram, ...).
 bool readRig(const std::string& path, Rig* rig, std::string* error);
 
-// The same for TOML text; `name` stands for the file in messages.
+// The same for TOML text; `name` stands for the file in messages, and a
+// profile file a meter names is looked for beside it.
 bool parseRig(const std::string& text, const std::string& name, Rig* rig, std::string* error);
 
 // "2026-01-31T23:50:00Z" (or with an offset such as +01:00 or -05:30) as

@@ -122,7 +122,7 @@ bool checkTomlText(std::string* text, const std::string& name, std::string* erro
     std::string& t = *text;
     for (size_t i = 0; i < t.size(); ++i, ++column) {
         const char c = t[i];
-        const bool three = t.compare(i, 3, std::string(3, c)) == 0;
+        const bool three = i + 2 < t.size() && t[i + 1] == c && t[i + 2] == c;
         if (static_cast<unsigned char>(c) > 0x7F) {
             if (state != Comment) return fail(error, name, line, column, "only ASCII characters, outside comments");
             t[i] = ' ';

@@ -49,13 +49,8 @@ void shiftRows(uint8_t state[16]) {
     std::memcpy(state, t, 16);
 }
 
-void mixColumns(uint8_t state[16]) {
-    for (int c = 0; c < 4; ++c) aesMixColumn(state + 4 * c);
-}
-
-}  // namespace
-
-void aesMixColumn(uint8_t column[4]) {
+// MixColumns on one column: each byte times {02}, {03}, {01}, {01} rotated.
+inline void mixColumn(uint8_t* column) {
     const uint8_t a0 = column[0], a1 = column[1], a2 = column[2], a3 = column[3];
     // 3*x = 2*x ^ x
     column[0] = static_cast<uint8_t>(xtime(a0) ^ xtime(a1) ^ a1 ^ a2 ^ a3);
@@ -63,6 +58,14 @@ void aesMixColumn(uint8_t column[4]) {
     column[2] = static_cast<uint8_t>(a0 ^ a1 ^ xtime(a2) ^ xtime(a3) ^ a3);
     column[3] = static_cast<uint8_t>(xtime(a0) ^ a0 ^ a1 ^ a2 ^ xtime(a3));
 }
+
+void mixColumns(uint8_t state[16]) {
+    for (int c = 0; c < 4; ++c) mixColumn(state + 4 * c);
+}
+
+}  // namespace
+
+void aesMixColumn(uint8_t column[4]) { mixColumn(column); }
 
 void aesExpandKey(const uint8_t key[16], uint8_t schedule[176]) {
     std::memmove(schedule, key, 16);  // w[0..3] is the key; key may alias schedule

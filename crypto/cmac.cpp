@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "crypto/cbc.h"
+#include "crypto/aes128.h"
+#include "crypto/kdf.h"
 
 namespace vdx {
 namespace {
@@ -20,19 +21,29 @@ void dbl(const uint8_t in[16], uint8_t out[16]) {
     if (shiftLeft(in, out)) out[15] ^= 0x87;
 }
 
+void subkeys(const uint8_t schedule[kAesScheduleSize], uint8_t k1[16], uint8_t k2[16]) {
+    uint8_t l[16] = {0};
+    aesEncryptBlock(l, l, schedule);  // L = E_K(0^128)
+    dbl(l, k1);
+    dbl(k1, k2);
+    secureWipe(l, sizeof l);
+}
+
 }  // namespace
 
 void cmacSubkeys(const uint8_t key[16], uint8_t k1[16], uint8_t k2[16]) {
-    uint8_t l[16] = {0};
-    ecbEncrypt(l, 16, key);  // L = E_K(0^128)
-    dbl(l, k1);
-    dbl(k1, k2);
+    uint8_t schedule[kAesScheduleSize];
+    aesExpandKey(key, schedule);
+    subkeys(schedule, k1, k2);
+    secureWipe(schedule, sizeof schedule);
 }
 
 void cmacCompute(const uint8_t key[16], const uint8_t* message, int32_t length, uint8_t tag[16]) {
     if (length < 0) length = 0;
-    uint8_t k1[16], k2[16];
-    cmacSubkeys(key, k1, k2);
+    // the key is expanded once for the subkeys and every block
+    uint8_t schedule[kAesScheduleSize], k1[16], k2[16];
+    aesExpandKey(key, schedule);
+    subkeys(schedule, k1, k2);
 
     const int32_t n = (length + 15) / 16;
     uint8_t last[16] = {0};
@@ -50,11 +61,13 @@ void cmacCompute(const uint8_t key[16], const uint8_t* message, int32_t length, 
     uint8_t x[16] = {0};
     for (int32_t b = 0; b + 1 < n; ++b) {
         for (int i = 0; i < 16; ++i) x[i] ^= message[16 * b + i];
-        ecbEncrypt(x, 16, key);
+        aesEncryptBlock(x, x, schedule);
     }
     for (int i = 0; i < 16; ++i) x[i] ^= last[i];
-    ecbEncrypt(x, 16, key);
-    std::memcpy(tag, x, 16);
+    aesEncryptBlock(x, tag, schedule);
+    secureWipe(schedule, sizeof schedule);
+    secureWipe(k1, sizeof k1);
+    secureWipe(k2, sizeof k2);
 }
 
 }  // namespace vdx

@@ -1,8 +1,8 @@
 // AES-CMAC (NIST SP 800-38B, RFC 4493) with the full 16-byte tag.
 //
 // Both operations read exactly 16 bytes of `key`, so a key schedule may be
-// passed in place of its key. Every block encryption goes through ecbEncrypt,
-// so each call leaves the CBC chaining value at zero.
+// passed in place of its key. The key is expanded once per call;
+// no state is kept between calls.
 #pragma once
 
 #include <cstdint>

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "session/schedule.h"
-
 namespace vdx {
 
 // ERC Recommendation 70-03 annex 1 (non-specific short range devices), the
@@ -84,14 +82,16 @@ void DutyCycle::add(const SubBand& band, int64_t startUs, int64_t airUs) {
     b.total += airUs;
 }
 
-double telegramsPerHour(const Rig& rig, size_t meter, double intervalOverride) {
-    if (rig.meters.empty()) return 0;
-    if (rig.schedule == ScheduleMode::Turns)
-        return 3600 / (intervalOverride > 0 ? intervalOverride : rig.interval) / static_cast<double>(rig.meters.size());
+double telegramsPerHour(const Rig& rig, size_t table, double intervalOverride) {
+    const size_t meters = rig.meterCount();
+    if (meters == 0) return 0;
+    const double interval = intervalOverride > 0 ? intervalOverride : rig.interval;
+    if (rig.schedule == ScheduleMode::Turns) return 3600 / interval / static_cast<double>(meters);
     double asked = 0;  // a second, all meters
-    for (size_t i = 0; i < rig.meters.size(); ++i) asked += 1 / meterInterval(rig, i, intervalOverride);
+    for (size_t t = 0; t < rig.meters.size(); ++t)
+        asked += rig.meters[t].count / (intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, t, interval));
     const double share = rig.gap > 0 ? std::min(1.0, 1 / rig.gap / asked) : 1;
-    return 3600 / meterInterval(rig, meter, intervalOverride) * share;
+    return 3600 / (intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, table, interval)) * share;
 }
 
 std::string dutyCycleLine(const SubBand& band, const std::string& modes, double askedPercent, const DutyCycle& d) {

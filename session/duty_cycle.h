@@ -64,10 +64,10 @@ private:
     std::vector<Band> bands_;
 };
 
-// What a rig's meters ask of the air: telegrams an hour of meter `i` (its
-// interval; in "turns" the interval shared by all; in "each" no more than
-// the gap lets through).
-double telegramsPerHour(const Rig& rig, size_t meter, double intervalOverride);
+// What a rig's meters ask of the air: telegrams an hour of each meter of
+// table `table` (its interval; in "turns" the interval shared by all; in
+// "each" no more than the gap lets through).
+double telegramsPerHour(const Rig& rig, size_t table, double intervalOverride);
 
 // The start-up line of a sub-band: "868.7-869.2 MHz (T1): the meters ask
 // for 2 % of the time on air (72 s an hour), the band allows 0.1 % (3.6 s):

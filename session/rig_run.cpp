@@ -21,15 +21,25 @@ constexpr uint64_t kMostChecked = 100000000;
 }  // namespace
 
 RigRun::RigRun(Rig rig, double intervalOverride, int64_t now)
-    : rig_(std::move(rig)), schedule_(rig_, intervalOverride) {
+    : rig_(std::move(rig)), index_(rig_), schedule_(rig_, intervalOverride) {
     if (rig_.startNow) rig_.start = now;
-    for (SimMeter& m : rig_.meters) {
-        m.record.accessNumber = 0;
-        m.record.messageCounter = 0;
-        m.readings.start = rig_.start;
+    bool derives = false;
+    for (SimMeter& m : rig_.meters) m.readings.start = rig_.start, derives = derives || m.deriveKeys;
+    state_.resize(index_.size());
+    for (size_t i = 0; i < state_.size(); ++i) {
+        size_t table = 0;
+        uint32_t k = 0;
+        index_.locate(i, &table, &k);
+        meterAddress(rig_.meters[table], k, state_[i].manufacturer);  // counters from 0
     }
-    sent_.assign(rig_.meters.size(), 0);
+    if (derives) keys_.resize(state_.size()), keyMade_.resize(state_.size());
     clockShown_ = std::any_of(rig_.meters.begin(), rig_.meters.end(), [](const SimMeter& m) { return m.live; });
+}
+
+const uint8_t* RigRun::keyOf(size_t meter, const SimMeter& m) {
+    if (!m.deriveKeys) return m.key;
+    if (!keyMade_[meter]) derivedKey(m.key, state_[meter].manufacturer, keys_[meter].data()), keyMade_[meter] = true;
+    return keys_[meter].data();
 }
 
 bool RigRun::meterTimeAt(double atMs, int64_t* t) const {
@@ -65,13 +75,18 @@ RigRun::Planned RigRun::next() {
         endProblem_ = pastEnd(planned_, e.atMs);
         return p;
     }
-    SimMeter& meter = rig_.meters[e.meter];
-    const uint64_t number = ++sent_[e.meter];
+    size_t table = 0;
+    uint32_t k = 0;
+    index_.locate(e.meter, &table, &k);
+    const SimMeter& meter = rig_.meters[table];
+    MeterRecord& state = state_[e.meter];
+    const uint64_t number = ++state.sendCount;
     const FaultRule* fault = faultFor(meter.faults, e.meter, number);
     const auto found = previous_.find(e.meter);
     const SentTelegram* previous = found != previous_.end() ? &found->second : nullptr;
     if (fault != nullptr && !faultApplies(fault->kind, previous)) p.notApplied = fault->kind, fault = nullptr;
-    buildMeterTelegram(meter, static_cast<int>(e.meter), meterTime, fault, number, previous, &p.telegram);
+    buildMeterTelegram(meter, state, keyOf(e.meter, meter), static_cast<int>(e.meter), meterTime, fault, number,
+                       previous, &p.telegram);
     if (needsPrevious(meter)) previous_[e.meter] = p.telegram;
     return p;
 }

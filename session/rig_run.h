@@ -2,6 +2,7 @@
 // at the meter time it goes out with.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -23,6 +24,8 @@ public:
     // `intervalOverride` as for Schedule; `now` (seconds since 1970, UTC) is
     // the meters' time at the run's start when the rig's clock starts
     // "now". The meters' counters start at 0, as after Start in the window.
+    // Every meter of a table with count = N has its own address and
+    // counters; its telegrams are numbered, in the JSON, as in the file.
     RigRun(Rig rig, double intervalOverride, int64_t now);
 
     struct Planned {
@@ -54,18 +57,31 @@ public:
     const std::string& endProblem() const { return endProblem_; }
 
     const Rig& rig() const { return rig_; }
+    // The table of meter `meter` (of all, from 0).
+    size_t tableOf(size_t meter) const {
+        size_t table = 0;
+        uint32_t index = 0;
+        index_.locate(meter, &table, &index);
+        return table;
+    }
 
 private:
+    // The key of meter `meter` of table `m`: the table's, or derived from it.
+    const uint8_t* keyOf(size_t meter, const SimMeter& m);
     // The meters' time `atMs` after the start; false when it would pass
     // kLastMeterTime (checked before any conversion, so nothing overflows).
     bool meterTimeAt(double atMs, int64_t* t) const;
     std::string pastEnd(uint64_t telegram, uint64_t atMs) const;
 
     Rig rig_;
+    MeterIndex index_;
     Schedule schedule_;
     uint64_t planned_ = 0;
-    bool clockShown_ = false;                            // some meter's readings carry its time
-    std::vector<uint64_t> sent_;                         // telegrams built per meter
+    bool clockShown_ = false;  // some meter's readings carry its time
+    // per meter: its address and counters (sendCount: the telegrams built)
+    std::vector<MeterRecord> state_;
+    std::vector<std::array<uint8_t, 16>> keys_;  // derived keys, once made
+    std::vector<bool> keyMade_;
     std::unordered_map<size_t, SentTelegram> previous_;  // the last one, for meters whose faults need it
     std::string endProblem_;
 };

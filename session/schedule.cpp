@@ -9,25 +9,30 @@ namespace {
 
 uint64_t ms(double seconds) { return static_cast<uint64_t>(std::llround(seconds * 1000)); }
 
-}  // namespace
-
-double meterInterval(const Rig& rig, size_t i, double intervalOverride) {
-    const double own = i < rig.meterInterval.size() ? rig.meterInterval[i] : 0;
-    return intervalOverride > 0 ? intervalOverride : own > 0 ? own : rig.interval;
+// The interval of the meters of table `table`.
+double meterInterval(const Rig& rig, size_t table, double intervalOverride) {
+    return intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, table, rig.interval);
 }
+
+}  // namespace
 
 Schedule::Schedule(const Rig& rig, double intervalOverride)
     : mode_(rig.schedule),
-      meters_(rig.meters.size()),
+      meters_(rig.meterCount()),
       intervalMs_(ms(intervalOverride > 0 ? intervalOverride : rig.interval)),
       gapMs_(ms(rig.gap)) {
     if (mode_ == ScheduleMode::Turns) return;
     meterIntervalMs_.resize(meters_);
     meterOffsetMs_.resize(meters_);
     slot_.assign(meters_, 0);
+    const MeterIndex index(rig);
     for (size_t i = 0; i < meters_; ++i) {
-        meterIntervalMs_[i] = ms(meterInterval(rig, i, intervalOverride));
-        meterOffsetMs_[i] = i < rig.meterOffset.size() ? ms(rig.meterOffset[i]) : 0;
+        size_t table = 0;
+        uint32_t k = 0;
+        index.locate(i, &table, &k);
+        const double interval = meterInterval(rig, table, intervalOverride);
+        meterIntervalMs_[i] = ms(interval);
+        meterOffsetMs_[i] = ms(meterOffsetOf(rig, table, k, interval));
         due_.push({meterOffsetMs_[i], i});
         firstMs_ = std::min(firstMs_, meterOffsetMs_[i]);
         longestMs_ = std::max(longestMs_, meterIntervalMs_[i]);
@@ -63,7 +68,8 @@ Schedule::Entry Schedule::next() {
 std::string scheduleOverload(const Rig& rig, double intervalOverride) {
     if (rig.schedule != ScheduleMode::Each || ms(rig.gap) == 0) return "";
     double asked = 0;  // telegrams a second, as the schedule counts them (whole milliseconds)
-    for (size_t i = 0; i < rig.meters.size(); ++i) asked += 1000.0 / ms(meterInterval(rig, i, intervalOverride));
+    for (size_t i = 0; i < rig.meters.size(); ++i)
+        asked += rig.meters[i].count * 1000.0 / ms(meterInterval(rig, i, intervalOverride));
     const double allowed = 1000.0 / ms(rig.gap);
     if (asked <= allowed * (1 + 1e-9)) return "";
     const auto rate = [](double v) {  // 3333, 16.7, 3.33

@@ -59,10 +59,6 @@ private:
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> due_;
 };
 
-// Seconds between the slots of meter `i` in "each": the override, its own
-// interval or the rig's.
-double meterInterval(const Rig& rig, size_t i, double intervalOverride);
-
 // In "each", when the meters' slots add up to more telegrams a second than
 // the gap lets the stick send, one line that says so: "the meters ask for
 // 16.7 telegrams a second, the gap of 0.1 s allows 10: slots are skipped".

@@ -19,8 +19,10 @@ std::string num(double v, const char* format = "%g") {
     return text;
 }
 
-// Milliseconds on the air of meter `i`'s telegrams in its mode (its first,
-// without faults: the length follows from the security mode).
+constexpr size_t kAirTables = 4096;
+
+// Milliseconds on the air of the telegrams of table `i`'s meters in their
+// mode (its first meter's first, without faults).
 double meterAirMs(const Rig& rig, size_t i, RadioMode mode, FrameFormat format) {
     SimMeter copy = rig.meters[i];
     SentTelegram t;
@@ -36,6 +38,7 @@ SdrPath::~SdrPath() = default;
 bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
     duty_ = DutyCycle(s_.dutyPercent, s_.dutyOverride);
     if (rig.meters.empty()) return *why = "no meter to send for", false;
+    index_ = std::make_unique<MeterIndex>(rig);
     modes_.resize(rig.meters.size());
     bool used[7] = {};
     double low = INFINITY, high = -INFINITY;
@@ -44,7 +47,7 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
         used[static_cast<int>(modes_[i])] = true;
         for (const FaultRule& r : rig.meters[i].faults)
             if (r.kind == FaultKind::BadThreeOfSix && radioMode(modes_[i]).coding != Coding::ThreeOutOfSix)
-                return *why = "meter " + std::to_string(i) + ": bad-3of6 needs mode t1 (mode " +
+                return *why = "meter table " + std::to_string(i + 1) + ": bad-3of6 needs mode t1 (mode " +
                               radioMode(modes_[i]).label + " has no 3-out-of-6 code)",
                        false;
         low = std::min(low, radioMode(modes_[i]).channelHz), high = std::max(high, radioMode(modes_[i]).channelHz);
@@ -82,12 +85,15 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
 // and radio mode), a line for each, and the override's warnings.
 void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[7]) {
     std::vector<std::string> warnings;
-    std::map<int, double> airOf;
+    // each table's air time from one telegram of its first meter; past
+    // kAirTables tables (a listed rig of a million meters) their mean
     std::map<const SubBand*, double> asked;
+    double airSum = 0;
     for (size_t i = 0; i < rig.meters.size(); ++i) {
-        const int key = static_cast<int>(rig.meters[i].security) * 8 + static_cast<int>(modes_[i]);
-        if (airOf.count(key) == 0) airOf[key] = meterAirMs(rig, i, modes_[i], s_.format);
-        asked[bands_[static_cast<int>(modes_[i])]] += telegramsPerHour(rig, i, intervalOverride) * airOf[key] / 36000;
+        const double air = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
+        if (i < kAirTables) airSum += air;
+        asked[bands_[static_cast<int>(modes_[i])]] +=
+            rig.meters[i].count * telegramsPerHour(rig, i, intervalOverride) * air / 36000;
     }
     dutyLines_.clear();
     for (size_t b = 0; b < kSubBandCount; ++b) {
@@ -155,8 +161,15 @@ void SdrPath::waitUntil(uint64_t deadlineMs, const volatile std::sig_atomic_t& s
         platform.sleepMs(static_cast<uint32_t>(std::min<uint64_t>(deadlineMs - now, 100)));
 }
 
+RadioMode SdrPath::modeOf(int meter) const {
+    size_t table = 0;
+    uint32_t index = 0;
+    index_->locate(static_cast<size_t>(meter), &table, &index);
+    return modes_[table];
+}
+
 bool SdrPath::transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, uint64_t dueMs, std::string* why) {
-    const RadioModeInfo& m = radioMode(modes_[static_cast<size_t>(p.telegram.meter)]);
+    const RadioModeInfo& m = radioMode(modeOf(p.telegram.meter));
     int64_t timeNs = 0;
     if (streamTime_) {  // the time the stream's clock will show when the burst is due
         const uint64_t nowMs = linkPlatform().monotonicMs();
@@ -186,7 +199,7 @@ void SdrPath::lose(const std::string& why) {
 }
 
 SendResult SdrPath::send(RigRun::Planned& p, uint64_t dueMs) {
-    const RadioMode mode = modes_[static_cast<size_t>(p.telegram.meter)];
+    const RadioMode mode = modeOf(p.telegram.meter);
     const std::vector<uint8_t> chips = telegramChips(p.telegram, mode, s_.format);
     p.air.radio = radioMode(mode).name;
     p.air.channelHz = radioMode(mode).channelHz;

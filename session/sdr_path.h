@@ -53,6 +53,7 @@ public:
     static constexpr int64_t kMostDriftNs = 2000000;
 
 private:
+    RadioMode modeOf(int meter) const;
     void planDuty(const Rig& rig, double intervalOverride, const bool used[7]);
     bool start(std::unique_ptr<TxDevice> device, std::string* why);
     bool transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, uint64_t dueMs, std::string* why);
@@ -63,7 +64,8 @@ private:
     std::unique_ptr<TxDevice> device_;
     std::unique_ptr<IqModulator> modulator_;
     std::vector<uint8_t> buffer_;
-    std::vector<RadioMode> modes_;  // per meter
+    std::vector<RadioMode> modes_;  // per meter table
+    std::unique_ptr<MeterIndex> index_;
     const SubBand* bands_[7] = {};  // per radio mode used
     double reachHz_ = 0;            // the farthest a mode's signal reaches from the centre
     std::vector<std::string> dutyLines_;

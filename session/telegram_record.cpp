@@ -27,9 +27,14 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
     r.security = t.security;
     r.counter = t.messageCounter;
     r.readings = t.readings;
+    r.gasReadings = t.gasReadings;
+    r.meterTime = t.meterTime;
+    r.header = t.header;
+    r.status = t.status;
+    r.records = t.records;
     r.fault = t.fault;
     r.faultSeed = t.faultSeed;
-    if (t.fault == FaultKind::Fuzz) r.block = hexText(t.block, kPayloadSize);
+    if (t.fault == FaultKind::Fuzz) r.block = hexText(t.block, t.blockSize);
     r.written = t.delivered;
     r.addressFrame = hexText(t.addressFrame, kAddressFrameSize);
     r.telegramFrame = hexText(t.telegramFrame, stickFrameSize(t.telegramFrame));
@@ -93,6 +98,48 @@ void addAir(const AirFacts& a, nlohmann::ordered_json* j) {
     (*j)["stream_time_ns"] = a.streamNs;
 }
 
+nlohmann::ordered_json recordJson(const RecordReading& r) {
+    nlohmann::ordered_json j;
+    j["quantity"] = r.quantity;
+    j["unit"] = r.unit;
+    if (r.modifier != nullptr) j["modifier"] = r.modifier;
+    j["storage"] = r.storage;
+    j["tariff"] = r.tariff;
+    j["subunit"] = r.subunit;
+    j["function"] = kFunctionNames[static_cast<int>(r.function)];
+    switch (r.kind) {
+        case RecordValue::Number:
+            j["value"] = r.number;
+            break;
+        case RecordValue::Time:
+            j["value"] = r.dateOnly ? isoTime(r.time).substr(0, 10) : isoTime(r.time);
+            break;
+        case RecordValue::Text:
+            j["value"] = r.text;
+            break;
+        case RecordValue::Nothing:
+            j["value"] = nullptr;
+            break;
+    }
+    return j;
+}
+
+nlohmann::ordered_json statusJson(const TelegramRecord& r) {
+    if (r.header == HeaderForm::None) return nullptr;
+    nlohmann::ordered_json bits = nlohmann::ordered_json::array();
+    const std::string names = statusNames(r.status);
+    for (size_t start = 0, end; start < names.size(); start = end + 1) {
+        end = names.find(',', start);
+        if (end == std::string::npos) end = names.size();
+        bits.push_back(names.substr(start, end - start));
+    }
+    return {{"byte", r.status}, {"bits", bits}};
+}
+
+const char* headerName(HeaderForm h) {
+    return h == HeaderForm::Long ? "long" : h == HeaderForm::Short ? "short" : "none";
+}
+
 }  // namespace
 
 std::string jsonLine(const TelegramRecord& r) {
@@ -109,7 +156,15 @@ std::string jsonLine(const TelegramRecord& r) {
     j["mode"] = securityName(r.security);
     if (!r.time.empty()) j["written"] = r.written;
     j["frames"] = {r.addressFrame, r.telegramFrame};
-    j["readings"] = readingsJson(r.readings);
+    if (r.gasReadings)
+        j["readings"] = readingsJson(r.readings);  // with its meter time
+    else
+        j["meter_time"] = isoTime(r.meterTime);
+    j["header"] = headerName(r.header);
+    j["status"] = statusJson(r);
+    nlohmann::ordered_json records = nlohmann::ordered_json::array();
+    for (const RecordReading& x : r.records) records.push_back(recordJson(x));
+    j["records"] = records;
     j["fault"] = r.fault != FaultKind::None ? nlohmann::ordered_json(faultName(r.fault)) : nullptr;
     if (r.fault == FaultKind::Fuzz) j["fuzz"] = {{"seed", r.faultSeed}, {"block", r.block}};
     j["skipped"] = r.skipped;

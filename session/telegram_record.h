@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "telegram/send_cycle.h"
 
@@ -31,7 +32,12 @@ struct TelegramRecord {
     uint32_t counter = 0;  // mode 7 only
     bool written = false;
     std::string addressFrame, telegramFrame;  // upper-case hexadecimal
-    Readings readings;                        // what the application block says
+    Readings readings;                        // what the window's gas block says
+    bool gasReadings = true;                  // `readings` describes the block
+    int64_t meterTime = 0;
+    HeaderForm header = HeaderForm::Long;
+    uint8_t status = 0;                  // the transport header's status byte
+    std::vector<RecordReading> records;  // what each data record says
     FaultKind fault = FaultKind::None;
     uint64_t faultSeed = 0;  // fuzz
     std::string block;       // fuzz: the mutated application block, hexadecimal
@@ -49,12 +55,16 @@ const char* securityName(Security s);
 // for duty cycle" instead of "NOT SENT" where an SDR held it back)
 std::string textLine(const TelegramRecord& r);
 // {"time":...,"meter":0,"manufacturer":"VDX","id":"12345670","version":1,"type":3,"access":0,
-//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],"readings":{...},
-//  "fault":null,"skipped":0}; for fuzz also "fuzz":{"seed":S,"block":"2F2F..."};
-// counter null unless mode 7; "time" and "written" only for sent telegrams,
-// "offset" only where given; through an SDR also "radio", "channel_hz",
-// "air_ms", "held" and "burst_time" ("stream" with "stream_time_ns", "host",
-// or null when no burst went out)
+//  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],
+//  "readings":{"meter_time":...} (else "meter_time":...),"header":"long","status":{"byte":4,"bits":["power-low"]},
+//  "records":[{"quantity":"volume","unit":"m3","storage":0,"tariff":0,"subunit":0,
+//  "function":"instantaneous","value":123.456},...],"fault":null,"skipped":0}; for fuzz
+//  also "fuzz":{"seed":S,"block":"2F2F..."}; counter null unless mode 7; "time" and
+// "written" only for sent telegrams, "offset" only where given; "readings" only for
+// the window's gas layout; "status" null without a transport header; dates as
+// "2026-04-01" (type G) or "2026-04-01T00:00:00Z", a record that says nothing null;
+// through an SDR also "radio", "channel_hz", "air_ms", "held" and "burst_time"
+// ("stream" with "stream_time_ns", "host", or null when no burst went out)
 std::string jsonLine(const TelegramRecord& r);
 
 // A meter time (seconds since 1970, UTC) as 2026-01-31T23:50:00Z.

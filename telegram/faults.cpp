@@ -26,9 +26,6 @@ uint64_t needsBefore(FaultKind kind) {
     return kind == FaultKind::Replay ? 1 : kind == FaultKind::CounterRewind ? 2 : 0;
 }
 
-// The DIFs of the fixed block, whose data field codes fuzzing may change.
-const int kDifOffsets[] = {2, 10, 16, 23, 31, 37, 44, 52, 57, 61, 65};
-
 }  // namespace
 
 const char* faultName(FaultKind kind) { return kNames[static_cast<int>(kind)]; }
@@ -81,32 +78,32 @@ std::string faultProblem(const FaultRule& rule, const std::string& security, con
     return "";
 }
 
-void fuzzBlock(uint8_t block[kPayloadSize], uint64_t seed, size_t meter, uint64_t number) {
+void fuzzBlock(Block* block, uint64_t seed, size_t meter, uint64_t number) {
+    if (block->size <= block->checkSize) return;
     uint64_t state = draw(seed, 0x66757A7A, meter, number);
     const auto next = [&state] { return state = mix(state); };
+    uint8_t* b = block->bytes;
     for (uint64_t n = 1 + next() % 4; n > 0; --n) {
         const uint64_t r = next();
-        const int at = 2 + static_cast<int>((r >> 8) % (kPayloadSize - 2));
-        switch (r % 3) {
+        const size_t at = block->checkSize + static_cast<size_t>((r >> 8) % (block->size - block->checkSize));
+        switch (block->records == 0 ? r % 2 : r % 3) {
             case 0:  // a bit flip
-                block[at] ^= static_cast<uint8_t>(1u << ((r >> 40) % 8));
+                b[at] ^= static_cast<uint8_t>(1u << ((r >> 40) % 8));
                 break;
             case 1:  // a byte change
-                block[at] = static_cast<uint8_t>(r >> 32);
+                b[at] = static_cast<uint8_t>(r >> 32);
                 break;
             default: {  // a record-length change: another data field code
-                const int dif = kDifOffsets[(r >> 16) % (sizeof kDifOffsets / sizeof kDifOffsets[0])];
-                block[dif] = static_cast<uint8_t>((block[dif] & 0xF0) | ((r >> 48) & 0x0F));
+                const size_t dif = block->difAt[(r >> 16) % block->records];
+                b[dif] = static_cast<uint8_t>((b[dif] & 0xF0) | ((r >> 48) & 0x0F));
             }
         }
     }
 }
 
-void badRecordsBlock(uint8_t block[kPayloadSize]) {
-    std::copy(applicationPayload, applicationPayload + kPayloadSize, block);
-    block[kReservedDifOffset] = 0x3F;  // a special function EN 13757-3 reserves
-    block[71] = 0x07;                  // 64-bit integer: eight data bytes...
-    block[72] = 0x13;                  // ...of volume, where seven remain
+void badRecords(ApplicationLayer* a) {
+    a->reservedDifRecord = a->count >= 3 ? static_cast<int>(a->count) - 3 : 0;
+    a->overlongRecord = true;
 }
 
 }  // namespace vdx

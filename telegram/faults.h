@@ -1,22 +1,26 @@
 // Telegrams a correct receiver must refuse or flag, on demand: what each
-// fault kind changes, and which telegrams of a meter get one.
+// fault kind changes (a layer's field before encoding, or the finished
+// bytes after it), and which telegrams of a meter get one.
 //
 //   kind            what is sent                                    a correct receiver
-//   bad-mac         mode 7, one bit of the 8-byte MAC flipped       refuses it: authentication fails
+//   bad-mac         mode 7: the AFL's MAC with the lowest bit of    refuses it: authentication fails
+//                   its first byte flipped, after encoding
 //   wrong-key       modes 5, 7: built under the meter key with      refuses it: MAC fails (7), no 2F 2F
 //                   its last byte XOR 0x01                          after decryption (5)
 //   replay          modes 5, 7: the meter's previous telegram       drops it as a duplicate or replay
 //                   again; access number and counter stay
-//   counter-rewind  mode 7: a fresh telegram whose message counter  refuses it: the counter went back
-//                   is one below the last one sent
-//   truncated       all: the telegram frame without its last 16     refuses or flags it; never crashes
-//                   bytes, framed correctly for the stick
-//   bad-records     all: valid security, a reserved DIF (0x3F) and   flags a malformed telegram and
-//                   a record that announces more bytes than remain  keeps running
+//   counter-rewind  mode 7: a fresh telegram whose AFL message      refuses it: the counter went back
+//                   counter is one below the last one sent
+//   truncated       all: the finished telegram frame without its    refuses or flags it; never crashes
+//                   last 16 bytes, framed correctly for the stick
+//   bad-records     all: valid security; in the application layer  flags a malformed telegram and
+//                   the third record from the end gets a reserved   keeps running
+//                   DIF (0x3F), and the block ends in a record that
+//                   announces more bytes than remain
 //   bad-crc         radio output with CRCs only: the first block's  drops it at the link layer
 //                   CRC high byte inverted
-//   fuzz            all: the 80-byte block mutated after its 2F 2F,  must not crash or hang; decodes
-//                   then secured correctly                          what it can
+//   fuzz            all: the application block mutated after its    must not crash or hang; decodes
+//                   2F 2F, then secured correctly                   what it can
 //
 // and at the air interface, in I/Q captures only:
 //   bad-3of6        T1: one 6-chip code word (the middle byte's     drops it: a chip sequence that is no
@@ -32,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "telegram/frames.h"
+#include "telegram/layers.h"
 
 namespace vdx {
 
@@ -80,16 +84,13 @@ const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uin
 // mode has the 3-out-of-6 code is the capture's to check.
 std::string faultProblem(const FaultRule& rule, const std::string& securityName, const std::string& output);
 
-// The fuzz mutations of an 80-byte block after its 2F 2F: one to four bit
-// flips, byte changes and record-length changes (a DIF's data field code),
-// reproducible from the seed, the meter and the telegram number. The block
-// stays 80 bytes and starts with 2F 2F.
-void fuzzBlock(uint8_t block[kPayloadSize], uint64_t seed, size_t meter, uint64_t number);
+// The fuzz mutations of an application block after its 2F 2F check: one
+// to four bit flips, byte changes and record-length changes (a record's DIF
+// gets another data field code), reproducible from the seed, the meter and
+// the telegram number. The block keeps its size and its check.
+void fuzzBlock(Block* block, uint64_t seed, size_t meter, uint64_t number);
 
-// The bad-records block: the fixed layout with a reserved DIF (0x3F) at
-// offset 57 and, at offset 71, a record (DIF 07, VIF 13) that announces eight
-// data bytes where seven remain.
-void badRecordsBlock(uint8_t block[kPayloadSize]);
-constexpr int kReservedDifOffset = 57;
+// The application layer's fields bad-records sets.
+void badRecords(ApplicationLayer* application);
 
 }  // namespace vdx

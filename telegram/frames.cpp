@@ -3,26 +3,32 @@
 #include <cstring>
 
 #include "crypto/byte_order.h"
-#include "telegram/long_header.h"
+#include "crypto/kdf.h"
+#include "telegram/security.h"
 
 namespace vdx {
+namespace {
 
-void fillLongHeader(const MeterRecord& meter, uint16_t cf, uint8_t* at) {
-    enum { kCi = 0, kId = 1, kMan = 5, kVer = 7, kType = 8, kAcc = 9, kStatus = 10, kCf = 11 };
-    at[kCi] = 0x72;
-    std::memcpy(at + kId, meter.identNumber, 4);
-    std::memcpy(at + kMan, meter.manufacturer, 2);
-    at[kVer] = meter.version;
-    at[kType] = meter.deviceType;
-    at[kAcc] = meter.accessNumber;
-    at[kStatus] = 0x00;
-    putLe16(at + kCf, cf);
+// Where the AFL's message control and the transport layer lie in a mode-7
+// stick frame: after the envelope (3), C (1), the ELL (3) and the AFL's CI,
+// length and fragmentation control (4); the AFL is 17 bytes.
+constexpr size_t kMclAt = 3 + 1 + 3 + 4, kTplAt = 3 + 1 + 3 + 17;
+
+// The layers of `meter` around `payload`, encoded into `frame`.
+void encodeWindowTelegram(const MeterRecord& meter, Security security, const uint8_t* key,
+                          const uint8_t payload[kPayloadSize], uint8_t* frame) {
+    Telegram t = layersOf(meter, security);
+    if (key != nullptr) std::memcpy(t.key, key, 16);
+    Block block;
+    std::memcpy(block.bytes, payload, kPayloadSize);
+    block.size = kPayloadSize;
+    EncodedTelegram e;
+    encodeTelegram(t, block, &e);
+    std::memcpy(frame, e.frame, e.size);
+    secureWipe(t.key, sizeof t.key);
 }
 
-void fillStickEnvelope(uint8_t command, uint16_t n, uint8_t* frame) {
-    frame[0] = command;
-    putLe16(frame + 1, n);
-}
+}  // namespace
 
 // Offset  Bytes                      Record
 //  0      2F 2F                      fill bytes (decryption check)
@@ -38,6 +44,7 @@ void fillStickEnvelope(uint8_t command, uint16_t n, uint8_t* frame) {
 // 61      01 FD 1A 00                digital output: 0
 // 65      0C 78 18 17 01 88          fabrication number: 88011718
 // 71      2F x 9                     fill to the end of block 5
+// The gas-fixed profile (examples/profiles/gas-fixed.toml) says the same.
 // clang-format off
 const uint8_t applicationPayload[kPayloadSize] = {
     0x2F, 0x2F, 0x46, 0x6D, 0x00, 0x00, 0x0A, 0xC9, 0x24, 0x00, 0x4C, 0x13, 0x26, 0x01, 0x00, 0x00,
@@ -47,26 +54,58 @@ const uint8_t applicationPayload[kPayloadSize] = {
     0x00, 0x0C, 0x78, 0x18, 0x17, 0x01, 0x88, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F, 0x2F};
 // clang-format on
 
-// Address frame
-//  0    1    3     5      9    10
-//  cmd  len  M     ID     ver  type
-//  01   08 00
+Telegram layersOf(const MeterRecord& m, Security security, HeaderForm form) {
+    Telegram t;
+    std::memcpy(t.link.manufacturer, m.manufacturer, 2);
+    std::memcpy(t.link.id, m.identNumber, 4);
+    t.link.version = m.version, t.link.type = m.deviceType;
+    t.ell.present = t.afl.present = security == Security::Mode7;
+    t.ell.access = m.accessNumber;
+    t.afl.counter = m.messageCounter;
+    t.transport.form = form;
+    t.transport.access = m.accessNumber;
+    std::memcpy(t.transport.id, m.identNumber, 4);
+    std::memcpy(t.transport.manufacturer, m.manufacturer, 2);
+    t.transport.version = m.version, t.transport.type = m.deviceType;
+    t.security = security;
+    return t;
+}
+
 void buildAddressFrame(const MeterRecord& meter, uint8_t frame[kAddressFrameSize]) {
-    fillStickEnvelope(0x01, kAddressSize, frame);
+    frame[0] = 0x01;
+    putLe16(frame + 1, kAddressSize);
     std::memcpy(frame + 3, meter.manufacturer, kAddressSize);
 }
 
-// Plain telegram
-//  0    1      3   4   5    9   11   12    13   14   15     17
-//  cmd  len    C   CI  ID   M   ver  type  ACC  ST   CF     payload (80, clear)
-//  44   5E 00  44  72                               00 00
 void buildPlainTelegram(MeterRecord& meter, uint8_t frame[kPlainTelegramSize]) {
-    enum { kC = 3, kHeader = 4, kPayload = kHeader + kLongHeaderSize };
-    fillStickEnvelope(0x44, kPlainTelegramSize - 3, frame);
-    frame[kC] = 0x44;                                // SND_NR
-    fillLongHeader(meter, 0x0000, frame + kHeader);  // configuration word 0x0000: no encryption
-    std::memcpy(frame + kPayload, applicationPayload, kPayloadSize);
+    encodeWindowTelegram(meter, Security::None, nullptr, applicationPayload, frame);
     meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
+}
+
+void mode5Iv(const MeterRecord& meter, uint8_t iv[16]) {
+    std::memcpy(iv, meter.manufacturer, kAddressSize);  // M, ID, version, type: radio order
+    std::memset(iv + kAddressSize, meter.accessNumber, 8);
+}
+
+void buildMode5Telegram(MeterRecord& meter, const uint8_t meterKey[16], const uint8_t payload[kPayloadSize],
+                        uint8_t frame[kPlainTelegramSize]) {
+    encodeWindowTelegram(meter, Security::Mode5, meterKey, payload, frame);
+    meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
+}
+
+void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint8_t frame[kEncryptedTelegramSize]) {
+    buildEncryptedTelegram(meter, meterKey, applicationPayload, frame);
+}
+
+void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], const uint8_t payload[kPayloadSize],
+                            uint8_t frame[kEncryptedTelegramSize]) {
+    encodeWindowTelegram(meter, Security::Mode7, meterKey, payload, frame);
+    meter.messageCounter = meter.messageCounter + 1u;
+    meter.accessNumber = static_cast<uint8_t>(meter.accessNumber + 1);
+}
+
+void computeTelegramMac(const uint8_t frame[kEncryptedTelegramSize], const uint8_t macKey[16], uint8_t mac[8]) {
+    mode7Mac(frame, kEncryptedTelegramSize, kMclAt, kTplAt, macKey, mac);
 }
 
 void manufacturerLetters(const uint8_t m[2], char out[4]) {

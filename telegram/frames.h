@@ -1,10 +1,13 @@
 // Stick frames: command byte, payload length N (16-bit, low byte first), N
 // payload bytes. The telegram frames carry no L-field, no link-layer address
 // and no CRC: the stick adds them, using the address frame sent just before.
+// The window's telegrams, built from the layers of telegram/layers.h: the
+// long transport header, and in mode 7 the ELL and the AFL.
 #pragma once
 
 #include <cstdint>
 
+#include "telegram/layers.h"
 #include "telegram/meter.h"
 
 namespace vdx {
@@ -16,6 +19,11 @@ constexpr int kPayloadSize = 80;
 
 // The fixed block of EN 13757-3 data records every telegram carries.
 extern const uint8_t applicationPayload[kPayloadSize];
+
+// The layers of a meter record's next telegram: its address in the link
+// layer (and in a long header), its access number, and in mode 7 the ELL and
+// the AFL with its message counter. The application layer is left empty.
+Telegram layersOf(const MeterRecord& meter, Security security, HeaderForm form = HeaderForm::Long);
 
 // Command 0x01 with the meter's eight address bytes. Changes nothing.
 void buildAddressFrame(const MeterRecord& meter, uint8_t frame[kAddressFrameSize]);
@@ -42,8 +50,10 @@ void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], uint
 void buildEncryptedTelegram(MeterRecord& meter, const uint8_t meterKey[16], const uint8_t payload[kPayloadSize],
                             uint8_t frame[kEncryptedTelegramSize]);
 
-// The 8-byte MAC of a mode-7 telegram under Kmac (a key schedule may be
-// passed): AES-CMAC over offsets 11-15 and 24-117, truncated to 8 bytes.
+// The 8-byte MAC of a mode-7 telegram frame with a long header under Kmac
+// (a key schedule may be passed): AES-CMAC over the AFL's message control
+// and counter (offsets 11-15) and the transport layer with the block (24 to
+// 117), truncated to 8 bytes.
 void computeTelegramMac(const uint8_t frame[kEncryptedTelegramSize], const uint8_t macKey[16], uint8_t mac[8]);
 
 // The manufacturer's three letters from its M-field (EN 13757-3 / FLAG

@@ -22,6 +22,11 @@ std::vector<uint8_t> radioFrame(const uint8_t* addressFrame, const uint8_t* tele
 // by its CRC, high byte first. L stays the count without CRCs.
 std::vector<uint8_t> withFormatACrcs(const std::vector<uint8_t>& frame);
 
+// The largest telegram frame (stick frame, envelope included) whose radio
+// frame in format B keeps its L-field, which counts the two CRCs too, below
+// 256: N + 12 <= 255. (Format A's L counts no CRC: kMaxTelegramFrameSize.)
+constexpr size_t kMaxFormatBTelegramFrameSize = 3 + 243;
+
 // The same frame in frame format B (EN 13757-4): the first block (L, C, M,
 // A) and up to 115 bytes after it share one CRC at the end of the second
 // block; what does not fit forms a third block with its own CRC. L counts

@@ -4,23 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "crypto/byte_order.h"
+#include "telegram/profile.h"
 
 namespace vdx {
 namespace {
-
-// Where the values lie in the fixed block (see applicationPayload).
-enum Offset {
-    kDueDate = 4,
-    kDueVolume = 12,
-    kDueVolumeUncorrected = 19,
-    kDateTime = 25,
-    kVolume = 33,
-    kVolumeUncorrected = 40,
-    kErrorFlags = 48,
-    kBattery = 55,
-    kFabrication = 67,
-};
 
 constexpr int64_t kDay = 86400;
 constexpr uint32_t kRegisterLitres = 100000000;  // 8 BCD digits
@@ -52,24 +39,6 @@ void civilFromDays(int64_t z, int* year, int* month, int* day) {
 uint32_t litres(double m3, double flow, double hours) {
     const double l = std::floor(m3 * 1000 + flow * 1000 * hours + 1e-6);
     return l <= 0 ? 0 : static_cast<uint32_t>(std::fmod(l, kRegisterLitres));
-}
-
-void putBcd(uint8_t* p, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i, value /= 100) p[i] = static_cast<uint8_t>((value % 10) | (value / 10 % 10) << 4);
-}
-
-// Type I date and time (EN 13757-3): second, minute, hour with the day of
-// the week in bits 5-7, day with the year's low three bits, month with its
-// high four bits, and the week (0: not given).
-void putTypeI(uint8_t* p, int64_t t, bool withWeekday) {
-    const CivilTime c = civilTime(t);
-    const int year = c.year - 2000;
-    p[0] = static_cast<uint8_t>(c.second);
-    p[1] = static_cast<uint8_t>(c.minute);
-    p[2] = static_cast<uint8_t>(c.hour | (withWeekday ? c.weekday << 5 : 0));
-    p[3] = static_cast<uint8_t>(c.day | (year & 7) << 5);
-    p[4] = static_cast<uint8_t>(c.month | (year >> 3) << 4);
-    p[5] = 0;
 }
 
 }  // namespace
@@ -123,17 +92,46 @@ Readings readingsAt(const ReadingsModel& m, int64_t t) {
     return r;
 }
 
+// The gas-fixed records with the values of `r`: counts of litres for the
+// volumes, the times as they are, the battery days held at 9999.
 void buildReadingsBlock(const Readings& r, uint8_t block[kPayloadSize]) {
-    std::memcpy(block, applicationPayload, kPayloadSize);
-    putTypeI(block + kDueDate, r.dueDate, false);  // day-of-week bits 0, as in the fixed block
-    putBcd(block + kDueVolume, r.dueVolumeLitres, 4);
-    putBcd(block + kDueVolumeUncorrected, r.dueVolumeUncorrectedLitres, 4);
-    putTypeI(block + kDateTime, r.time, true);
-    putBcd(block + kVolume, r.volumeLitres, 4);
-    putBcd(block + kVolumeUncorrected, r.volumeUncorrectedLitres, 4);
-    putLe32(block + kErrorFlags, r.errorFlags);
-    putBcd(block + kBattery, std::min<uint32_t>(r.batteryDays, 9999), 2);
-    putBcd(block + kFabrication, r.fabrication, 4);
+    const MeterProfile& gas = gasFixedProfile();
+    ApplicationLayer a;
+    a.fillAlways = true;
+    for (const DataRecord& s : gas.records) {
+        RecordValue v;
+        const bool uncorrected = s.reg == Register::VolumeUncorrected;
+        switch (s.source) {
+            case Source::Time:
+            case Source::DueDate:
+                v.kind = RecordValue::Time;
+                v.time = s.source == Source::Time ? r.time : r.dueDate;
+                break;
+            case Source::Register:
+                v.count = uncorrected ? r.volumeUncorrectedLitres : r.volumeLitres;
+                break;
+            case Source::Due:
+                v.count = uncorrected ? r.dueVolumeUncorrectedLitres : r.dueVolumeLitres;
+                break;
+            case Source::ErrorFlags:
+                v.count = r.errorFlags;
+                break;
+            case Source::BatteryDays:
+                v.count = std::min<uint32_t>(r.batteryDays, 9999);
+                break;
+            case Source::Fabrication:
+                v.count = r.fabrication % 100000000;
+                break;
+            default:
+                break;
+        }
+        a.recordAt[a.count++] = static_cast<uint16_t>(a.size);
+        encodeRecord(s, v, a.records + a.size);
+        a.size += recordSize(s);
+    }
+    Block b;
+    buildBlock(a, Security::None, &b);
+    std::memcpy(block, b.bytes, kPayloadSize);
 }
 
 }  // namespace vdx

@@ -1,7 +1,8 @@
-// Readings that move with the meter's clock, in the layout of the fixed
-// 80-byte block: every record at the same offset with the same DIF/VIF and
-// fill, so a receiver that decodes the fixed block decodes these; only the
-// values change.
+// What drives a meter's readings (registers and their rates, temperatures,
+// events) and the readings of the window's gas meter at a meter time, in
+// the layout of its fixed 80-byte block: every record at the same offset
+// with the same DIF/VIF and fill, so a receiver that decodes the fixed
+// block decodes these; only the values change.
 #pragma once
 
 #include <cstdint>
@@ -12,18 +13,31 @@
 
 namespace vdx {
 
-// Meter times are whole seconds since 1970-01-01 00:00:00 UTC. The block's
-// date records (type I) hold the years 2000 to 2099.
+// A temperature in degrees Celsius: constant (low == high), or a daily
+// swing from `low` at 04:00 to `high` at 16:00 of meter time (a cosine).
+struct Swing {
+    double low = 0, high = 0;
+};
+
+// Meter times are whole seconds since 1970-01-01 00:00:00 UTC. Date records
+// hold the years 2000 to 2099.
 struct ReadingsModel {
     int64_t start = 0;                 // meter time at the first telegram
     double volume = 0.126;             // m3 at `start`
     double volumeUncorrected = 0.735;  // m3 at `start`
     double flow = 0;                   // m3 per hour of meter time, both volumes
-    uint32_t batteryDays = 0;          // at `start`; 4 BCD digits
+    uint32_t batteryDays = 0;          // at `start`
     uint32_t fabrication = 88011718;   // 8 digits
     uint32_t errorFlags = 0x00419199;
     // (time, error flags) in time order: the flags from that time on
     std::vector<std::pair<int64_t, uint32_t>> events;
+    double energy = 0, energyExport = 0;  // kWh at `start`
+    double power = 0, powerExport = 0;    // kW, driving them
+    double units = 0, rate = 0;           // allocator units at `start`, units per hour
+    Swing flowTemperature, returnTemperature;
+    uint8_t status = 0;  // the transport header's status byte
+    // (time, status byte) in time order: the status from that time on
+    std::vector<std::pair<int64_t, uint8_t>> statusEvents;
 };
 
 struct Readings {

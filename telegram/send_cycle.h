@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "telegram/faults.h"
 #include "telegram/frames.h"
 #include "telegram/meter.h"
+#include "telegram/profile.h"
 #include "telegram/readings.h"
 
 namespace vdx {
@@ -18,9 +20,6 @@ using FrameWriter = std::function<int(const uint8_t* frame)>;
 // Shows `text` in the count field of meter `meter`.
 using CountDisplay = std::function<void(int meter, const char* text)>;
 
-// How a telegram is protected: plain, OMS security mode 5 or mode 7.
-enum class Security : uint8_t { None, Mode5, Mode7 };
-
 // What one tick sent, for front ends that report every telegram: the facts
 // the builders used, so that nobody has to read them back from the bytes.
 struct SentTelegram {
@@ -30,11 +29,17 @@ struct SentTelegram {
     uint8_t accessNumber = 0;     // the telegram's access number
     uint32_t messageCounter = 0;  // its message counter (mode 7)
     uint8_t addressFrame[kAddressFrameSize] = {};
-    uint8_t telegramFrame[kEncryptedTelegramSize] = {};  // kPlainTelegramSize bytes used unless mode 7
-    Readings readings = fixedReadings();                 // what the application block says
+    uint8_t telegramFrame[kMaxTelegramFrameSize] = {};  // stickFrameSize() bytes used
+    Readings readings = fixedReadings();                // what the window's gas block says
     FaultKind fault = FaultKind::None;
-    uint64_t faultSeed = 0;            // fuzz: the seed of the mutations
-    uint8_t block[kPayloadSize] = {};  // the application block before it was secured
+    uint64_t faultSeed = 0;                  // fuzz: the seed of the mutations
+    uint8_t block[kMaxBlockSize + 16] = {};  // the application block before it was secured
+    size_t blockSize = kPayloadSize;
+    HeaderForm header = HeaderForm::Long;  // the transport header's form
+    uint8_t status = 0;                    // its status byte (none without a header)
+    bool gasReadings = true;               // `readings` describes the block (the window's gas layout)
+    int64_t meterTime = 0;
+    std::vector<RecordReading> records;  // what each data record says (rig meters)
 };
 
 // Start: every meter's sendCount, accessNumber and messageCounter to 0 and its

@@ -1,11 +1,15 @@
-// A simulated meter of a rig: its address and counters, key, security mode
-// and readings, and the telegram it sends at a given meter time.
+// A simulated meter of a rig: its address and counters, key, security mode,
+// profile (records, header) and readings, and the telegram it sends at a
+// given meter time. A meter may stand for `count` meters whose
+// identification numbers count up from its own (see meterAddress).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "telegram/faults.h"
+#include "telegram/profile.h"
 #include "telegram/readings.h"
 #include "telegram/send_cycle.h"
 
@@ -13,12 +17,29 @@ namespace vdx {
 
 struct SimMeter {
     MeterRecord record{};  // address and counters (access number, message counter)
-    uint8_t key[16] = {};
+    uint8_t key[16] = {};  // the meter key, or the master key with deriveKeys
     Security security = Security::Mode7;
-    bool live = false;  // readings that move with the meter's clock, else the fixed block
+    bool live = false;  // readings that move with the meter's clock, else the window's fixed moment
     ReadingsModel readings;
-    std::vector<FaultRule> faults;  // in order: the first that falls on a telegram wins
+    std::vector<FaultRule> faults;                // in order: the first that falls on a telegram wins
+    std::shared_ptr<const MeterProfile> profile;  // nullptr: gas-fixed
+    HeaderForm header = HeaderForm::Long;
+    uint32_t count = 1;       // the meters this one stands for
+    bool deriveKeys = false;  // each meter's key derived from `key` (derivedKey)
 };
+
+// The records, header defaults and fill the meter sends.
+const MeterProfile& profileOf(const SimMeter& m);
+
+// The address of meter `index` (from 0) of `m`: its identification number
+// plus `index`, counted in BCD. False when that passes 99999999 or a digit
+// of the number is not decimal.
+bool meterAddress(const SimMeter& m, uint32_t index, uint8_t address[8]);
+
+// A meter's key derived from a master key: AES-128 under the master key of
+// the meter's 8 address bytes (M, ID, version, type, radio order) followed
+// by eight zero bytes. A receiver's key table is made the same way.
+void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[16]);
 
 // Builds the meter's address frame and telegram at meter time `meterTime`
 // into `out` (its facts and readings too) and advances its counters as the
@@ -40,6 +61,15 @@ bool faultApplies(FaultKind kind, const SentTelegram* previous);
 // the CRCs of the radio output.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
                         const SentTelegram* previous, SentTelegram* out);
+
+// The same for one of the meters `m` stands for, whose address and counters
+// are `state` and key `key`.
+void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
+                        const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out);
+
+// The bytes of the meter's telegram frame (its size does not change from
+// one telegram to the next); 0 when its records exceed an application block.
+size_t meterTelegramSize(const SimMeter& m);
 
 // Writes a built telegram: the address frame, then the telegram frame only
 // when the address frame went out (the stick would otherwise send it under

@@ -122,6 +122,28 @@ for l in sys.stdin:
     print(r["offset"], r["mode"], d["meter_time"], d["due_date"], d["volume"], end="; ")')" \
   "0.0 mode 7 2026-01-31T23:50:00Z 2026-01-01T00:00:00Z 12.5; 5.0 mode 5 2026-01-31T23:55:00Z 2026-01-01T00:00:00Z 1034.106; 10.0 mode 7 2026-02-01T00:00:00Z 2026-02-01T00:00:00Z 12.55; 15.0 mode 5 2026-02-01T00:05:00Z 2026-02-01T00:00:00Z 1034.314; "
 
+# every profile: its device type, header form, security mode and records,
+# and the radio frame's L-field from what was encoded
+check "all-profiles rig: type, header, mode and records per meter" \
+  "$("$tool" --rig "$rigs/all-profiles.toml" --ticks 7 --json | python3 -c 'import json,sys
+for l in sys.stdin:
+    r = json.loads(l)
+    print(r["type"], r["header"], r["mode"], len(r["records"]), end="; ")')" \
+  "3 long mode 7 11; 3 short mode 5 5; 7 short plain 7; 6 none plain 7; 4 long mode 7 10; 8 short mode 7 6; 2 short mode 5 4; "
+check "all-profiles rig: L = the radio frame's length - 1" "$("$tool" --rig "$rigs/all-profiles.toml" --ticks 7 --format radio | python3 -c 'import sys
+print(all(int(l[:2], 16) == len(l.strip()) // 2 - 1 for l in sys.stdin))')" True
+
+# a telegram of 249 bytes: its L-field fits frame format A, not format B
+# (whose L counts the CRCs)
+dir=$(mktemp -d)
+python3 -c 'print("[[meter]]\naddress = \"9858705634120103\"\nrecords = [")
+print("  { quantity = \"volume\", digits = 12, decimals = 3, value = \"register\" },\n" * 29 + "]")' > "$dir/big.toml"
+check "249 bytes in format A: L = 254" "$("$tool" --rig "$dir/big.toml" --ticks 1 --format radio | head -c 2)" FE
+err=$("$tool" --rig "$dir/big.toml" --ticks 1 --format radio-crc --frame-format b 2>&1 >/dev/null); rc=$?
+check "249 bytes in format B: refused" "$rc: $err" \
+  "2: verdanox-frames: meter table 1: its telegrams of 249 bytes do not fit frame format B (at most 246)"
+rm -r "$dir"
+
 # faults: bad-crc inverts the first block's CRC high byte in radio-crc output
 # only, and is refused elsewhere; a kind a meter cannot take is refused
 good=$("$tool" --config "$config" --ticks 2 --format radio-crc)

@@ -232,6 +232,11 @@ address = "9858715634120103"
 // reaches it.
 TEST(RigFile, ErrorsNameFileLineAndColumn) {
     const std::string m = "[[meter]]\naddress = \"9858705634120103\"\n", live = "readings = \"live\"\n";
+    const std::string w = m.substr(0, m.size() - 4) + "07\"\nprofile = \"water\"\n";  // a water meter
+    std::string big = m + "records = [\n";
+    for (int i = 0; i < 30; ++i)
+        big += "  { quantity = \"volume\", digits = 12, decimals = 3, value = \"register\" },\n";
+    big += "]\n";
     const std::string each = "[schedule]\nmode = \"each\"\n", deep =
                                                                   "nested deeper than 32 levels (table headers, "
                                                                   "dotted keys, arrays and inline tables)";
@@ -266,7 +271,7 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {live + m + "fabrication = \"8801171\"\n", "r.toml:4:15: fabrication must be 8 digits"},
         {live + m + "error_flags = 0x100000000\n", "r.toml:4:15: error_flags must be from 0 to 4294967295"},
         {live + m + "events = [ { at = \"2026-02-01T06:00:00Z\" } ]\n",
-         "r.toml:4:12: an event needs \"at\" and \"error_flags\""},
+         "r.toml:4:12: an event needs \"at\" and \"error_flags\" or \"status\""},
         {live + m + "volume = \"lots\"\n", "r.toml:4:10: expected a number: volume"},
         {m + "flow = 0.3\n",
          "r.toml:3:8: flow has no effect with readings = \"fixed\" (the fixed block goes out as it is; readings = "
@@ -291,6 +296,40 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + "faults = [ { kind = \"fuzz\", probability = 1.5 } ]\n",
          "r.toml:3:43: probability must be from 1e-09 to 1"},
         {"[[meter]\n", "r.toml:1:9: Error while parsing table header: expected ']', saw '\\n'"},
+        // profiles, headers, records, counts
+        {m + "profile = \"fridge\"\n",
+         "r.toml:3:11: unknown profile \"fridge\" (gas-fixed, gas, water, warm-water, "
+         "heat, heat-cost-allocator, electricity, or a .toml file)"},
+        {m + "key = \"000102030405060708090A0B0C0D0E0F\"\nheader = \"none\"\n",
+         "r.toml:4:10: header = \"none\" does not go with mode 5 or 7: their configuration word is in the header"},
+        {w + "header = \"none\"\nevents = [ { at = \"2026-02-01T06:00:00Z\", status = [\"power-low\"] } ]\n",
+         "r.toml:5:10: status events need a transport header (header = \"none\" has no status byte)"},
+        {w + "events = [ { at = \"2026-02-01T06:00:00Z\", status = [\"loud\"] } ]\n",
+         "r.toml:4:53: status bits are \"busy\", \"error\", \"alarm\", \"power-low\", \"permanent-error\", "
+         "\"temporary-error\" or a number such as 0x20"},
+        {"[[meter]]\naddress = \"9858999999990103\"\ncount = 2\n",
+         "r.toml:3:9: count = 2: the identification numbers would pass 99999999 (or the address's is not BCD)"},
+        {w + "count = 10\n[[meter]]\naddress = \"9858755634120107\"\n",
+         "r.toml:6:11: duplicate address 9858755634120107"},
+        {m + "key = \"000102030405060708090A0B0C0D0E0F\"\nkey_derivation = \"000102030405060708090A0B0C0D0E0F\"\n",
+         "r.toml:4:18: key_derivation goes instead of key, not with it"},
+        {big,
+         "r.toml:1:1: meter 0 (9858705634120103): its records make a telegram of 257 bytes where the stick takes "
+         "one of at most 250"},
+        {w + "flow = 40\n",
+         "r.toml:1:1: meter 0 (9858705634120107): record 5 (volume-flow): 40000 does not fit a "
+         "16-bit signed integer"},
+        {w + "energy = 12\n", "r.toml:4:10: energy has no effect: no record of this meter reads it (profile water)"},
+        {w + "events = [ { at = \"2026-02-01T06:00:00Z\", error_flags = 1 } ]\n",
+         "r.toml:4:10: error_flags in events have no effect: no record of this meter reads them (profile water)"},
+        {w + "flow_temperature = [70, 50]\n", "r.toml:4:20: flow_temperature: [low, high] with low at most high"},
+        {w + "records = [ { quantity = \"flux\", bits = 32, value = 1 } ]\n", "r.toml:4:13: no VIF writes \"flux\""},
+        {w + "records = [ { quantity = \"volume\", bits = 8, value = 300 } ]\n",
+         "r.toml:4:54: 300 does not fit an 8-bit signed integer"},
+        {w + "records = [ { quantity = \"flow-temperature\", bits = 16, value = \"register\" } ]\n",
+         "r.toml:4:65: no register goes with this quantity: give register = \"volume\", \"energy\", ..."},
+        {w + "records = [ { dif = \"84\", vif = \"13\", value = 1 } ]\n",
+         "r.toml:4:21: dif: the extension bits must chain exactly these bytes"},
     };
     for (const auto& c : cases) {
         Rig rig;
@@ -365,4 +404,73 @@ TEST(FaultSpec, RulesAndErrors) {
               "bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)");
     EXPECT_EQ(faultProblem(r, "plain", "radio"), "bad-crc needs --format radio-crc or iq (no CRCs in this output)");
     EXPECT_EQ(faultProblem(r, "plain", "radio-crc"), "");
+}
+
+// Meters of any profile, and tables that stand for many: what the reader
+// makes of profiles, headers, records, drivers, status events, counts and
+// derived keys (the known answers from Python's cryptography package).
+TEST(RigFile, ProfilesCountsAndDerivedKeys) {
+    Rig rig;
+    std::string error;
+    ASSERT_TRUE(parseRig(R"([schedule]
+mode = "each"
+interval = 120.0
+[[meter]]
+address = "9858000000200107"
+count = 1000
+key_derivation = "00112233445566778899AABBCCDDEEFF"
+profile = "water"
+flow = 0.02
+records = [ { quantity = "volume", unit = "m3", digits = 8, decimals = 3, storage = 2, value = "due" } ]
+[[meter]]
+address = "9858745634120104"
+profile = "heat"
+header = "short"
+flow_temperature = [50, 70]
+return_temperature = 35
+events = [ { at = "2026-02-01T06:00:00Z", status = ["power-low", 0x20] }, { at = "2026-01-01T00:00:00Z", status = [] } ]
+[[meter]]
+address = "9858755634120103"
+)",
+                         "rig.toml", &rig, &error))
+        << error;
+    ASSERT_EQ(rig.meters.size(), 3u);
+    EXPECT_EQ(rig.meterCount(), 1002u);
+    const SimMeter& water = rig.meters[0];
+    EXPECT_EQ(water.count, 1000u);
+    EXPECT_TRUE(water.deriveKeys && water.live) << "a profile's readings move unless said otherwise";
+    EXPECT_EQ(water.security, Security::Mode7);
+    EXPECT_EQ(water.header, HeaderForm::Short);
+    EXPECT_EQ(water.readings.errorFlags, 0u) << "the window's gas flags are not a water meter's";
+    ASSERT_EQ(water.profile->records.size(), 7u) << "the profile's records, then its own";
+    EXPECT_EQ(water.profile->records[6].storage, 2u);
+    EXPECT_EQ(rig.meterOffset[0], -1.0) << "spread over the interval";
+    EXPECT_EQ(meterOffsetOf(rig, 0, 999, 120), 119.88);
+    const struct {
+        uint32_t index;
+        const char *address, *key;
+    } meters[] = {{0, "9858000000200107", "1748092BACDE03FF3CAEF3ACFBDD5ED8"},
+                  {1, "9858010000200107", "C0FB79E20227F33F83238B52835BED17"},
+                  {999, "9858990900200107", "100FFC9DB39E2EF85C06C8D38F704E37"}};
+    for (const auto& m : meters) {
+        uint8_t address[8], key[16];
+        ASSERT_TRUE(meterAddress(water, m.index, address));
+        EXPECT_EQ(str(address, 8), m.address);
+        derivedKey(water.key, address, key);
+        EXPECT_EQ(str(key, 16), m.key) << "meter " << m.index;
+    }
+    size_t table = 0;
+    uint32_t index = 0;
+    MeterIndex(rig).locate(1001, &table, &index);
+    EXPECT_EQ(table * 10000 + index, 20000u) << "the third table's only meter";
+    const SimMeter& heat = rig.meters[1];
+    EXPECT_EQ(heat.header, HeaderForm::Short) << "the rig's header over the profile's";
+    EXPECT_EQ(heat.readings.flowTemperature.low + heat.readings.flowTemperature.high, 120.0);
+    EXPECT_EQ(heat.readings.returnTemperature.low, 35.0);
+    ASSERT_EQ(heat.readings.statusEvents.size(), 2u);
+    EXPECT_EQ(heat.readings.statusEvents[1].second, 0x24) << "in time order, bits by name and number";
+    const SimMeter& gas = rig.meters[2];
+    EXPECT_EQ(gas.profile->name, "gas-fixed") << "device type 03: the window's gas meter";
+    EXPECT_FALSE(gas.live);
+    EXPECT_EQ(gas.readings.errorFlags, 0x00419199u);
 }

@@ -72,30 +72,30 @@ TEST(Cbc, ChainingValueAcrossCalls) {
     auto whole = bytes(kRfcMessage);
     auto split = whole;
 
-    // NIST SP 800-38A F.2.1 (CBC-AES128), IV 000102...0f: run it from a zero
-    // chaining value by folding the IV into the first block
+    // NIST SP 800-38A F.2.1 (CBC-AES128), IV 000102...0f
     auto sp = whole;
     auto iv = bytes("000102030405060708090a0b0c0d0e0f");
-    for (int i = 0; i < 16; ++i) sp[i] ^= iv[i];
-    cbcReset();
-    cbcEncrypt(sp.data(), 64, schedule);
+    cbcEncrypt(iv.data(), sp.data(), 64, schedule);
     EXPECT_EQ(str(sp), norm("7649abac8119b246cee98e9b12e9197d 5086cb9b507219ee95db113a917678b2"
                             "73bed6b8e3c1743b7116e69e22229516 3ff1caa1681fac09120eca307586e1a7"));
-    EXPECT_EQ(str(cbcChainingValue(), 16), norm("3ff1caa1681fac09120eca307586e1a7"));
+    EXPECT_EQ(str(iv), norm("3ff1caa1681fac09120eca307586e1a7")) << "the last block is the caller's chaining value";
 
-    // one call of 64 bytes == four calls of 16 bytes without a reset
-    cbcReset();
-    cbcEncrypt(whole.data(), 64, schedule);
-    cbcReset();
-    for (int b = 0; b < 4; ++b) cbcEncrypt(split.data() + 16 * b, 16, schedule);
+    // one call of 64 bytes == four calls of 16 bytes through the same
+    // chaining value; a second chain beside it does not disturb it
+    uint8_t chain[16] = {0}, otherChain[16] = {0}, other[16] = {0};
+    cbcEncrypt(chain, whole.data(), 64, schedule);
+    std::memset(chain, 0, 16);
+    for (int b = 0; b < 4; ++b) {
+        cbcEncrypt(chain, split.data() + 16 * b, 16, schedule);
+        cbcEncrypt(otherChain, other, 16, schedule);
+    }
     EXPECT_EQ(str(split), str(whole));
 
-    // after a reset one block is plain AES
+    // from a zero chaining value one block is plain AES
     auto block = bytes(kRfcMessage);
-    uint8_t direct[16];
+    uint8_t direct[16], zero[16] = {0};
     aesEncryptBlock(block.data(), direct, schedule);
-    cbcReset();
-    cbcEncrypt(block.data(), 16, schedule);
+    cbcEncrypt(zero, block.data(), 16, schedule);
     EXPECT_EQ(str(block.data(), 16), str(direct, 16));
 }
 
@@ -104,20 +104,20 @@ TEST(Cbc, LengthsOutsideWholeBlocks) {
     uint8_t schedule[176];
     aesExpandKey(key.data(), schedule);
     std::vector<uint8_t> buffer(48, 0xA5);
-    cbcReset();
-    cbcEncrypt(buffer.data(), 16, schedule);
-    const std::string chain = str(cbcChainingValue(), 16);
+    uint8_t chainingValue[16] = {0};
+    cbcEncrypt(chainingValue, buffer.data(), 16, schedule);
+    const std::string chain = str(chainingValue, 16);
     const std::string before = str(buffer);
 
     // length 0: neither the buffer nor the chaining value changes
-    cbcEncrypt(buffer.data(), 0, schedule);
+    cbcEncrypt(chainingValue, buffer.data(), 0, schedule);
     EXPECT_EQ(str(buffer), before);
-    EXPECT_EQ(str(cbcChainingValue(), 16), chain);
+    EXPECT_EQ(str(chainingValue, 16), chain);
 
     // 20 bytes: one whole block, the 4 trailing bytes untouched
     std::vector<uint8_t> odd(48, 0x5A);
-    cbcReset();
-    cbcEncrypt(odd.data(), 20, schedule);
+    std::memset(chainingValue, 0, 16);
+    cbcEncrypt(chainingValue, odd.data(), 20, schedule);
     for (int i = 16; i < 48; ++i) EXPECT_EQ(odd[i], 0x5A) << "byte " << i;
     std::vector<uint8_t> ecb(16, 0x5A);
     ecbEncrypt(ecb.data(), 7, key.data());  // no whole block: nothing

@@ -2,13 +2,16 @@
 // it must accept every real telegram and catch a corrupted one.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "config/config.h"
 #include "session/configuration.h"
 #include "session/rig_run.h"
+#include "session/telegram_record.h"
 #include "telegram/frames.h"
 #include "telegram/radio.h"
 #include "telegram/readings.h"
@@ -58,7 +61,10 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
     vdx::MeterRecord m{};
     std::memcpy(m.manufacturer, kAddress, 8);
 
-    const char kValues[] = "2022-04-09 10:00:16, V 0.126 m3, V 0.735 m3 (VIFE 3A), fabrication number 88011718";
+    const char kValues[] =
+        "date-time 2022-04-09 10:00:00 (storage 1), volume 0.126 m3 (storage 1), volume 0.735 m3 (uncorrected, "
+        "storage 1), date-time 2022-04-09 10:00:16, volume 0.126 m3, volume 0.735 m3 (uncorrected), error-flags "
+        "0x00419199 (VIFE 1D), battery-days 0 days, VIF FD1F 0, digital-output 0x00, fabrication-number 88011718";
     auto lines = send(monitor, m, false);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], std::string("VDX 12345670 v01 t03, access 0, plain, ") + kValues);
@@ -93,8 +99,11 @@ TEST(Monitor, DecodesPlainAndMode7Telegrams) {
         lines = monitor.feed(telegram, 97);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], key == kKey
-                                ? "VDX 12345670 v01 t03, access 7, mode 5, 2F 2F ok, 2026-02-01 00:00:00, V "
-                                  "12.550 m3, V 0.785 m3 (VIFE 3A), fabrication number 88011718"
+                                ? "VDX 12345670 v01 t03, access 7, mode 5, 2F 2F ok, date-time 2026-02-01 00:00:00 "
+                                  "(storage 1), volume 12.550 m3 (storage 1), volume 0.785 m3 (uncorrected, storage "
+                                  "1), date-time 2026-02-01 00:00:00, volume 12.550 m3, volume 0.785 m3 "
+                                  "(uncorrected), error-flags 0x00419199 (VIFE 1D), battery-days 0 days, VIF FD1F 0, "
+                                  "digital-output 0x00, fabrication-number 88011718"
                                 : "VDX 12345670 v01 t03, access 7, mode 5, no 2F 2F after decryption (wrong key?)");
     }
 }
@@ -178,8 +187,8 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         {"bad-mac", vdx::Security::Mode7, "counter 2, MAC FAILED (got 43C3DE28AF915BF8, expected 42C3DE28AF915BF8)"},
         {"wrong-key", vdx::Security::Mode7, "no 2F 2F after decryption (wrong key?)"},
         {"wrong-key", vdx::Security::Mode5, "mode 5, no 2F 2F after decryption (wrong key?)"},
-        {"replay", vdx::Security::Mode7, "access 1, mode 7, counter 1, MAC ok, 2022-04-09 10:00:16"},
-        {"replay", vdx::Security::Mode5, "access 1, mode 5, 2F 2F ok, 2022-04-09 10:00:16"},
+        {"replay", vdx::Security::Mode7, "access 1, mode 7, counter 1, MAC ok, date-time 2022-04-09 10:00:00"},
+        {"replay", vdx::Security::Mode5, "access 1, mode 5, 2F 2F ok, date-time 2022-04-09 10:00:00"},
         {"counter-rewind", vdx::Security::Mode7, "counter 0, MAC ok, counter went back from 1 to 0"},
         {"truncated", vdx::Security::Mode7, "truncated: 102 of 118 bytes"},
         {"truncated", vdx::Security::Mode5, "truncated: 81 of 97 bytes"},
@@ -234,4 +243,69 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         EXPECT_NE(lines[0].find("MAC ok"), std::string::npos) << lines[0];
     }
     EXPECT_EQ(monitor.verdicts()["ok"] + monitor.verdicts()["malformed records"], 500u) << monitor.verdicts().summary();
+}
+
+// The monitor's own decoder reads every profile of the example rig back to
+// the values of the JSON records, through every header form and security
+// mode, before and after the due date moves and the gas meter's battery
+// runs low.
+TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
+    vdx::Rig rig;
+    std::string error;
+    ASSERT_TRUE(vdx::readRig(VDX_SOURCE_DIR "/examples/rigs/all-profiles.toml", &rig, &error)) << error;
+    vdx::RigRun run(rig, 0, 0);
+    vstick::TelegramMonitor monitor(vstick::rigMeterKeys(rig));
+    std::string lowBattery;
+    for (int t = 0; t < 21; ++t) {
+        const vdx::SentTelegram s = run.next().telegram;
+        monitor.feed(s.addressFrame, 11);
+        const auto lines = monitor.feed(s.telegramFrame, vdx::stickFrameSize(s.telegramFrame));
+        ASSERT_EQ(lines.size(), 1u);
+        if (lines[0].find("status 04 (power-low)") != std::string::npos) lowBattery = lines[0];
+        const auto json = nlohmann::json::parse(vdx::jsonLine(vdx::telegramRecord(s, "")));
+        const auto& records = json["records"];
+        const auto& decoded = monitor.records();
+        ASSERT_EQ(decoded.size(), records.size()) << lines[0];
+        for (size_t i = 0; i < decoded.size(); ++i) {
+            const auto& want = records[i];
+            const vstick::DecodedRecord& got = decoded[i];
+            const std::string where = lines[0] + ", record " + std::to_string(i);
+            EXPECT_EQ(got.quantity, want["quantity"]) << where;
+            EXPECT_EQ(got.unit, want["unit"]) << where;
+            EXPECT_EQ(got.storage, want["storage"]) << where;
+            EXPECT_EQ(got.tariff, want["tariff"]) << where;
+            EXPECT_EQ(got.subunit, want["subunit"]) << where;
+            if (want["value"].is_string()) {
+                EXPECT_EQ(got.text, want["value"]) << where;
+            } else {
+                const double v = want["value"];
+                EXPECT_NEAR(got.value, v, 1e-9 * std::max(1.0, std::fabs(v))) << where;
+            }
+        }
+    }
+    EXPECT_EQ(monitor.verdicts()["ok"], 21u) << monitor.verdicts().summary();
+    EXPECT_NE(lowBattery.find("VDX 12345671 v01 t03, access 2, short header, status 04 (power-low), mode 5"),
+              std::string::npos)
+        << lowBattery;
+}
+
+// A table of 1,000 meters with derived keys: each sends under its own
+// address and key, which the monitor derives itself with OpenSSL.
+TEST(Monitor, CountedMetersWithDerivedKeys) {
+    vdx::Rig rig;
+    std::string error;
+    ASSERT_TRUE(vdx::readRig(VDX_SOURCE_DIR "/examples/rigs/water-street.toml", &rig, &error)) << error;
+    vdx::RigRun run(rig, 0, vdx::unixTime(2026, 12, 9, 4, 25));  // the clock starts "now"
+    vstick::TelegramMonitor monitor(vstick::rigMeterKeys(rig));
+    for (int t = 0; t < 3; ++t) {
+        const vdx::SentTelegram s = run.next().telegram;
+        monitor.feed(s.addressFrame, 11);
+        const auto lines = monitor.feed(s.telegramFrame, vdx::stickFrameSize(s.telegramFrame));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("VDX 2000000" + std::to_string(t) +
+                                     " v01 t07, access 0, short header, mode 7, counter 0, MAC ok, date-time ",
+                                 0),
+                  0u)
+            << lines[0];
+    }
 }

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <random>
 
+#include "config/profiles.h"
 #include "crypto/aes128.h"
 #include "crypto/cbc.h"
 #include "crypto/cmac.h"
 #include "telegram/frames.h"
+#include "telegram/sim_meter.h"
 #include "tests/fixtures.h"
 #include "tests/hex.h"
 #include "tools/oracle/openssl_aes.h"
@@ -83,7 +85,7 @@ TEST(Cmac, SubkeysForAllTopBitCombinations) {
 
 TEST(Cmac, PaddingBoundariesAndChainingReset) {
     // lengths around the block size and the 99-byte telegram MAC input,
-    // against OpenSSL; afterwards the chaining value is zero
+    // against OpenSSL; a CBC chain running beside it is left alone
     std::mt19937 rng(7);
     std::vector<uint8_t> msg(128);
     for (auto& b : msg) b = static_cast<uint8_t>(rng());
@@ -93,13 +95,13 @@ TEST(Cmac, PaddingBoundariesAndChainingReset) {
     for (int len : {0, 1, 15, 16, 17, 31, 32, 33, 99, 128}) {
         uint8_t expect[16];
         oracle::cmac(key.data(), msg.data(), static_cast<size_t>(len), expect);
-        uint8_t dirty[16] = {1};
-        cbcEncrypt(dirty, 16, schedule);  // leave a non-zero chaining value
+        uint8_t dirty[16] = {1}, chain[16] = {2};
+        cbcEncrypt(chain, dirty, 16, schedule);  // a chain in progress
+        const std::string chained = str(chain, 16);
         // handing the key schedule where the key is read gives the same tag
         EXPECT_EQ(cmacHex(std::vector<uint8_t>(schedule, schedule + 176), msg.data(), len), str(expect, 16))
             << "length " << len;
-        const uint8_t zero[16] = {0};
-        EXPECT_EQ(std::memcmp(cbcChainingValue(), zero, 16), 0) << "chaining value after CMAC, length " << len;
+        EXPECT_EQ(str(chain, 16), chained) << "chaining value after CMAC, length " << len;
     }
     uint8_t expect[16];
     oracle::cmac(key.data(), msg.data(), 0, expect);
@@ -122,8 +124,8 @@ TEST(Oracle, RandomKeysAndMessagesAgainstOpenSsl) {
         ASSERT_EQ(str(ours, 16), str(theirs, 16)) << "AES, trial " << trial;
 
         std::vector<uint8_t> cbc = msg, expect(msg.size());
-        cbcReset();
-        cbcEncrypt(cbc.data(), static_cast<uint8_t>(cbc.size()), schedule);
+        uint8_t chain[16] = {0};
+        cbcEncrypt(chain, cbc.data(), static_cast<uint8_t>(cbc.size()), schedule);
         oracle::cbcEncrypt(key, iv0, msg.data(), msg.size(), expect.data());
         ASSERT_EQ(str(cbc), str(expect)) << "CBC, trial " << trial;
 
@@ -201,5 +203,112 @@ TEST(Encrypted, MacCoversOffsets11To15And24To117Only) {
         computeTelegramMac(changed, kmac, other);
         const bool covered = (offset >= 11 && offset <= 15) || offset >= 24;
         EXPECT_EQ(std::memcmp(mac, other, 8) != 0, covered) << "offset " << offset;
+    }
+}
+
+// One telegram of each profile, the header forms and security modes spread
+// among them, written out by hand: the layers' bytes, the block in clear
+// (OpenSSL decrypts the encrypted ones with the IV and keys built here),
+// the mode-7 MAC by OpenSSL's CMAC. The meter: VDX 12345678 version 1,
+// access number 5, counter 42, status power-low; from 2026-03-31 23:00 at
+// 123.456 m3 (0.12 m3/h), 4567 kWh (3.2 kW), 12.5 kWh exported (0.4 kW),
+// 321 units (0.5 an hour), 55 and 35 C; the telegram at 2026-04-01 00:30,
+// 1.5 h on, the due date 2026-04-01 half an hour before it:
+//   volume 123.636 m3, at the due date 123.576; energy 4571.8 kWh, 4570.2;
+//   exported 13.1 kWh; units 321 (321.75 rounded down), 321;
+//   type F 00:30 2026-04-01 = 1E 20 41 34, type G 2026-04-01 = 41 34
+TEST(Profiles, OneTelegramEachWrittenOutByHand) {
+    ReadingsModel drivers;
+    drivers.start = unixTime(2026, 3, 31, 23);
+    drivers.volume = 123.456, drivers.flow = 0.12;
+    drivers.energy = 4567, drivers.power = 3.2;
+    drivers.energyExport = 12.5, drivers.powerExport = 0.4;
+    drivers.units = 321, drivers.rate = 0.5;
+    drivers.flowTemperature = {55, 55}, drivers.returnTemperature = {35, 35};
+    drivers.errorFlags = 0x10;
+    drivers.status = 0x04;
+    const struct {
+        const char* profile;
+        uint8_t type;
+        HeaderForm header;
+        Security security;
+        const char* layers;  // the stick frame up to the block; mode 7: MAC left out
+        const char* block;   // in clear
+    } cases[] = {
+        {"gas", 0x03, HeaderForm::Short, Security::Mode5, "442600 44 7A 05 04 2005",
+         "2F2F 046D1E204134 0C1336361200 426C4134 4C1376351200 02FD171000 2F2F2F"},
+        {"water", 0x07, HeaderForm::Short, Security::None, "442700 44 7A 05 04 0000",
+         "046D1E204134 0413F4E20100 426C4134 4413B8E20100 023B7800 04933C03000000"},
+        {"warm-water", 0x06, HeaderForm::None, Security::None, "442700 44 78",
+         "046D1E204134 0C1336361200 426C4134 4C1376351200 023B7800 04933C00000000 025A2602"},
+        {"heat", 0x04, HeaderForm::Long, Security::Mode5, "444E00 44 72 78563412 9858 01 04 05 04 4005",
+         "2F2F 046D1E204134 0406DB110000 0413F4E20100 042B800C0000 023B7800 025A2602 025E5E01 0261D007 426C4134 "
+         "4406DA110000 2F2F2F2F2F2F2F2F2F2F2F2F"},
+        {"heat-cost-allocator", 0x08, HeaderForm::Short, Security::Mode7,
+         "443B00 44 8C 24 05 90 0F 002C 25 2A000000 7A 05 04 2007 10",
+         "2F2F 046D1E204134 036E410100 426C4134 436E410100 02597C15 0265AC0D 2F2F"},
+        {"electricity", 0x02, HeaderForm::Long, Security::None, "442B00 44 72 78563412 9858 01 02 05 04 0000",
+         "046D1E204134 0E03001857040000 0E833C003101000000 042B800C0000"},
+        {"gas-fixed", 0x03, HeaderForm::Long, Security::Mode7,
+         "447300 44 8C 24 05 90 0F 002C 25 2A000000 72 78563412 9858 01 03 05 04 5007 10",
+         "2F2F 466D000000413400 4C1376351200 4C933A55080000 066D001E60413400 0C1336361200 0C933A15090000 "
+         "04FD971D10000000 0AFD740000 01FD1F00 01FD1A00 0C7818170188 2F2F2F2F2F2F2F2F2F"},
+    };
+    for (const auto& c : cases) {
+        SimMeter m;
+        const uint8_t address[8] = {0x98, 0x58, 0x78, 0x56, 0x34, 0x12, 0x01, c.type};
+        std::memcpy(m.record.manufacturer, address, 8);
+        m.record.accessNumber = 5;
+        m.record.messageCounter = 42;
+        std::memcpy(m.key, kKey, 16);
+        m.security = c.security;
+        m.live = true;
+        m.readings = drivers;
+        m.profile = builtInProfile(c.profile);
+        ASSERT_NE(m.profile, nullptr) << c.profile;
+        m.header = c.header;
+        SentTelegram t;
+        buildMeterTelegram(m, 0, unixTime(2026, 4, 1, 0, 30), &t);
+        const std::vector<uint8_t> frame(t.telegramFrame, t.telegramFrame + stickFrameSize(t.telegramFrame));
+        std::vector<uint8_t> layers(frame.begin(), frame.end() - static_cast<long>(bytes(c.block).size()));
+        const bool mode7 = c.security == Security::Mode7;
+        if (mode7) layers.erase(layers.begin() + 16, layers.begin() + 24);  // the MAC
+        EXPECT_EQ(str(layers), norm(c.layers)) << c.profile;
+        std::vector<uint8_t> block(frame.end() - static_cast<long>(bytes(c.block).size()), frame.end());
+        std::vector<uint8_t> plain = block;
+        if (c.security == Security::Mode5) {
+            std::vector<uint8_t> iv(address, address + 8);  // M, ID, version, type
+            iv.insert(iv.end(), 8, 5);                      // the access number eight times
+            oracle::cbcDecrypt(kKey, iv.data(), block.data(), block.size(), plain.data());
+        }
+        if (mode7) {
+            uint8_t kenc[16], kmac[16], tag[16];
+            const uint8_t zeroIv[16] = {0};
+            oracleKey(0x00, kKey, address + 2, 42, kenc);
+            oracleKey(0x01, kKey, address + 2, 42, kmac);
+            oracle::cbcDecrypt(kenc, zeroIv, block.data(), block.size(), plain.data());
+            std::vector<uint8_t> macInput(frame.begin() + 11, frame.begin() + 16);
+            macInput.insert(macInput.end(), frame.begin() + 24, frame.end());
+            oracle::cmac(kmac, macInput.data(), macInput.size(), tag);
+            EXPECT_EQ(str(frame.data() + 16, 8), str(tag, 8)) << c.profile << ": the MAC";
+        }
+        EXPECT_EQ(str(plain), norm(c.block)) << c.profile;
+        EXPECT_EQ(t.accessNumber, 5) << c.profile;
+        EXPECT_EQ(m.record.accessNumber, 6) << c.profile;
+    }
+    // the profile file gas-fixed.toml sends what the window's built-in gas
+    // meter sends; with fixed readings, the window's block
+    for (bool live : {false, true}) {
+        SimMeter file, window;
+        file.live = window.live = live;
+        file.readings = window.readings = drivers;
+        file.profile = builtInProfile("gas-fixed");
+        SentTelegram a, b;
+        buildMeterTelegram(file, 0, unixTime(2026, 4, 1, 0, 30), &a);
+        buildMeterTelegram(window, 0, unixTime(2026, 4, 1, 0, 30), &b);
+        EXPECT_EQ(str(a.telegramFrame, 118), str(b.telegramFrame, 118)) << "live " << live;
+        if (!live) {
+            EXPECT_EQ(str(a.block, 80), str(applicationPayload, 80)) << "the drivers do not move a fixed block";
+        }
     }
 }

@@ -11,6 +11,7 @@
 #include "session/rig_run.h"
 #include "session/startup.h"
 #include "session/telegram_record.h"
+#include "telegram/radio.h"
 #include "tools/air_options.h"
 #include "tools/air_output.h"
 #include "tools/cli.h"
@@ -35,7 +36,7 @@ const char kHelp[] =
     "a stick: every stick frame, one per line, in upper-case hexadecimal; or\n"
     "each telegram as a receiver sees it (--format); or, with --json, one JSON\n"
     "object per telegram with its time after the first, security mode,\n"
-    "readings and frames.\n\n"
+    "data records and frames.\n\n"
     "  -c, --config FILE  configuration file to read\n"
     "  -r, --rig FILE     a rig file (TOML) instead\n"
     "  -n, --ticks N      number of telegrams (default 10)\n"
@@ -177,9 +178,9 @@ int parse(int argc, char** argv, Options* o) {
     return 0;
 }
 
-// The radio mode meter `meter` sends in: its own or --mode.
-vdx::RadioMode meterMode(const vdx::Rig& rig, size_t meter, vdx::RadioMode fallback) {
-    return meter < rig.meterRadio.size() && rig.meterRadio[meter] ? *rig.meterRadio[meter] : fallback;
+// The radio mode the meters of table `table` send in: their own or --mode.
+vdx::RadioMode meterMode(const vdx::Rig& rig, size_t table, vdx::RadioMode fallback) {
+    return table < rig.meterRadio.size() && rig.meterRadio[table] ? *rig.meterRadio[table] : fallback;
 }
 
 // Why telegrams of `mode` cannot go to the output: a channel outside the
@@ -196,7 +197,7 @@ std::string modeProblem(vdx::RadioMode mode, const Options& o) {
 // Every meter's mode checked, and its faults against it. 0, or 2 after
 // saying why.
 int checkModes(const vdx::Rig& rig, const Options& o) {
-    for (size_t i = 0; i < rig.meters.size(); ++i) {
+    for (size_t i = 0, first = 0; i < rig.meters.size(); first += rig.meters[i++].count) {
         const vdx::RadioMode mode = meterMode(rig, i, o.iq.mode);
         std::string problem = modeProblem(mode, o);
         bool ofMeter = i < rig.meterRadio.size() && rig.meterRadio[i];  // its own radio, not --mode
@@ -208,8 +209,11 @@ int checkModes(const vdx::Rig& rig, const Options& o) {
                 ofMeter = true;
             }
         if (problem.empty()) continue;
+        const uint32_t count = rig.meters[i].count;
         const std::string meter =
-            "meter " + std::to_string(i) + " (" + vdx::hexText(rig.meters[i].record.manufacturer, 8) + ")";
+            (count == 1 ? "meter " + std::to_string(first)
+                        : "meters " + std::to_string(first) + "-" + std::to_string(first + count - 1)) +
+            " (" + vdx::hexText(rig.meters[i].record.manufacturer, 8) + (count == 1 ? ")" : " on)");
         vdx::tell(kProgram, ofMeter ? meter + ": " + problem : problem);
         return 2;
     }
@@ -247,6 +251,16 @@ int main(int argc, char** argv) {
     o.source.output = vdx::lineFormatName(o.format);
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, o.source, &rig)) return status;
+    // frame format B's L-field counts its CRCs: the longest telegrams do not fit
+    const bool formatB =
+        o.iq.format == vdx::FrameFormat::B && (o.format == LineFormat::RadioCrc || o.format == LineFormat::Iq);
+    for (size_t i = 0; formatB && i < rig.meters.size(); ++i)
+        if (vdx::meterTelegramSize(rig.meters[i]) > vdx::kMaxFormatBTelegramFrameSize)
+            return vdx::tell(kProgram, "meter table " + std::to_string(i + 1) + ": its telegrams of " +
+                                           std::to_string(vdx::meterTelegramSize(rig.meters[i])) +
+                                           " bytes do not fit frame format B (at most " +
+                                           std::to_string(vdx::kMaxFormatBTelegramFrameSize) + ")"),
+                   2;
     const double intervalOverride = o.source.rig != nullptr ? o.interval : 0;
     if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
     vdx::RigRun run(std::move(rig), intervalOverride, std::time(nullptr));
@@ -263,7 +277,7 @@ int main(int argc, char** argv) {
         const vdx::RigRun::Planned p = run.next();
         if (p.pastEnd) return vdx::tell(kProgram, run.endProblem()), 2;
         summary.count(p, false);  // printed, not sent: only what could not apply and the skipped slots
-        const vdx::RadioMode mode = meterMode(run.rig(), static_cast<size_t>(p.telegram.meter), o.iq.mode);
+        const vdx::RadioMode mode = meterMode(run.rig(), run.tableOf(static_cast<size_t>(p.telegram.meter)), o.iq.mode);
         uint64_t first = 0, last = 0;
         std::string file;
         if (iq && !capture.add(p.telegram, mode, &first, &last, &file, &problem)) break;

@@ -56,19 +56,27 @@ int loadMeters(const char* program, const SourceOptions& o, Rig* rig) {
     return 0;
 }
 
-// "meter 2 (9858825634120103)" for one meter, "meters 0-4, 7" for more.
-std::string meterList(const std::vector<size_t>& meters, const Rig& rig) {
-    if (meters.size() == 1)
-        return "meter " + std::to_string(meters[0]) + " (" + hexText(rig.meters[meters[0]].record.manufacturer, 8) +
-               ")";
-    std::string text = "meters ";
-    for (size_t i = 0; i < meters.size();) {
-        size_t j = i;
-        while (j + 1 < meters.size() && meters[j + 1] == meters[j] + 1) ++j;
-        text += (i > 0 ? ", " : "") + std::to_string(meters[i]) + (j > i ? "-" + std::to_string(meters[j]) : "");
-        i = j + 1;
+// "meter 2 (9858825634120103)" for one meter, "meters 0-4, 7" for more:
+// the meters of `tables`, those of a table with count = N one by one.
+std::string meterList(const std::vector<size_t>& tables, const Rig& rig) {
+    std::vector<size_t> first(rig.meters.size());
+    for (size_t i = 0, n = 0; i < rig.meters.size(); n += rig.meters[i++].count) first[i] = n;
+    std::vector<std::pair<size_t, size_t>> ranges;
+    for (size_t t : tables) {
+        const size_t lo = first[t], hi = lo + rig.meters[t].count - 1;
+        if (!ranges.empty() && ranges.back().second + 1 == lo)
+            ranges.back().second = hi;
+        else
+            ranges.emplace_back(lo, hi);
     }
-    return text;
+    const std::string address = hexText(rig.meters[tables[0]].record.manufacturer, 8);
+    if (tables.size() == 1 && rig.meters[tables[0]].count == 1)
+        return "meter " + std::to_string(first[tables[0]]) + " (" + address + ")";
+    std::string text = "meters ";
+    for (size_t i = 0; i < ranges.size(); ++i)
+        text += (i > 0 ? ", " : "") + std::to_string(ranges[i].first) +
+                (ranges[i].second > ranges[i].first ? "-" + std::to_string(ranges[i].second) : "");
+    return tables.size() == 1 ? text + " (" + address + " on)" : text;
 }
 
 // Adds a --fault rule to the meters that can take it. 0, or 2 when none

@@ -2,15 +2,25 @@
 """Writes a rig of N meters to standard output, for loading a receiver.
 
     generate-rig.py N [--mode5 | --mode7 | --plain] [--interval S] [--each]
-                      [--speed X] [--seed S]
+                      [--speed X] [--seed S] [--profile NAME]
 
 Addresses are manufacturer VDX (98 58), identification numbers 10000000 on,
-version 1, device type 3 (gas); keys are random but reproducible from the
-seed. With --each every meter sends on its own interval (spread over the
-interval by its offset); otherwise the meters take turns.
+version 1, the device type of the profile (3, gas, without one); keys are
+random but reproducible from the seed. With --each every meter sends on its
+own interval (spread over the interval by its offset); otherwise the meters
+take turns. Each meter gets the register and rate its profile reads (a
+volume and a flow, an energy and a power, allocator units and a rate).
+(For many meters with one record set and derived keys, a single table with
+count = N is shorter: see water-street.toml.)
 """
 import argparse
 import random
+
+# device type and the drivers each profile reads
+TYPES = {"gas-fixed": "03", "gas": "03", "water": "07", "warm-water": "06", "heat": "04",
+         "heat-cost-allocator": "08", "electricity": "02"}
+DRIVERS = {"heat": ("energy", "power"), "heat-cost-allocator": ("units", "rate"),
+           "electricity": ("energy", "power")}
 
 
 def main():
@@ -24,6 +34,7 @@ def main():
     p.add_argument("--each", action="store_true")
     p.add_argument("--speed", type=float, default=1.0)
     p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--profile", choices=sorted(TYPES), default=None)
     a = p.parse_args()
     if not 1 <= a.meters <= 89999999:
         p.error("N must be from 1 to 89999999")
@@ -34,14 +45,18 @@ def main():
     print("\n[clock]\nspeed = %g" % a.speed)
     for i in range(a.meters):
         ident = "%08d" % (10000000 + i)
-        address = "9858" + "".join(reversed([ident[j:j + 2] for j in range(0, 8, 2)])) + "0103"
+        kind = TYPES.get(a.profile, "03")
+        address = "9858" + "".join(reversed([ident[j:j + 2] for j in range(0, 8, 2)])) + "01" + kind
         print("\n[[meter]]\naddress = \"%s\"" % address)
+        if a.profile:
+            print('profile = "%s"' % a.profile)
         if security != "none":
             print('key = "%032X"' % rng.getrandbits(128))
         print('security = "%s"' % security)
         if a.each:
             print("offset = %.3f" % (a.interval * i / a.meters))
-        print("volume = %.3f\nflow = %.3f" % (rng.uniform(0, 5000), rng.uniform(0, 2)))
+        register, rate = DRIVERS.get(a.profile, ("volume", "flow"))
+        print("%s = %.3f\n%s = %.3f" % (register, rng.uniform(0, 5000), rate, rng.uniform(0, 2)))
 
 
 if __name__ == "__main__":

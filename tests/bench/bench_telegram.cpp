@@ -1,9 +1,16 @@
 // Google Benchmark: building telegrams and one whole send tick, with an
 // OpenSSL-based build of the same encrypted frame as the yardstick.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
+#include "config/profiles.h"
 #include "sdr/modulator.h"
 #include "session/rig_run.h"
 #include "telegram/frames.h"
@@ -122,6 +129,116 @@ void BM_RigNextTelegram(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(run.next());
 }
 BENCHMARK(BM_RigNextTelegram)->Args({10, 7, 0})->Args({10000, 7, 0})->Args({10, 5, 1})->Args({10000, 5, 1});
+
+// A telegram of each profile, in mode 7 with the profile's header and
+// readings that move.
+void BM_ProfileTelegram(benchmark::State& state, const char* profile) {
+    vdx::SimMeter m;
+    m.record = testfix::exampleMeter();
+    std::memcpy(m.key, kKey, 16);
+    m.live = true;
+    m.profile = vdx::builtInProfile(profile);
+    m.header = m.profile->header;
+    m.readings.start = vdx::unixTime(2026, 3, 31, 23);
+    m.readings.flow = 0.12, m.readings.power = 3.2, m.readings.rate = 0.5, m.readings.powerExport = 0.4;
+    m.readings.flowTemperature = {50, 70};
+    m.readings.returnTemperature = {35, 35};
+    vdx::SentTelegram t;
+    int64_t time = vdx::unixTime(2026, 4, 1);
+    for (auto _ : state) {
+        vdx::buildMeterTelegram(m, 0, time += 60, &t);
+        benchmark::DoNotOptimize(t.telegramFrame);
+    }
+}
+BENCHMARK_CAPTURE(BM_ProfileTelegram, gas_fixed, "gas-fixed");
+BENCHMARK_CAPTURE(BM_ProfileTelegram, gas, "gas");
+BENCHMARK_CAPTURE(BM_ProfileTelegram, water, "water");
+BENCHMARK_CAPTURE(BM_ProfileTelegram, warm_water, "warm-water");
+BENCHMARK_CAPTURE(BM_ProfileTelegram, heat, "heat");
+BENCHMARK_CAPTURE(BM_ProfileTelegram, heat_cost_allocator, "heat-cost-allocator");
+BENCHMARK_CAPTURE(BM_ProfileTelegram, electricity, "electricity");
+
+// The window's ten meters as the example rig says them (mode 7, the fixed
+// block, turns): the next telegram.
+void BM_TenMeterRigFile(benchmark::State& state) {
+    vdx::Rig rig;
+    std::string error;
+    if (!vdx::readRig(VDX_SOURCE_DIR "/examples/rigs/ten-meters.toml", &rig, &error))
+        return state.SkipWithError(error.c_str());
+    vdx::RigRun run(rig, 0, 0);
+    for (auto _ : state) benchmark::DoNotOptimize(run.next());
+}
+BENCHMARK(BM_TenMeterRigFile);
+
+// Loading a rig of a million meters in a process of its own (so that its
+// peak memory is its own): the file read, the RigRun ready, the first
+// telegram built. "load_s" (wall time), "cpu_s" (the child's user and
+// system time, which a busy machine does not inflate) and "peak_MB" (the
+// child's peak resident set).
+void loadInChild(benchmark::State& state, const std::string& text) {
+    const std::string path = "/tmp/verdanox-bench-rig.toml";
+    std::ofstream(path, std::ios::binary) << text;
+    for (auto _ : state) {
+        int pipeFd[2];
+        if (pipe(pipeFd) != 0) return state.SkipWithError("no pipe");
+        const pid_t child = fork();
+        if (child == 0) {
+            const auto t0 = std::chrono::steady_clock::now();
+            vdx::Rig rig;
+            std::string error;
+            double figures[3] = {-1, 0, 0};
+            if (vdx::readRig(path, &rig, &error)) {
+                vdx::RigRun run(std::move(rig), 0, vdx::unixTime(2026, 4, 1));
+                benchmark::DoNotOptimize(run.next());
+                figures[0] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            }
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            figures[1] = usage.ru_maxrss / 1024.0;
+            figures[2] = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+            if (write(pipeFd[1], figures, sizeof figures) != sizeof figures) _exit(1);
+            _exit(0);
+        }
+        double figures[3] = {-1, 0, 0};
+        close(pipeFd[1]);
+        const bool read = ::read(pipeFd[0], figures, sizeof figures) == sizeof figures;
+        close(pipeFd[0]);
+        waitpid(child, nullptr, 0);
+        if (!read || figures[0] < 0) return state.SkipWithError("the rig did not load");
+        state.SetIterationTime(figures[0]);
+        state.counters["load_s"] = figures[0];
+        state.counters["peak_MB"] = figures[1];
+        state.counters["cpu_s"] = figures[2];
+    }
+    std::remove(path.c_str());
+}
+
+// One table: count = 1000000, keys derived.
+void BM_LoadCountedMillion(benchmark::State& state) {
+    loadInChild(state,
+                "[[meter]]\naddress = \"9858000000100107\"\ncount = 1000000\nkey_derivation = "
+                "\"00112233445566778899AABBCCDDEEFF\"\nprofile = \"water\"\nflow = 0.02\n");
+}
+BENCHMARK(BM_LoadCountedMillion)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A million [[meter]] tables as generate-rig.py writes them (mode 7, keys,
+// volumes and flows).
+void BM_LoadListedMillion(benchmark::State& state) {
+    std::string text = "readings = \"live\"\n\n[schedule]\nmode = \"turns\"\ninterval = 5\n";
+    char meter[256];
+    for (unsigned i = 0; i < 1000000; ++i) {
+        const unsigned id = 10000000 + i;
+        std::snprintf(meter, sizeof meter,
+                      "\n[[meter]]\naddress = \"9858%02u%02u%02u%02u0103\"\nkey = \"%08X%08X%08X%08X\"\nsecurity = "
+                      "\"mode7\"\nvolume = %u.%03u\nflow = 0.%03u\n",
+                      id % 100, id / 100 % 100, id / 10000 % 100, id / 1000000, i * 2654435761u, i, ~i, i * 7u,
+                      i % 5000, i % 1000, i % 1000);
+        text += meter;
+    }
+    loadInChild(state, text);
+}
+BENCHMARK(BM_LoadListedMillion)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // One second of I/Q samples at 1.2 MHz in cu8 (2.4 MB), rendered into a
 // buffer in the capture writer's 256 KiB pieces: T1 (100,000 chips) clean

@@ -25,7 +25,7 @@ EMPTY = (160, 420)  # an empty part of the panel
 FILE_MENU, SETTINGS_MENU, HELP_MENU = (19, 11), (71, 11), (297, 11)
 QUIT_ITEM, OMS4_ITEM, ENCRYPTION_ITEM, ABOUT_ITEM = (48, 32), (78, 32), (98, 54), (328, 32)
 TELEGRAM = r"^\S+ VDX \d{8} v01 t03, "
-MODE7_OK = TELEGRAM + r"access \d+, mode 7, counter \d+, MAC ok, 2022-04-09 10:00:16, V 0.126 m3"
+MODE7_OK = TELEGRAM + r"access \d+, mode 7, counter \d+, MAC ok, .*, date-time 2022-04-09 10:00:16, volume 0.126 m3, "
 
 checks = {"passed": 0, "failed": 0}
 

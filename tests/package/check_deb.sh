@@ -26,7 +26,8 @@ for path in "${programs[@]/#/./usr/bin/}" "${programs[@]/#/./usr/share/man/man1/
     ./usr/share/metainfo/example.verdanox.Verdanox.metainfo.xml \
     ./usr/lib/udev/rules.d/60-verdanox-stick.rules ./usr/share/doc/verdanox/copyright \
     ./usr/bin/verdanox-launch ./usr/share/man/man1/verdanox-launch.1.gz ./usr/share/verdanox/VDXconfig.txt \
-    ./usr/share/verdanox/examples/rigs/month-end.toml ./usr/share/verdanox/examples/rigs/generate-rig.py; do
+    ./usr/share/verdanox/examples/rigs/month-end.toml ./usr/share/verdanox/examples/rigs/generate-rig.py \
+    ./usr/share/verdanox/examples/rigs/all-profiles.toml ./usr/share/verdanox/examples/profiles/water.toml; do
   case "$path" in */man1/*.gz) ;; */man1/*) path=$path.1.gz;; esac
   grep -qxF "$path" <<<"$contents" || { echo "FAIL: $path is not in the package"; fail=1; }
 done

@@ -13,6 +13,8 @@ import sys
 import tempfile
 import zipfile
 
+PROFILES = ["gas-fixed", "gas", "water", "warm-water", "heat", "heat-cost-allocator", "electricity"]
+
 installer, zip_path, native, config = (os.path.abspath(a) for a in sys.argv[1:5])
 version = sys.argv[5]
 if not os.access(native, os.X_OK):
@@ -75,7 +77,8 @@ with tempfile.TemporaryDirectory(prefix="vdx-installer.") as scratch:
     files = sorted(os.listdir(program)) if os.path.isdir(program) else []
     shipped = sorted(["verdanox.exe", "verdanox-frames.exe", "verdanox-send.exe", "VDXconfig.txt", "README-Windows.txt",
                       "LICENSE.txt", "THIRD-PARTY-NOTICES.txt", "FOX-LICENSE.txt", "FOX-LICENSE-ADDENDUM.txt",
-                      "rig-ten-meters.toml", "rig-month-end.toml", "rig-mixed-security.toml"])
+                      "rig-ten-meters.toml", "rig-month-end.toml", "rig-mixed-security.toml", "rig-all-profiles.toml",
+                      "rig-water-street.toml"] + ["profile-%s.toml" % p for p in PROFILES])
     check("silent install: the program folder in Program Files", files == sorted(shipped + ["uninstall.exe"]), files)
     zipped = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(zip_path).namelist() if not n.endswith("/"))
     check("the zip holds the same files in verdanox-%s-win64/" % version, zipped == shipped, zipped)

@@ -1,7 +1,8 @@
 // The virtual stick's telegram monitor: splits the byte stream the program
-// writes into stick frames and describes each telegram in one line. Mode-7
-// telegrams are checked and decrypted with OpenSSL, independently of the
-// program's own cryptography.
+// writes into stick frames and describes each telegram in one line: its
+// layers, its security (mode 5 and mode 7 checked and decrypted with
+// OpenSSL, independently of the program's own cryptography) and its data
+// records, decoded by the monitor's own record decoder.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,12 @@
 #include <vector>
 
 #include "config/rig.h"
+#include "tools/virtual_stick/record_decoder.h"
 #include "tools/virtual_stick/verdicts.h"
 
 namespace vstick {
+
+struct TelegramLayers;
 
 struct MeterKey {
     uint8_t address[8];
@@ -22,7 +26,7 @@ struct MeterKey {
 
 class TelegramMonitor {
 public:
-    explicit TelegramMonitor(std::vector<MeterKey> keys) : keys_(std::move(keys)) {}
+    explicit TelegramMonitor(std::vector<MeterKey> keys);
 
     // Feeds received bytes; returns one line per completed telegram frame
     // (and per frame it does not know), without time stamps.
@@ -33,14 +37,18 @@ public:
     unsigned telegrams() const { return telegrams_; }
     // How many telegrams got each verdict.
     const VerdictCounts& verdicts() const { return verdicts_; }
+    // The records of the last telegram described (none when they could not
+    // be read).
+    const std::vector<DecodedRecord>& records() const { return records_; }
 
 private:
     std::string describe(const std::vector<uint8_t>& frame);
-    std::string describeEncrypted(const std::vector<uint8_t>& frame);
-    std::string describeMode5(const std::vector<uint8_t>& frame);
+    std::string describeTelegram(const std::vector<uint8_t>& frame, const TelegramLayers& t);
+    std::string describeMode7(const std::vector<uint8_t>& frame, const TelegramLayers& t, const uint8_t* meter);
+    std::string describeMode5(const std::vector<uint8_t>& frame, const TelegramLayers& t, const uint8_t* meter);
     // The verdict on a decrypted (or plain) block: its records, or where they
     // stop parsing.
-    std::string describeBlock(const uint8_t* block);
+    std::string describeBlock(const uint8_t* block, size_t n);
     // Counts a verdict; a replay counts as one whatever else it shows.
     void count(const std::string& verdict);
     const MeterKey* keyFor(const uint8_t* address) const;
@@ -54,6 +62,7 @@ private:
     MeterHistory history_;
     bool replay_ = false;  // the telegram being described repeats its meter's last one
     VerdictCounts verdicts_;
+    std::vector<DecodedRecord> records_;
 };
 
 // The meters' addresses and keys as written in the configuration file at
@@ -64,12 +73,9 @@ private:
 // left out. Each problem is described in `problems`, one line each.
 std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems);
 
-// The meters' addresses and keys of a rig (a meter without a key has none).
+// The addresses and keys of a rig's meters, each meter of a table with
+// count = N its own (a meter without a key has none).
 std::vector<MeterKey> rigMeterKeys(const vdx::Rig& rig);
-
-// EN 13757-3 data records of a decrypted payload: the current volumes,
-// date and time and fabrication number, as text.
-std::string describePayload(const uint8_t* payload, size_t n);
 
 // A wireless M-Bus frame as a receiver hands it to its decoder (L, C, M, A,
 // then the rest of the telegram), with the CRC blocks of frame format A or

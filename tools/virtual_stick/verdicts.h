@@ -11,12 +11,6 @@
 
 namespace vstick {
 
-// The offset of the first data record (EN 13757-3) of a decrypted block that
-// cannot be parsed: a reserved DIF (special functions 0x3F to 0x6F), or a
-// record that announces more bytes than remain. -1 when all parse. Parsing
-// ends at manufacturer data (DIF 0x0F or 0x1F).
-int malformedRecordOffset(const uint8_t* block, size_t n);
-
 // The telegrams a meter sent before, to recognise a replay (the same bytes
 // again) and a message counter that went back.
 class MeterHistory {

@@ -1,0 +1,155 @@
+// Writing a record's data field: integers (EN 13757-3 type B, signed; bit
+// fields and identifiers unsigned), BCD (type A), 32-bit real (type H),
+// variable-length text and the dates of types G, F and I.
+#include <cmath>
+#include <cstring>
+
+#include "telegram/readings.h"
+#include "telegram/records.h"
+
+namespace vdx {
+namespace {
+
+constexpr int64_t kDay = 86400;
+
+bool fail(std::string* error, const std::string& what) {
+    if (error != nullptr) *error = what;
+    return false;
+}
+
+// Type G (date): day, then the year's low three bits; month, then its high
+// four bits. Years are 2000 + 0..99.
+void putTypeG(uint8_t* p, const CivilTime& c) {
+    const int year = c.year - 2000;
+    p[0] = static_cast<uint8_t>(c.day | (year & 7) << 5);
+    p[1] = static_cast<uint8_t>(c.month | (year >> 3) << 4);
+}
+
+// Type F (date and time): minute; hour with the hundred year (1: 20xx) in
+// bits 5-6; then the date as in type G. Invalid and summer-time bits 0.
+void putTypeF(uint8_t* p, const CivilTime& c) {
+    p[0] = static_cast<uint8_t>(c.minute);
+    p[1] = static_cast<uint8_t>(c.hour | 1 << 5);
+    putTypeG(p + 2, c);
+}
+
+// Type I (date and time): second, minute, hour with the day of the week in
+// bits 5-7 (0: not given), the date as in type G, the week (0: not given).
+void putTypeI(uint8_t* p, const CivilTime& c, bool weekday) {
+    p[0] = static_cast<uint8_t>(c.second);
+    p[1] = static_cast<uint8_t>(c.minute);
+    p[2] = static_cast<uint8_t>(c.hour | (weekday ? c.weekday << 5 : 0));
+    putTypeG(p + 3, c);
+    p[5] = 0;
+}
+
+bool putDate(uint8_t* p, size_t size, int64_t t, bool weekday, std::string* error) {
+    const CivilTime c = civilTime(t);
+    if (c.year < 2000 || c.year > 2099) return fail(error, "a date from 2000 to 2099");
+    if (size == 2) putTypeG(p, c);
+    if (size == 4) putTypeF(p, c);
+    if (size == 6) putTypeI(p, c, weekday);
+    return size == 2 || size == 4 || size == 6 || fail(error, "no date type of this size");
+}
+
+bool putInteger(uint8_t* p, size_t size, int64_t v, bool unsignedField, std::string* error) {
+    const int bits = static_cast<int>(8 * size);
+    const int64_t low = unsignedField ? 0 : bits == 64 ? INT64_MIN : -(int64_t(1) << (bits - 1));
+    const int64_t high = bits == 64      ? INT64_MAX
+                         : unsignedField ? (int64_t(1) << bits) - 1
+                                         : (int64_t(1) << (bits - 1)) - 1;
+    if (v < low || v > high)
+        return fail(error, std::to_string(v) + " does not fit " + (bits == 8 ? "an " : "a ") + std::to_string(bits) +
+                               "-bit " + (unsignedField ? "unsigned" : "signed") + " integer");
+    const uint64_t u = static_cast<uint64_t>(v);
+    for (size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+    return true;
+}
+
+bool putBcd(uint8_t* p, size_t size, int64_t v, std::string* error) {
+    int64_t max = 1;
+    for (size_t i = 0; i < size; ++i) max *= 100;
+    if (v < 0 || v >= max)
+        return fail(error, std::to_string(v) + " does not fit " + std::to_string(2 * size) + " BCD digits");
+    for (size_t i = 0; i < size; ++i, v /= 100) p[i] = static_cast<uint8_t>((v % 10) | (v / 10 % 10) << 4);
+    return true;
+}
+
+}  // namespace
+
+size_t dataSize(const DataRecord& s) {
+    return kDataFields[s.dataField].kind == DataKind::Variable ? 1 + s.text.size() : kDataFields[s.dataField].size;
+}
+
+namespace {
+
+// The data field of a fixed size (not variable length) into `data`.
+bool writeData(const DataRecord& s, const RecordValue& v, uint8_t* data, std::string* error) {
+    const DataFieldRow& field = kDataFields[s.dataField];
+    switch (field.kind) {
+        case DataKind::Integer: {
+            if (v.kind == RecordValue::Time) return putDate(data, field.size, v.time, s.source == Source::Time, error);
+            const bool unsignedField =
+                s.row == nullptr || s.row->type == ValueType::Bits || s.row->type == ValueType::Identifier;
+            // an unnamed VIF takes both readings of its bytes
+            const int64_t count = s.row == nullptr && v.count < 0 && field.size < 8
+                                      ? v.count + (int64_t(1) << (8 * field.size))
+                                      : v.count;
+            return putInteger(data, field.size, count, unsignedField, error);
+        }
+        case DataKind::Bcd:
+            return putBcd(data, field.size, v.count, error);
+        case DataKind::Real: {
+            const float f = static_cast<float>(v.real);
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(bits >> (8 * i));
+            return true;
+        }
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
+bool encodeRecord(const DataRecord& s, const RecordValue& v, uint8_t* out, std::string* error) {
+    const DataFieldRow& field = kDataFields[s.dataField];
+    uint8_t data[8];
+    if (!writeData(s, v, data, error)) return false;
+    if (field.kind == DataKind::Variable && s.text.size() > kMaxText)
+        return fail(error, "text longer than 191 characters");
+    std::memcpy(out, s.header, s.headerSize);
+    uint8_t* d = out + s.headerSize;
+    if (field.kind == DataKind::Variable) {
+        // LVAR, then the characters last first, as multi-byte values go
+        d[0] = static_cast<uint8_t>(s.text.size());
+        for (size_t i = 0; i < s.text.size(); ++i) d[1 + i] = static_cast<uint8_t>(s.text[s.text.size() - 1 - i]);
+    } else {
+        std::memcpy(d, data, field.size);
+    }
+    return true;
+}
+
+double numericValue(const DataRecord& s, const RecordValue& v) {
+    if (v.kind != RecordValue::Number) return 0;
+    // a real holds what a count would: units of 10^exponent
+    const double units =
+        kDataFields[s.dataField].kind == DataKind::Real ? static_cast<float>(v.real) : static_cast<double>(v.count);
+    // divided by an exact power of ten, so that 123456 x 10^-3 is 123.456
+    return s.exponent < 0 ? units / powerOfTen(-s.exponent) : units * powerOfTen(s.exponent);
+}
+
+double powerOfTen(int n) {
+    static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (n < -22 || n > 22) return std::pow(10.0, n);
+    return n >= 0 ? kPowers[n] : 1 / kPowers[-n];
+}
+
+int64_t encodedTime(const DataRecord& s, int64_t t) {
+    const int64_t unit = kDataFields[s.dataField].size == 2 ? kDay : kDataFields[s.dataField].size == 4 ? 60 : 1;
+    return (t >= 0 ? t : t - (unit - 1)) / unit * unit;
+}
+
+}  // namespace vdx
