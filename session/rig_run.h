@@ -10,6 +10,7 @@
 
 #include "config/rig.h"
 #include "session/schedule.h"
+#include "session/telegram_record.h"
 #include "telegram/send_cycle.h"
 
 namespace vdx {
@@ -39,6 +40,7 @@ public:
         // endProblem() says why
         bool pastEnd = false;
         SentTelegram telegram;
+        AirFacts air;  // how an SDR sent it
     };
     // The next telegram, built, with the fault of the meter's first rule
     // that falls on it; the meter's counters move on (not for a replay).

@@ -9,15 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "sdr/chips.h"
 #include "sdr/modulator.h"
+#include "session/air_burst.h"
 #include "telegram/send_cycle.h"
 
 namespace vdx {
-
-// The radio frame of `t` with its CRCs in `format`; for a bad-crc telegram
-// the high byte of the first CRC inverted.
-std::vector<uint8_t> airFrame(const SentTelegram& t, FrameFormat format);
 
 struct IqSettings {
     IqOptions modem;
