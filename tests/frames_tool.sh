@@ -76,6 +76,10 @@ python3 -c "print('a.' * 300000 + 'b = 1')" > "$dir/deep.toml"
 err=$("$tool" --rig "$dir/deep.toml" 2>&1 >/dev/null); rc=$?
 check "a rig nested 300,000 deep: refused, no crash" "$rc: $err" \
   "2: verdanox-frames: $dir/deep.toml:1:66: nested deeper than 32 levels (table headers, dotted keys, arrays and inline tables)"
+python3 -c "print('x = { s = \"\"\"a\"\"\"\", ' + 'a.' * 300000 + 'b = 1 }')" > "$dir/quotes.toml"
+err=$("$tool" --rig "$dir/quotes.toml" 2>&1 >/dev/null); rc=$?
+check "nested 300,000 deep after a string that ends in four quotes" "$rc: $err" \
+  "2: verdanox-frames: $dir/quotes.toml:1:84: nested deeper than 32 levels (table headers, dotted keys, arrays and inline tables)"
 # meter time ends with 2099: a run that would pass it is refused before it starts
 printf 'readings = "live"\n[clock]\nstart = "2099-12-31T23:50:00Z"\nspeed = 60\n[[meter]]\naddress = "9858705634120103"\n' > "$dir/late.toml"
 check "2099: two telegrams fit" "$("$tool" --rig "$dir/late.toml" --ticks 2 --json | tail -1 | grep -o '"meter_time":"[^"]*"')" '"meter_time":"2099-12-31T23:55:00Z"'

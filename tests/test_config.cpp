@@ -234,8 +234,9 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
                                                                   "nested deeper than 32 levels (table headers, "
                                                                   "dotted keys, arrays and inline tables)";
     const std::string when = "a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099";
-    std::string dotted = "a", arrays = "x = ", header = "[a";
+    std::string dotted = "a", arrays = "x = ", header = "[a", dots33;
     for (int i = 0; i < 40; ++i) dotted += ".a", arrays += "[", header += ".a";
+    for (int i = 0; i < 32; ++i) dots33 += "a.";
     const struct {
         std::string text, message;
     } cases[] = {
@@ -277,6 +278,10 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + dotted + " = 1\n", "r.toml:3:62: " + deep},
         {arrays + "\n" + m, "r.toml:1:37: " + deep},
         {header + "]\n" + m, "r.toml:1:65: " + deep},
+        // a multi-line string may end in four or five quotes: the last three close it
+        {"x = { s = \"\"\"a\"\"\"\", " + dots33 + "b = 1 }\n" + m, "r.toml:1:84: " + deep},
+        {"x = { s = '''a'''', " + dots33 + "b = 1 }\n" + m, "r.toml:1:84: " + deep},
+        {std::string("\xEF\xBB\xBF") + "colour = 1\n" + m, "r.toml:1:1: unknown key \"colour\""},
         {"readings = \"moving\"\n" + m, "r.toml:1:12: readings must be \"fixed\" or \"live\""},
         {"meter = 3\n", "r.toml:1:9: a rig needs at least one [[meter]] table"},
         {m + "fabrication = \"\xC2\xA1\"\n", "r.toml:3:16: only ASCII characters, outside comments"},
