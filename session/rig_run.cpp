@@ -9,8 +9,8 @@
 namespace vdx {
 namespace {
 
-// Replays and counter rewinds are decided by what the meter sent last.
-bool needsPrevious(const SimMeter& m) {
+// Replays and counter rewinds are decided by what the meter sent before.
+bool needsHistory(const SimMeter& m) {
     return std::any_of(m.faults.begin(), m.faults.end(), [](const FaultRule& r) {
         return r.kind == FaultKind::Replay || r.kind == FaultKind::CounterRewind;
     });
@@ -67,12 +67,22 @@ RigRun::Planned RigRun::next() {
     }
     SimMeter& meter = rig_.meters[e.meter];
     const uint64_t number = ++sent_[e.meter];
-    const FaultRule* fault = faultFor(meter.faults, e.meter, number);
-    const auto found = previous_.find(e.meter);
-    const SentTelegram* previous = found != previous_.end() ? &found->second : nullptr;
-    if (fault != nullptr && !faultApplies(fault->kind, previous)) p.notApplied = fault->kind, fault = nullptr;
-    buildMeterTelegram(meter, static_cast<int>(e.meter), meterTime, fault, number, previous, &p.telegram);
-    if (needsPrevious(meter)) previous_[e.meter] = p.telegram;
+    static const MeterHistory kNone;
+    const auto found = history_.find(e.meter);
+    const MeterHistory& history = found != history_.end() ? found->second : kNone;
+    // the first rule that falls on the telegram and can apply after what
+    // the meter sent; one that falls and cannot is passed over, and told
+    const FaultRule* fault = nullptr;
+    for (const FaultRule& r : meter.faults) {
+        if (!faultFalls(r, e.meter, number)) continue;
+        if (faultApplies(r.kind, history)) {
+            fault = &r;
+            break;
+        }
+        if (p.notApplied == FaultKind::None) p.notApplied = r.kind;
+    }
+    buildMeterTelegram(meter, static_cast<int>(e.meter), meterTime, fault, number, history, &p.telegram);
+    if (needsHistory(meter)) history_[e.meter].add(p.telegram);
     return p;
 }
 

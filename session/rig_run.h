@@ -10,6 +10,7 @@
 #include "config/rig.h"
 #include "session/schedule.h"
 #include "telegram/send_cycle.h"
+#include "telegram/sim_meter.h"
 
 namespace vdx {
 
@@ -27,9 +28,10 @@ public:
     struct Planned {
         uint64_t atMs = 0;     // after the run's start
         uint64_t skipped = 0;  // the meter's slots skipped since its last telegram
-        // the fault of the meter's first rule that falls on this telegram
-        // when it could not apply (a replay of a first telegram, a counter
-        // rewind with no lower counter): the telegram goes out without it
+        // the fault of the meter's first rule that fell on this telegram
+        // and could not apply (a replay of a first telegram, a counter
+        // rewind with no lower counter): the telegram goes out with the
+        // next rule that falls on it and can apply, else without a fault
         FaultKind notApplied = FaultKind::None;
         // the telegram's meter time would pass kLastMeterTime (where a
         // meter's live readings carry it): nothing was built, and
@@ -38,7 +40,8 @@ public:
         SentTelegram telegram;
     };
     // The next telegram, built, with the fault of the meter's first rule
-    // that falls on it; the meter's counters move on (not for a replay).
+    // that falls on it and can apply; the meter's counters move on (not
+    // for a replay).
     Planned next();
 
     // Where the run's length is known, before the first next(): empty when
@@ -62,9 +65,9 @@ private:
     Rig rig_;
     Schedule schedule_;
     uint64_t planned_ = 0;
-    bool clockShown_ = false;                            // some meter's readings carry its time
-    std::vector<uint64_t> sent_;                         // telegrams built per meter
-    std::unordered_map<size_t, SentTelegram> previous_;  // the last one, for meters whose faults need it
+    bool clockShown_ = false;                           // some meter's readings carry its time
+    std::vector<uint64_t> sent_;                        // telegrams built per meter
+    std::unordered_map<size_t, MeterHistory> history_;  // for meters whose faults look back
     std::string endProblem_;
 };
 

@@ -5,21 +5,28 @@
 namespace vdx {
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out) {
-    buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, nullptr, out);
+    buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, MeterHistory{}, out);
 }
 
-bool faultApplies(FaultKind kind, const SentTelegram* previous) {
-    if (kind == FaultKind::Replay) return previous != nullptr;
-    if (kind == FaultKind::CounterRewind) return previous != nullptr && previous->messageCounter > 0;
+void MeterHistory::add(const SentTelegram& t) {
+    sent = true;
+    last = t;
+    if (t.fault == FaultKind::None || t.fault == FaultKind::BadRecords || t.fault == FaultKind::Fuzz)
+        accepted = true, acceptedCounter = t.messageCounter;
+}
+
+bool faultApplies(FaultKind kind, const MeterHistory& history) {
+    if (kind == FaultKind::Replay) return history.sent;
+    if (kind == FaultKind::CounterRewind) return history.accepted && history.acceptedCounter > 0;
     return true;
 }
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
-                        const SentTelegram* previous, SentTelegram* out) {
+                        const MeterHistory& history, SentTelegram* out) {
     FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
-    if (!faultApplies(kind, previous)) kind = FaultKind::None;
+    if (!faultApplies(kind, history)) kind = FaultKind::None;
     if (kind == FaultKind::Replay) {  // byte for byte; the counters stay
-        *out = *previous;
+        *out = history.last;
         out->meter = meterIndex;
         out->delivered = false;
         out->fault = kind;
@@ -45,13 +52,13 @@ void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const Fa
     }
 
     // wrong-key: the meter key with its last byte XOR 0x01; counter-rewind:
-    // one below the last counter sent (a replay's too), and the meter keeps
-    // its own
+    // one below the last counter a receiver accepted (not that of a
+    // telegram whose MAC failed), and the meter keeps its own
     uint8_t key[16];
     std::memcpy(key, m.key, sizeof key);
     if (kind == FaultKind::WrongKey) key[15] ^= 0x01;
     const uint32_t counter = m.record.messageCounter;
-    if (kind == FaultKind::CounterRewind) m.record.messageCounter = out->messageCounter = previous->messageCounter - 1;
+    if (kind == FaultKind::CounterRewind) m.record.messageCounter = out->messageCounter = history.acceptedCounter - 1;
 
     buildAddressFrame(m.record, out->addressFrame);
     switch (m.security) {

@@ -135,7 +135,16 @@ rm -f "$config.$$"
 json=$("$tool" --config "$config" -F replay:at=2 -F counter-rewind:at=3 -n 21 --json 2>"$config.err.$$")
 check "rewind after replay: telegram 3" "$(printf '%s\n' "$json" | sed -n 21p | grep -o '"counter":[0-9]*\|"fault":[a-z"-]*' | tr '\n' ' ')" '"counter":1 "fault":null '
 check "rewind after replay: counted" "$(cat "$config.err.$$")" "verdanox-frames: counter-rewind: 1 could not apply"
-rm -f "$config.err.$$"
+json=$("$tool" --config "$config" -F replay:at=2 -F counter-rewind:at=3 -F bad-mac:at=3 -n 21 --json 2>"$config.err.$$")
+check "rewind after replay: the next rule that falls takes telegram 3" \
+  "$(printf '%s\n' "$json" | sed -n 21p | grep -o '"fault":[a-z"-]*') $(cat "$config.err.$$")" \
+  '"fault":"bad-mac" verdanox-frames: counter-rewind: 1 could not apply'
+# alone, a kind that needs a telegram before it takes every telegram it can
+printf '[[meter]]\naddress = "9858705634120103"\nkey = "000102030405060708090A0B0C0D0E0F"\n' > "$config.one.$$"
+json=$("$tool" --rig "$config.one.$$" --ticks 3 --fault replay --json 2>"$config.err.$$"); rc=$?
+check "replay on every telegram" "$rc: $(printf '%s\n' "$json" | grep -o '"fault":[a-z"-]*' | tr '\n' ' ')$(cat "$config.err.$$")" \
+  '0: "fault":null "fault":"replay" "fault":"replay" verdanox-frames: replay: 1 could not apply'
+rm -f "$config.err.$$" "$config.one.$$"
 "$tool" --config "$config" --fault often >/dev/null 2>&1; check "a bad --fault" $? 2
 check "JSON marks the faults" "$("$tool" --config "$config" --ticks 20 --json --fault truncated:at=2 | python3 -c 'import json,sys
 print(" ".join(str(json.loads(l)["fault"]) for l in sys.stdin))')" "$(echo None None None None None None None None None None truncated truncated truncated truncated truncated truncated truncated truncated truncated truncated)"

@@ -348,19 +348,28 @@ TEST(FaultSpec, RulesAndErrors) {
         EXPECT_FALSE(parseFaultSpec(b.spec, &r, &error)) << b.spec;
         EXPECT_EQ(error, b.message) << b.spec;
     }
-    // kinds that cannot apply, never silently skipped
+    // kinds that cannot apply, never silently skipped; a kind that needs
+    // telegrams before it applies where it can, and is refused only where
+    // it never can
     r = FaultRule{};
     r.kind = FaultKind::BadMac;
     r.every = 1;
     EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "bad-mac needs mode 7 (a mode 5 meter has no MAC or counter)");
     r.kind = FaultKind::Replay;
     EXPECT_EQ(faultProblem(r, "plain", "stick"), "replay needs mode 5 or mode 7 (a plain meter has no key)");
+    EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "") << "alone: every telegram it can take";
+    r.every = 0;
+    r.at = {1};
     EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "replay needs a telegram of the meter before it (from 2 on)");
     r.kind = FaultKind::CounterRewind;
-    r.every = 0;
-    r.at = {5, 2};
+    r.at = {2, 1};
     EXPECT_EQ(faultProblem(r, "mode 7", "stick"),
               "counter-rewind needs two telegrams of the meter before it (from 3 on)");
+    r.at = {2, 3};
+    EXPECT_EQ(faultProblem(r, "mode 7", "stick"), "");
+    r.at.clear();
+    r.every = 2;
+    EXPECT_EQ(faultProblem(r, "mode 7", "stick"), "");
     r.kind = FaultKind::BadCrc;
     EXPECT_EQ(faultProblem(r, "plain", "stick"),
               "bad-crc needs --format radio-crc or iq (a stick computes the CRCs itself)");
