@@ -16,8 +16,6 @@ bool needsHistory(const SimMeter& m) {
     });
 }
 
-constexpr uint64_t kMostChecked = 100000000;
-
 }  // namespace
 
 RigRun::RigRun(Rig rig, double intervalOverride, int64_t now)
@@ -36,7 +34,7 @@ bool RigRun::meterTimeAt(double atMs, int64_t* t) const {
     // T = start + speed x r, in whole seconds, r the real seconds since the
     // start; only live readings carry it (the fixed block has its own date)
     const double elapsed = rig_.speed * (atMs / 1000.0);
-    if (elapsed <= static_cast<double>(kLastMeterTime - rig_.start))
+    if (elapsed < static_cast<double>(kLastMeterTime - rig_.start) + 1)
         *t = rig_.start + static_cast<int64_t>(std::floor(elapsed));
     else if (clockShown_)
         return false;
@@ -45,10 +43,11 @@ bool RigRun::meterTimeAt(double atMs, int64_t* t) const {
     return true;
 }
 
-std::string RigRun::pastEnd(uint64_t telegram, uint64_t atMs) const {
+std::string RigRun::pastEnd(uint64_t telegram, uint64_t atMs, bool exact) const {
     const double t = rig_.start + std::floor(rig_.speed * (atMs / 1000.0));
-    const std::string when =
-        t < 253402300800.0 ? "meter time " + isoTime(static_cast<int64_t>(t)) : "a meter time after the year 9999";
+    const std::string when = t < 253402300800.0
+                                 ? "meter time " + isoTime(static_cast<int64_t>(t)) + (exact ? "" : " or later")
+                                 : "a meter time after the year 9999";
     return "telegram " + std::to_string(telegram) + " would carry " + when + ", past " + isoTime(kLastMeterTime) +
            ", the last a telegram's date can hold";
 }
@@ -62,7 +61,7 @@ RigRun::Planned RigRun::next() {
     int64_t meterTime = 0;
     if (!meterTimeAt(static_cast<double>(e.atMs), &meterTime)) {
         p.pastEnd = true;
-        endProblem_ = pastEnd(planned_, e.atMs);
+        endProblem_ = pastEnd(planned_, e.atMs, true);
         return p;
     }
     SimMeter& meter = rig_.meters[e.meter];
@@ -87,14 +86,21 @@ RigRun::Planned RigRun::next() {
 }
 
 std::string RigRun::lengthProblem(uint64_t telegrams) const {
+    // the last millisecond after the start whose meter time fits, found by
+    // halving: it fits at `fits`, not at `past` (2^62 ms is 146 million
+    // years, past 2099 at the slowest clock)
     int64_t t = 0;
-    if (telegrams == 0 || meterTimeAt(schedule_.latestMs(telegrams), &t)) return "";
-    Schedule s = schedule_;
-    for (uint64_t n = 1; n <= std::min(telegrams, kMostChecked); ++n) {
-        const uint64_t at = s.next().atMs;
-        if (!meterTimeAt(static_cast<double>(at), &t)) return pastEnd(planned_ + n, at);
+    uint64_t fits = 0, past = uint64_t(1) << 62;
+    if (telegrams == 0 || meterTimeAt(static_cast<double>(past), &t)) return "";  // no meter time shown
+    if (!meterTimeAt(0, &t)) return pastEnd(planned_ + 1, 0, true);
+    while (past - fits > 1) {
+        const uint64_t middle = fits + (past - fits) / 2;
+        (meterTimeAt(static_cast<double>(middle), &t) ? fits : past) = middle;
     }
-    return "";
+    const uint64_t most = schedule_.mostBy(fits, telegrams);
+    if (most >= telegrams) return "";
+    const uint64_t n = most + 1;  // certainly after `fits`
+    return pastEnd(planned_ + n, std::max(past, schedule_.earliestMs(n)), schedule_.exact());
 }
 
 }  // namespace vdx

@@ -44,11 +44,13 @@ public:
     // for a replay).
     Planned next();
 
-    // Where the run's length is known, before the first next(): empty when
-    // its first `telegrams` telegrams all carry meter times up to
-    // kLastMeterTime, else what the first one past it would carry. (Past
-    // 100,000,000 telegrams next() alone finds the end, as in a run without
-    // an end.)
+    // Where the run's length is known, before the first next(), without
+    // running it: what the first of its `telegrams` telegrams past
+    // kLastMeterTime would carry, or empty. Exact in "turns"; in "each",
+    // where the schedule decides at run time, it names the first telegram
+    // that cannot go out in time however the meters' slots fall (the gap
+    // and the slots bound how fast telegrams go out), and an empty answer
+    // leaves it to next() to find the end, as in a run without one.
     std::string lengthProblem(uint64_t telegrams) const;
     // After next() gave a telegram past the end: "telegram N would carry
     // meter time 2100-01-01T00:00:05Z, past 2099-12-31T23:59:59Z, ...".
@@ -60,7 +62,8 @@ private:
     // The meters' time `atMs` after the start; false when it would pass
     // kLastMeterTime (checked before any conversion, so nothing overflows).
     bool meterTimeAt(double atMs, int64_t* t) const;
-    std::string pastEnd(uint64_t telegram, uint64_t atMs) const;
+    // `exact`: the telegram goes out `atMs` after the start, else not before
+    std::string pastEnd(uint64_t telegram, uint64_t atMs, bool exact) const;
 
     Rig rig_;
     Schedule schedule_;

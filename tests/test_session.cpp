@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -200,6 +201,22 @@ TEST_F(Session, MeterTimeEndsWith2099) {
               "telegram 2 would carry a meter time after the year 9999, past 2099-12-31T23:59:59Z, the last a "
               "telegram's date can hold");
 
+    // a long run is judged without running it: exactly in "turns"; in
+    // "each" by the first telegram the gap and the slots cannot send in time
+    const std::string later = ", past 2099-12-31T23:59:59Z, the last a telegram's date can hold";
+    rig.start = unixTime(2026, 1, 1, 0, 0);
+    rig.speed = 1;
+    rig.interval = 5;
+    RigRun turns(rig, 0, 0);
+    EXPECT_EQ(turns.lengthProblem(467043840), "") << "at 2099-12-31T23:59:55Z";
+    EXPECT_EQ(turns.lengthProblem(1000000000),
+              "telegram 467043841 would carry meter time 2100-01-01T00:00:00Z" + later);
+    rig.schedule = ScheduleMode::Each;
+    rig.interval = 10;  // ten meters, each every 10 s, 0.1 s apart
+    RigRun each(rig, 0, 0);
+    EXPECT_EQ(each.lengthProblem(2335219200), "");
+    EXPECT_EQ(each.lengthProblem(LONG_MAX),
+              "telegram 2335219201 would carry meter time 2100-01-01T00:00:00Z or later" + later);
     for (SimMeter& m : rig.meters) m.live = false;  // the fixed block carries no meter time: no end
     EXPECT_EQ(RigRun(rig, 0, 0).lengthProblem(100000000), "");
 }

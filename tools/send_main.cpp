@@ -124,6 +124,10 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a rig reads each telegram as it goes out
     Options options;
     if (const int status = parse(argc, argv, &options)) return status < 0 ? 0 : status;
+    // before any long work (a large rig loads for seconds): Ctrl+C or SIGTERM
+    // then ends the run at the next step with its summary
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
 
     if (options.interval > 0) options.source.interval = options.interval;
     vdx::Rig rig;
@@ -135,14 +139,14 @@ int main(int argc, char** argv) {
     if (const std::string end = run.lengthProblem(static_cast<uint64_t>(options.telegrams)); !end.empty())
         return vdx::tell(kProgram, end), 2;
 
+    if (stopRequested) return vdx::tell(kProgram, "stopped: 0 telegrams sent, 0 not sent"), 0;
+
     vdx::SendSession session;
     std::string why;
     if (!session.open(&why)) {
         vdx::tell(kProgram, why);
         return 1;
     }
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
     session.tell = [](const std::string& line) { vdx::tell(kProgram, line); };
     vdx::RunSummary summary;
     bool logLost = false;  // the log of what was sent cannot be written: the run ends
