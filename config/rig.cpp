@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <set>
 
@@ -40,6 +41,12 @@ public:
         if (list.size() > kMaxRigMeters) fail(list, "more than " + std::to_string(kMaxRigMeters) + " meters");
         rig_->meters.reserve(list.size());
         for (const toml::node& m : list) meter(*m.as_table(), live);
+        const bool clockShown =
+            std::any_of(rig_->meters.begin(), rig_->meters.end(), [](const SimMeter& m) { return m.live; });
+        if (const toml::node* n = root.get("clock"); n != nullptr && !clockShown)
+            noEffect(*n->as_table(), {"start", "speed"},
+                     "with readings = \"fixed\" on every meter (the fixed block carries its own date; readings = "
+                     "\"live\" uses the clock)");
         return true;
     }
 
@@ -84,6 +91,15 @@ private:
         return v;
     }
 
+    // A time span the schedule counts in whole milliseconds: one that is
+    // not would be rounded without a word.
+    double milliseconds(const toml::node& n, double min, double max, const char* what) {
+        const double v = number(n, min, max, what);
+        if (std::fabs(v * 1000 - std::round(v * 1000)) > 1e-6)
+            fail(n, std::string(what) + " must be whole milliseconds (the schedule counts milliseconds)");
+        return v;
+    }
+
     static std::string shortNumber(double v) {
         char s[32];
         std::snprintf(s, sizeof s, "%g", v);
@@ -94,6 +110,7 @@ private:
         if (n.is_date_time()) {
             const toml::date_time dt = *n.value<toml::date_time>();
             if (!dt.offset) fail(n, "a time needs its offset from UTC (Z)");
+            if (dt.time.nanosecond != 0) fail(n, "a time in whole seconds (the meter clock counts seconds)");
             const int64_t t =
                 unixTime(dt.date.year, dt.date.month, dt.date.day, dt.time.hour, dt.time.minute, dt.time.second) -
                 int64_t(dt.offset->minutes) * 60;
@@ -130,8 +147,8 @@ private:
             rig_->schedule = v == "each" ? ScheduleMode::Each : ScheduleMode::Turns;
         }
         if (const toml::node* n = t.get("interval"))
-            rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
-        if (const toml::node* n = t.get("gap")) rig_->gap = number(*n, 0, 3600, "gap");
+            rig_->interval = milliseconds(*n, kMinInterval, kMaxInterval, "interval");
+        if (const toml::node* n = t.get("gap")) rig_->gap = milliseconds(*n, 0, 3600, "gap");
         if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"gap"});
     }
 
@@ -197,8 +214,9 @@ private:
         if (const toml::node* n = t.get("events")) events(*n, &r);
         if (const toml::node* n = t.get("faults")) faults(*n, &m.faults);
         double interval = 0, offset = 0;
-        if (const toml::node* n = t.get("interval")) interval = number(*n, kMinInterval, kMaxInterval, "interval");
-        if (const toml::node* n = t.get("offset")) offset = number(*n, 0, kMaxInterval, "offset");
+        if (const toml::node* n = t.get("interval"))
+            interval = milliseconds(*n, kMinInterval, kMaxInterval, "interval");
+        if (const toml::node* n = t.get("offset")) offset = milliseconds(*n, 0, kMaxInterval, "offset");
         rig_->meters.push_back(m);
         rig_->meterInterval.push_back(interval);
         rig_->meterOffset.push_back(offset);

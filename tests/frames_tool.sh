@@ -35,7 +35,7 @@ rmdir "$dir"
 "$tool" --help | grep -q '^usage: verdanox-frames'; check "--help" $? 0
 check "--name=value and short forms" "$("$tool" --config="$config" --ticks=2 --format=radio | md5sum)" "$("$tool" -c "$config" -n 2 -f radio | md5sum)"
 "$tool" --ticks 0 --config "$config" >/dev/null; check "--ticks 0" $? 0
-for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config" "--format" "--format hex"; do
+for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config" "--format" "--format hex" "--interval 0.1005"; do
   err=$("$tool" $bad 2>&1 >/dev/null); rc=$?
   check "exit for '$bad'" $rc 2
   printf '%s\n' "$err" | grep -q '^usage:' || { echo "FAIL: no usage line for '$bad'"; fail=1; }

@@ -260,6 +260,17 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {"[clock]\nstart = \"2026-01-31T23:30:00+01\"\n" + m, "r.toml:2:9: " + when},
         {"[clock]\nstart = 2026-01-31T23:50:00\n" + m, "r.toml:2:9: a time needs its offset from UTC (Z)"},
         {"[clock]\nspeed = -1\n" + m, "r.toml:2:9: speed must be from 1e-06 to 1e+06"},
+        {"[clock]\nstart = \"2026-01-31T23:50:00Z\"\n" + m,
+         "r.toml:2:9: start has no effect with readings = \"fixed\" on every meter (the fixed block carries its own "
+         "date; readings = \"live\" uses the clock)"},
+        {"[clock]\nspeed = 60\n" + m,
+         "r.toml:2:9: speed has no effect with readings = \"fixed\" on every meter (the fixed block carries its own "
+         "date; readings = \"live\" uses the clock)"},
+        {live + "[clock]\nstart = 2026-01-31T23:30:00.5+01:00\n" + m,
+         "r.toml:3:9: a time in whole seconds (the meter clock counts seconds)"},
+        {each + m + "interval = 0.0149\n",
+         "r.toml:5:12: interval must be whole milliseconds (the schedule counts milliseconds)"},
+        {each + "gap = 0.0004\n" + m, "r.toml:3:7: gap must be whole milliseconds (the schedule counts milliseconds)"},
         {live + m + "battery_days = 10000\n", "r.toml:4:16: battery_days must be from 0 to 9999"},
         {live + m + "fabrication = \"8801171\"\n", "r.toml:4:15: fabrication must be 8 digits"},
         {live + m + "error_flags = 0x100000000\n", "r.toml:4:15: error_flags must be from 0 to 4294967295"},
