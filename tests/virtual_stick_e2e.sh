@@ -104,6 +104,15 @@ check "mixed rig: wrong-key where it applies" "$?: $(grep -c '^verdanox-send: --
 timeout 60 "$stick" -- sh -c "exec '$send' --ticks 3 --interval 0.1 --json > /dev/full" > full.txt 2>&1
 check "a full disk: exit 1 and why" "$?: $(grep -c '^verdanox-send: cannot write standard output: No space left on device$' full.txt) $(grep -c '^verdanox-send: 1 telegrams sent, 0 not sent$' full.txt)" "1: 1 1"
 
+# a closed standard stream never lends its descriptor to the stick's port:
+# the wire carries the frames alone, and a closed log is told
+timeout 60 "$stick" --frames closed.frames -- sh -c "exec '$send' --ticks 3 --interval 0.1 >&-" > closed.txt 2>&1
+check "stdout closed: exit 1 and why, the frames alone on the wire" \
+  "$?: $(grep -c '^verdanox-send: cannot write standard output: Bad file descriptor$' closed.txt) $(md5sum < closed.frames)" \
+  "1: 1 $("$frames" --ticks 1 | md5sum)"
+timeout 60 "$stick" --frames closed.frames -- sh -c "exec '$send' --ticks 3 --interval 0.1 2>&-" > closed.txt 2>&1
+check "stderr closed: the frames alone on the wire" "$?: $(md5sum < closed.frames)" "0: $("$frames" --ticks 3 | md5sum)"
+
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1
 check "busy port: the reason" \

@@ -343,6 +343,7 @@ void reexecUnderWrapper(char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vdx::prepareProcess();
     Stick s;
     int exitCode = 0;
     if (!vstick::parseOptions(argc, argv, &s.options, &exitCode)) return exitCode;
