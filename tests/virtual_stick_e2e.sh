@@ -52,6 +52,13 @@ check "pulled out after 3: exit status 3" $? 3
 check "pulled out: told once, counted" \
   "$(grep -c '^verdanox-send: USB RF stick not responding: telegrams are not being sent$' unplug.txt) $(grep -c '^verdanox-send: 3 telegrams sent, 2 not sent$' unplug.txt)" "1 1"
 
+# keys from a path that cannot be read: told, status 1, as the other tools do
+for bad in "--rig /tmp:Is a directory" "--config /tmp:Is a directory" "--config /dev/zero:not a regular file"; do
+  option=${bad%%:*}
+  timeout 60 "$stick" $option -- true > unreadable.txt 2>&1
+  check "$option" "$?: $(cat unreadable.txt)" "1: verdanox-virtual-stick: cannot read ${option#* }: ${bad#*:}"
+done
+
 timeout 60 "$stick" --serial AB00000001 -- "$send" --ticks 1 > none.txt 2>&1
 check "no stick: exit status 1" $? 1
 check "no stick: the reason" "$(grep -c '^verdanox-send: USB RF stick not found: looked for' none.txt)" 1
