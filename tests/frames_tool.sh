@@ -45,8 +45,10 @@ for bad in "-Zj:unknown option -Z" "--rig x.toml -Zn 3:unknown option -Z" "-jZ:u
     "--bogus=1:unknown option --bogus=1" "--json=1:--json takes no value" "-jn:-n needs a value" "--ticks:--ticks needs a value"; do
   check "names '${bad%%:*}'" "$("$tool" ${bad%%:*} 2>&1 >/dev/null | head -1)" "verdanox-frames: ${bad#*:}"
 done
-err=$("$tool" --config "$config" --ticks 3 --json 2>&1 >/dev/full); rc=$?
-check "a full disk: exit 1 and why" "$rc: $err" "1: verdanox-frames: cannot write standard output: No space left on device"
+for args in "--config $config --ticks 3 --json" --help --version; do
+  err=$("$tool" $args 2>&1 >/dev/full); rc=$?
+  check "a full disk ($args): exit 1 and why" "$rc: $err" "1: verdanox-frames: cannot write standard output: No space left on device"
+done
 err=$("$tool" --config /nonexistent/VDX.txt 2>&1 >/dev/null); rc=$?
 check "unreadable --config" $rc 1
 check "unreadable --config names the file" "$err" "verdanox-frames: cannot read /nonexistent/VDX.txt: No such file or directory"

@@ -120,6 +120,12 @@ check "stdout closed: exit 1 and why, the frames alone on the wire" \
 timeout 60 "$stick" --frames closed.frames -- sh -c "exec '$send' --ticks 3 --interval 0.1 2>&-" > closed.txt 2>&1
 check "stderr closed: the frames alone on the wire" "$?: $(md5sum < closed.frames)" "0: $("$frames" --ticks 3 | md5sum)"
 
+for program in "$send --help" "$stick --version"; do
+  err=$($program 2>&1 >/dev/full)
+  check "a full disk: ${program##*/}" "$?: $err" \
+    "1: $(basename "${program% *}"): cannot write standard output: No space left on device"
+done
+
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1
 check "busy port: the reason" \

@@ -21,13 +21,12 @@ int sharedOption(int code, const char* program, const char* usage, const char* h
     const bool longOption = typed.compare(0, 2, "--") == 0;
     const std::string letter = {'-', static_cast<char>(option)};
     switch (code) {
-        case 'h':
-            std::fputs(usage, stdout);
-            std::fputs(help, stdout);
-            return -1;
+        case 'h':  // done, unless the text could not be written
+            putText(std::string(usage) + help);
+            return finishOutput(program) ? -1 : 1;
         case 'V':
-            std::printf("%s %s\n", program, kVersion);
-            return -1;
+            putLine(std::string(program) + " " + kVersion);
+            return finishOutput(program) ? -1 : 1;
         case ':':  // a short option's value is missing only at the end of its group
             return usageError(program, (longOption ? name : letter) + " needs a value", usage);
         default:
@@ -44,13 +43,14 @@ namespace {
 int outputError = 0;  // errno of the first failed write of standard output
 }
 
-bool putLine(const std::string& line) {
+bool putText(const std::string& text) {
     if (outputError != 0) return false;
     errno = 0;
-    if (std::fputs(line.c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF || std::ferror(stdout))
-        outputError = errno != 0 ? errno : EIO;
+    if (std::fputs(text.c_str(), stdout) == EOF || std::ferror(stdout)) outputError = errno != 0 ? errno : EIO;
     return outputError == 0;
 }
+
+bool putLine(const std::string& line) { return putText(line + "\n"); }
 
 bool finishOutput(const char* program) {
     errno = 0;
