@@ -33,6 +33,10 @@ check "missing config: zero address" "$(cd "$dir" && "$tool" --ticks 1 2>/dev/nu
 rmdir "$dir"
 
 "$tool" --help | grep -q '^usage: verdanox-frames'; check "--help" $? 0
+man=$(dirname "$0")/../docs/man/verdanox-frames.1
+check "every option of --help in the man page's synopsis" \
+  "$(comm -23 <("$tool" --help | grep -o -- '--[a-z][a-z-]*' | grep -v -- '--help\|--version' | sort -u) \
+      <(sed -n '/^\.SH SYNOPSIS/,/^\.SH DESCRIPTION/p' "$man" | sed 's/\\-/-/g' | grep -o -- '--[a-z][a-z-]*' | sort -u))" ""
 check "--name=value and short forms" "$("$tool" --config="$config" --ticks=2 --format=radio | md5sum)" "$("$tool" -c "$config" -n 2 -f radio | md5sum)"
 "$tool" --ticks 0 --config "$config" >/dev/null; check "--ticks 0" $? 0
 for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config" "--format" "--format hex" "--interval 0.1005"; do
