@@ -101,6 +101,11 @@ timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 6 --interva
   --fault counter-rewind:at=3,5 > rewind.txt 2>&1
 check "replay + rewind: summary" "$?: $(grep -c '^verdanox-send: 6 telegrams sent, 0 not sent; faults sent: replay 1, counter-rewind 1; counter-rewind: 1 could not apply$' rewind.txt)" "0: 1"
 check "replay + rewind: the monitor's verdicts" "$(grep -c 'verdicts: 4 ok, 1 replay, 1 counter went back$' rewind.txt) $(grep -c 'counter went back from 2 to 1$' rewind.txt)" "1 1"
+# a rewind goes below the last counter the receiver accepted, not below
+# those of telegrams whose MAC failed
+timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 5 --interval 0.1 --fault bad-mac:at=3,4 \
+  --fault counter-rewind:at=5 > rewind.txt 2>&1
+check "bad MACs + rewind: the monitor's verdicts" "$(grep -c 'verdicts: 2 ok, 2 MAC FAILED, 1 counter went back$' rewind.txt) $(grep -c 'counter went back from 1 to 0$' rewind.txt)" "1 1"
 
 # a --fault on a rig with a plain meter: the others take it, stderr says which not
 rig=$(cd "$(dirname "$config")" && pwd)/examples/rigs/mixed-security.toml
