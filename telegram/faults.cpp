@@ -21,7 +21,8 @@ uint64_t draw(uint64_t seed, uint64_t salt, size_t meter, uint64_t number) {
     return mix(mix(mix(seed ^ salt) ^ meter) ^ number);
 }
 
-// How many telegrams a kind needs before it.
+// How many telegrams a kind needs before it at least: a replay one to
+// repeat, a counter rewind two (counters 0 and 1: one to go below).
 uint64_t needsBefore(FaultKind kind) {
     return kind == FaultKind::Replay ? 1 : kind == FaultKind::CounterRewind ? 2 : 0;
 }
@@ -36,14 +37,9 @@ FaultKind faultKindOf(const std::string& name) {
     return FaultKind::None;
 }
 
-const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uint64_t number) {
-    for (const FaultRule& r : rules) {
-        const bool falls =
-            (r.every != 0 && number % r.every == 0) || std::find(r.at.begin(), r.at.end(), number) != r.at.end() ||
-            (r.probability > 0 && (draw(r.seed, 0x70726F62, meter, number) >> 11) * 0x1.0p-53 < r.probability);
-        if (falls) return &r;
-    }
-    return nullptr;
+bool faultFalls(const FaultRule& r, size_t meter, uint64_t number) {
+    return (r.every != 0 && number % r.every == 0) || std::find(r.at.begin(), r.at.end(), number) != r.at.end() ||
+           (r.probability > 0 && (draw(r.seed, 0x70726F62, meter, number) >> 11) * 0x1.0p-53 < r.probability);
 }
 
 std::string faultProblem(const FaultRule& rule, const std::string& security, const std::string& output) {
@@ -72,9 +68,11 @@ std::string faultProblem(const FaultRule& rule, const std::string& security, con
         default:
             break;
     }
+    // a rule that falls on later telegrams applies where it can, telegram
+    // by telegram; one that can never fall on such a telegram is refused
     const uint64_t before = needsBefore(rule.kind);
-    if (before > 0 && ((rule.every != 0 && rule.every <= before) ||
-                       std::any_of(rule.at.begin(), rule.at.end(), [&](uint64_t n) { return n <= before; })))
+    if (before > 0 && rule.every == 0 && rule.probability == 0 && !rule.at.empty() &&
+        std::all_of(rule.at.begin(), rule.at.end(), [&](uint64_t n) { return n <= before; }))
         return name + " needs " + (before == 1 ? "a telegram" : "two telegrams") + " of the meter before it (from " +
                std::to_string(before + 1) + " on)";
     return "";

@@ -26,12 +26,13 @@ void applicationOf(const SimMeter& m, int64_t meterTime, Telegram* t, SentTelegr
 }
 
 // Faults on a layer's fields, before encoding: counter-rewind's AFL counter
-// is one below the last one the meter sent (a replay's too), which
-// faultApplies saw is above 0.
-void beforeEncoding(FaultKind kind, const SentTelegram* previous, Telegram* t) {
+// is one below the last one a receiver accepted (not that of a telegram
+// whose MAC failed), which faultApplies saw is above 0; the meter keeps its
+// own.
+void beforeEncoding(FaultKind kind, const MeterHistory& history, Telegram* t) {
     if (kind == FaultKind::BadRecords) badRecords(&t->application);
     if (kind == FaultKind::WrongKey) t->key[15] ^= 0x01;  // the meter key with its last byte XOR 0x01
-    if (kind == FaultKind::CounterRewind) t->afl.counter = previous->messageCounter - 1;
+    if (kind == FaultKind::CounterRewind) t->afl.counter = history.acceptedCounter - 1;
 }
 
 // Faults on the finished bytes: the AFL's MAC, the frame's end.
@@ -71,32 +72,39 @@ void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[
 }
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out) {
-    buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, nullptr, out);
+    buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, MeterHistory{}, out);
 }
 
-bool faultApplies(FaultKind kind, const SentTelegram* previous) {
-    if (kind == FaultKind::Replay) return previous != nullptr;
-    if (kind == FaultKind::CounterRewind) return previous != nullptr && previous->messageCounter > 0;
+void MeterHistory::add(const SentTelegram& t) {
+    sent = true;
+    last = t;
+    if (t.fault == FaultKind::None || t.fault == FaultKind::BadRecords || t.fault == FaultKind::Fuzz)
+        accepted = true, acceptedCounter = t.messageCounter;
+}
+
+bool faultApplies(FaultKind kind, const MeterHistory& history) {
+    if (kind == FaultKind::Replay) return history.sent;
+    if (kind == FaultKind::CounterRewind) return history.accepted && history.acceptedCounter > 0;
     return true;
 }
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
-                        const SentTelegram* previous, SentTelegram* out) {
+                        const MeterHistory& history, SentTelegram* out) {
     uint8_t key[16];
     if (m.deriveKeys)
         derivedKey(m.key, m.record.manufacturer, key);
     else
         std::memcpy(key, m.key, 16);
-    buildMeterTelegram(m, m.record, key, meterIndex, meterTime, fault, number, previous, out);
+    buildMeterTelegram(m, m.record, key, meterIndex, meterTime, fault, number, history, out);
     secureWipe(key, sizeof key);
 }
 
 void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
-                        const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out) {
+                        const FaultRule* fault, uint64_t number, const MeterHistory& history, SentTelegram* out) {
     FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
-    if (!faultApplies(kind, previous)) kind = FaultKind::None;
+    if (!faultApplies(kind, history)) kind = FaultKind::None;
     if (kind == FaultKind::Replay) {  // byte for byte; the counters stay
-        *out = *previous;
+        *out = history.last;
         out->meter = meterIndex;
         out->delivered = false;
         out->fault = kind;
@@ -113,7 +121,7 @@ void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key
     std::memcpy(t.key, key, 16);
     applicationOf(m, meterTime, &t, out);
     out->status = t.transport.status;
-    beforeEncoding(kind, previous, &t);
+    beforeEncoding(kind, history, &t);
     out->messageCounter = t.afl.counter;
     Block block;
     buildBlock(t.application, m.security, &block);

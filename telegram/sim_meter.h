@@ -47,25 +47,36 @@ void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[
 // for mode 7. `out->delivered` is false until the telegram is written.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out);
 
-// True when a telegram of kind `kind` can follow `previous`, the meter's
-// last telegram (nullptr before its first): a replay needs a telegram to
-// repeat, a counter rewind a counter below the last one sent (counters never
-// wrap to go back). Every other kind can always apply.
-bool faultApplies(FaultKind kind, const SentTelegram* previous);
+// What a meter sent before, as the faults that depend on it see it: its
+// last telegram (a replay sends it again) and the message counter of the
+// last one a correct receiver accepted (no fault, bad-records or fuzz: its
+// MAC holds), below which a counter rewind goes.
+struct MeterHistory {
+    bool sent = false;
+    SentTelegram last{};
+    bool accepted = false;
+    uint32_t acceptedCounter = 0;
+    void add(const SentTelegram& t);
+};
+
+// True when a telegram of kind `kind` can follow what the meter sent: a
+// replay needs a telegram to repeat, a counter rewind a counter below the
+// last one accepted (counters never wrap to go back). Every other kind can
+// always apply.
+bool faultApplies(FaultKind kind, const MeterHistory& history);
 
 // The same with a fault (see telegram/faults.h); `number` is the meter's
-// telegram number from 1, `previous` its last telegram (for a replay, which
-// leaves the counters where they are, and a counter rewind, one below its
-// counter). A fault that cannot apply after `previous` is not sent: the
-// telegram goes out as without it. bad-crc changes nothing here: it lives in
-// the CRCs of the radio output.
+// telegram number from 1, `history` what it sent before. A fault that
+// cannot apply after `history` is not sent: the telegram goes out as
+// without it. bad-crc changes nothing here: it lives in the CRCs of the
+// radio output.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
-                        const SentTelegram* previous, SentTelegram* out);
+                        const MeterHistory& history, SentTelegram* out);
 
 // The same for one of the meters `m` stands for, whose address and counters
 // are `state` and key `key`.
 void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
-                        const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out);
+                        const FaultRule* fault, uint64_t number, const MeterHistory& history, SentTelegram* out);
 
 // The bytes of the meter's telegram frame (its size does not change from
 // one telegram to the next); 0 when its records exceed an application block.

@@ -202,6 +202,23 @@ TEST_F(Session, MeterTimeEndsWith2099) {
     EXPECT_EQ(fast.lengthProblem(100000000),
               "telegram 2 would carry a meter time after the year 9999, past 2099-12-31T23:59:59Z, the last a "
               "telegram's date can hold");
+
+    // a long run is judged without running it: exactly in "turns"; in
+    // "each" by the first telegram the gap and the slots cannot send in time
+    const std::string later = ", past 2099-12-31T23:59:59Z, the last a telegram's date can hold";
+    rig.start = unixTime(2026, 1, 1, 0, 0);
+    rig.speed = 1;
+    rig.interval = 5;
+    RigRun turns(rig, 0, 0);
+    EXPECT_EQ(turns.lengthProblem(467043840), "") << "at 2099-12-31T23:59:55Z";
+    EXPECT_EQ(turns.lengthProblem(1000000000),
+              "telegram 467043841 would carry meter time 2100-01-01T00:00:00Z" + later);
+    rig.schedule = ScheduleMode::Each;
+    rig.interval = 10;  // ten meters, each every 10 s, 0.1 s apart
+    RigRun each(rig, 0, 0);
+    EXPECT_EQ(each.lengthProblem(2335219200), "");
+    EXPECT_EQ(each.lengthProblem(100000000000),
+              "telegram 2335219201 would carry meter time 2100-01-01T00:00:00Z or later" + later);
     for (SimMeter& m : rig.meters) m.live = false;  // the fixed block carries no meter time: no end
     EXPECT_EQ(RigRun(rig, 0, 0).lengthProblem(100000000), "");
 }
@@ -354,14 +371,21 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
     // without its rewind (telegram 2 of the run without faults) and says
     // so; telegram 5 goes back from 2 to 1; a replay drawn for a first
     // telegram cannot apply either
+    // (meter 1); a rewind goes below the last counter a receiver accepted,
+    // not below that of a telegram whose MAC failed (meter 2); a rule that
+    // cannot apply leaves the telegram to the next that falls on it (3)
     Rig rig = configurationRig(false, 5);
-    FaultRule replay, rewind, always;
+    FaultRule replay, rewind, always, badMac, rewind5, rewind3;
     std::string error;
-    ASSERT_TRUE(parseFaultSpec("replay:at=2", &replay, &error) &&
-                parseFaultSpec("counter-rewind:at=3,5", &rewind, &error) &&
-                parseFaultSpec("replay:probability=1", &always, &error));
+    ASSERT_TRUE(
+        parseFaultSpec("replay:at=2", &replay, &error) && parseFaultSpec("counter-rewind:at=3,5", &rewind, &error) &&
+        parseFaultSpec("replay:probability=1", &always, &error) && parseFaultSpec("bad-mac:at=3,4", &badMac, &error) &&
+        parseFaultSpec("counter-rewind:at=5", &rewind5, &error) &&
+        parseFaultSpec("counter-rewind:at=3", &rewind3, &error));
     for (SimMeter& m : rig.meters) m.faults = {replay, rewind};
     rig.meters[1].faults = {always};
+    rig.meters[2].faults = {badMac, rewind5};
+    rig.meters[3].faults = {replay, rewind3, badMac};
     RigRun both(rig, 0, 0);
     std::vector<RigRun::Planned> p;
     for (int t = 0; t < 50; ++t) p.push_back(both.next());
@@ -374,6 +398,10 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
     EXPECT_EQ(p[1].notApplied, FaultKind::Replay);
     EXPECT_EQ(bytes(p[1].telegram), bytes(good[1]));
     EXPECT_EQ(p[11].telegram.fault, FaultKind::Replay);
+    EXPECT_EQ(p[42].telegram.fault, FaultKind::CounterRewind);
+    EXPECT_EQ(p[42].telegram.messageCounter, 0u) << "below 1, the last counter whose MAC held";
+    EXPECT_EQ(p[23].telegram.fault, FaultKind::BadMac);
+    EXPECT_EQ(p[23].notApplied, FaultKind::CounterRewind);
 
     r = runOf(false, "truncated:at=3");
     want = bytes(good[20]);

@@ -48,15 +48,16 @@ const char kHelp[] =
     "                          stick\n"
     "  -s, --stick SERIAL|PORT use only this stick (serial number, or port such\n"
     "                          as /dev/ttyACM1), also when it comes back\n"
-    "  -i, --interval SECONDS  between telegrams (default 5, at least 0.1; with\n"
-    "                          a rig: its interval, every meter's in \"each\")\n"
+    "  -i, --interval SECONDS  between telegrams in whole milliseconds (default\n"
+    "                          5, at least 0.1; with a rig: its interval, every\n"
+    "                          meter's in \"each\")\n"
     "  -n, --ticks N           stop after N telegrams (default: until stopped)\n"
     "  -p, --plain             plain telegrams instead of security mode 7\n"
     "                          (not with --rig)\n"
     "  -F, --fault SPEC        telegrams a receiver must refuse, for every meter\n"
     "                          that can take them (repeatable; the first that\n"
-    "                          falls on a telegram wins): bad-mac, wrong-key,\n"
-    "                          replay, counter-rewind,\n"
+    "                          falls on a telegram and can apply wins): bad-mac,\n"
+    "                          wrong-key, replay, counter-rewind,\n"
     "                          truncated, bad-records, fuzz, on every Nth\n"
     "                          telegram of a meter, at its telegrams N, M, ...\n"
     "                          or with probability P (seed S); alone: on every\n"
@@ -189,6 +190,10 @@ int main(int argc, char** argv) {
     Options options;
     if (const int status = parse(argc, argv, &options)) return status < 0 ? 0 : status;
     if (options.sdr.list) return listSdr();
+    // before any long work (a large rig loads for seconds): Ctrl+C or SIGTERM
+    // then ends the run at the next step with its summary
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
 
     if (options.interval > 0) options.source.interval = options.interval;
     vdx::Rig rig;
@@ -208,6 +213,8 @@ int main(int argc, char** argv) {
     if (const std::string end = run.lengthProblem(static_cast<uint64_t>(options.telegrams)); !end.empty())
         return vdx::tell(kProgram, end), 2;
 
+    if (stopRequested) return vdx::tell(kProgram, "stopped: 0 telegrams sent, 0 not sent"), 0;
+
     auto made = sdr != nullptr ? std::make_unique<vdx::SendSession>(*sdr) : std::make_unique<vdx::SendSession>();
     vdx::SendSession& session = *made;
     if (!session.open(&why)) {
@@ -216,8 +223,6 @@ int main(int argc, char** argv) {
     }
     if (sdr != nullptr)
         for (const std::string& line : sdr->startLines()) vdx::tell(kProgram, line);
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
     session.tell = [](const std::string& line) { vdx::tell(kProgram, line); };
     vdx::RunSummary summary;
     bool logLost = false;  // the log of what was sent cannot be written: the run ends
