@@ -1,5 +1,7 @@
 // Verdanox: start-up and main loop.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/VerdanoxWindow.h"
@@ -22,14 +24,23 @@ const char kHelp[] =
 
 void tell(const std::string& text) { vdx::tell("verdanox", text); }
 
+// Writes the text of --help or --version: exit status 0, or 1 with the
+// reason when it could not be written.
+int print(const std::string& text) {
+    errno = 0;
+    if (std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    tell(std::string("cannot write standard output: ") + std::strerror(errno != 0 ? errno : EIO));
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     vdx::prepareProcess();
     std::setbuf(stdout, nullptr);  // the link's diagnostic lines go out at once
     // these two print and end without a window; any other start is the program
-    if (vdx::hasOption(argc, argv, "--version")) return std::printf("verdanox %s\n", vdx::kVersion), 0;
-    if (vdx::hasOption(argc, argv, "--help")) return std::fputs(kHelp, stdout), 0;
+    if (vdx::hasOption(argc, argv, "--version")) return print(std::string("verdanox ") + vdx::kVersion + "\n");
+    if (vdx::hasOption(argc, argv, "--help")) return print(kHelp);
     std::string problem;
     const bool configured = vdx::loadConfiguration(nullptr, &problem);
     if (!configured) tell(problem);

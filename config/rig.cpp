@@ -66,6 +66,14 @@ void RigReader::reserve(size_t tables) {
 
 void RigReader::finish(const toml::node& empty) {
     if (rig_->meters.empty()) fail(empty, "a rig needs at least one [[meter]] table");
+    const bool clockShown =
+        std::any_of(rig_->meters.begin(), rig_->meters.end(), [](const SimMeter& m) { return m.live; });
+    if (!clockShown && !clockKeys_.empty()) {
+        setLineOffset(0);
+        fail(clockKeys_[0].second, clockKeys_[0].first +
+                                       " has no effect with readings = \"fixed\" on every meter (the fixed block "
+                                       "carries its own date; readings = \"live\" uses the clock)");
+    }
     // no address twice: the first meter in file order whose address an
     // earlier one has
     std::sort(addresses_.begin(), addresses_.end());
@@ -95,6 +103,7 @@ int64_t RigReader::time(const toml::node& n) {
     if (n.is_date_time()) {
         const toml::date_time dt = *n.value<toml::date_time>();
         if (!dt.offset) fail(n, "a time needs its offset from UTC (Z)");
+        if (dt.time.nanosecond != 0) fail(n, "a time in whole seconds (the meter clock counts seconds)");
         const int64_t t =
             unixTime(dt.date.year, dt.date.month, dt.date.day, dt.time.hour, dt.time.minute, dt.time.second) -
             int64_t(dt.offset->minutes) * 60;
@@ -124,8 +133,9 @@ void RigReader::schedule(const toml::table& t) {
         if (v != "turns" && v != "each") fail(*n, "schedule mode must be \"turns\" or \"each\"");
         rig_->schedule = v == "each" ? ScheduleMode::Each : ScheduleMode::Turns;
     }
-    if (const toml::node* n = t.get("interval")) rig_->interval = number(*n, kMinInterval, kMaxInterval, "interval");
-    if (const toml::node* n = t.get("gap")) rig_->gap = number(*n, 0, 3600, "gap");
+    if (const toml::node* n = t.get("interval"))
+        rig_->interval = milliseconds(*n, kMinInterval, kMaxInterval, "interval");
+    if (const toml::node* n = t.get("gap")) rig_->gap = milliseconds(*n, 0, 3600, "gap");
     if (rig_->schedule == ScheduleMode::Turns) noEffectInTurns(t, {"gap"});
 }
 
@@ -142,6 +152,8 @@ void RigReader::noEffectInTurns(const toml::table& t, std::initializer_list<cons
 
 void RigReader::clock(const toml::table& t) {
     allowKeys(t, {"start", "speed"});
+    for (const char* key : {"start", "speed"})  // refused in finish() when no meter shows the clock
+        if (const toml::node* n = t.get(key)) clockKeys_.emplace_back(key, n->source());
     if (const toml::node* n = t.get("start"); n != nullptr && !(n->is_string() && *n->value<std::string>() == "now")) {
         rig_->startNow = false;
         rig_->start = time(*n);

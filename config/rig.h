@@ -70,9 +70,10 @@ constexpr double kMaxSpeed = 1000000;      // meter seconds per real second
 // Reads the rig file at `path`. False with one message, and `rig`
 // untouched: "cannot read FILE: reason" for a file that cannot be read (a
 // directory, say), else "FILE:LINE:COLUMN: what is wrong" (unknown key, bad
-// hex, wrong length, duplicate address, a time that does not parse, mode5 or
-// mode7 without a key, an interval out of range, a setting that would have
-// no effect, nesting too deep, records that do not fit a telegram, ...).
+// hex, wrong length, duplicate address, a time that does not parse or has
+// fractional seconds, mode5 or mode7 without a key, an interval out of range
+// or not in whole milliseconds, a setting that would have no effect, nesting
+// too deep, records that do not fit a telegram, ...).
 bool readRig(const std::string& path, Rig* rig, std::string* error);
 
 // The same for TOML text; `name` stands for the file in messages, and a

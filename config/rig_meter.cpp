@@ -80,8 +80,8 @@ void RigReader::meter(const toml::table& t, const toml::source_position* address
     drivers(k, &m);
     if (const toml::node* n = k.get("faults")) faults(*n, &m.faults);
     double interval = 0, offset = -1;
-    if (const toml::node* n = k.get("interval")) interval = number(*n, kMinInterval, kMaxInterval, "interval");
-    if (const toml::node* n = k.get("offset")) offset = number(*n, 0, kMaxInterval, "offset");
+    if (const toml::node* n = k.get("interval")) interval = milliseconds(*n, kMinInterval, kMaxInterval, "interval");
+    if (const toml::node* n = k.get("offset")) offset = milliseconds(*n, 0, kMaxInterval, "offset");
     check(t, k, m);
 
     // all is well: the meter joins the rig

@@ -51,6 +51,8 @@ private:
 
     Rig* rig_;
     bool readingsGiven_ = false, liveByDefault_ = false;
+    // the clock's settings, which only meters with live readings show
+    std::vector<std::pair<std::string, toml::source_region>> clockKeys_;
     size_t meters_ = 0;  // of the tables read so far
     std::map<std::string, std::shared_ptr<const MeterProfile>> profiles_;
     // every meter's address (M, ID, version, type as one number) and its

@@ -83,6 +83,15 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
     return true;
 }
 
+// A multi-line string ends on the last three of up to five quotes in a row
+// (TOML lets one or two quotes stand right before its closing delimiter):
+// how many characters after `at` the closing run takes.
+size_t closingRunAfter(const std::string& t, size_t at) {
+    size_t n = 3;
+    while (n < 5 && at + n < t.size() && t[at + n] == t[at]) ++n;
+    return n - 1;
+}
+
 // A directory opens for reading on some systems and not on others: it is
 // told the same way on all. (Windows' stat does not take a final separator.)
 bool isDirectory(std::string path) {
@@ -116,6 +125,7 @@ bool readRigText(const std::string& path, std::string* text, std::string* error)
 // The same pass bounds the nesting.
 bool checkTomlText(std::string* text, const std::string& name, std::string* error) {
     if (text->size() > kMaxRigBytes) return *error = name + ": larger than 256 MiB, the most a rig file may be", false;
+    if (text->compare(0, 3, "\xEF\xBB\xBF") == 0) text->erase(0, 3);  // the byte order mark some editors write
     enum { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral } state = Plain;
     Nesting nesting;
     int line = 1, column = 1;
@@ -152,14 +162,16 @@ bool checkTomlText(std::string* text, const std::string& name, std::string* erro
                 if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n') {
                     ++i, ++column;  // an escaped character
                 } else if (c == '"' && (state == Basic || three)) {
-                    if (state == MultiBasic) i += 2, column += 2;
+                    const size_t run = state == MultiBasic ? closingRunAfter(t, i) : 0;
+                    i += run, column += static_cast<int>(run);
                     state = Plain;
                 }
                 break;
             case Literal:
             case MultiLiteral:
                 if (c == '\'' && (state == Literal || three)) {
-                    if (state == MultiLiteral) i += 2, column += 2;
+                    const size_t run = state == MultiLiteral ? closingRunAfter(t, i) : 0;
+                    i += run, column += static_cast<int>(run);
                     state = Plain;
                 }
                 break;

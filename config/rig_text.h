@@ -29,7 +29,9 @@ bool readRigText(const std::string& path, std::string* text, std::string* error)
 
 // False, with "NAME:LINE:COLUMN: what is wrong", when `text` is larger than
 // kMaxRigBytes, holds a byte above 0x7F outside a comment, or nests deeper
-// than kMaxTomlNesting; bytes above 0x7F inside comments become spaces.
+// than kMaxTomlNesting; bytes above 0x7F inside comments become spaces and
+// a leading UTF-8 byte order mark is dropped (lines and columns count
+// without it).
 bool checkTomlText(std::string* text, const std::string& name, std::string* error);
 
 }  // namespace vdx

@@ -1,5 +1,6 @@
 #include "config/toml_fields.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace vdx {
@@ -46,6 +47,13 @@ double TomlFields::number(const toml::node& n, double min, double max, const cha
     const double v = *n.value<double>();
     if (!(v >= min && v <= max))
         fail(n, std::string(what) + " must be from " + shortNumber(min) + " to " + shortNumber(max));
+    return v;
+}
+
+double TomlFields::milliseconds(const toml::node& n, double min, double max, const char* what) const {
+    const double v = number(n, min, max, what);
+    if (std::fabs(v * 1000 - std::round(v * 1000)) > 1e-6)
+        fail(n, std::string(what) + " must be whole milliseconds (the schedule counts milliseconds)");
     return v;
 }
 

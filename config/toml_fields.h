@@ -50,6 +50,9 @@ public:
     std::string text(const toml::node& n, const char* what) const;
     double number(const toml::node& n, double min, double max, const char* what) const;
     int64_t whole(const toml::node& n, int64_t min, int64_t max, const char* what) const;
+    // A span of time in seconds that the schedule counts in whole
+    // milliseconds: one that is not would be rounded without a word.
+    double milliseconds(const toml::node& n, double min, double max, const char* what) const;
 
     const std::string& name() const { return name_; }
     void setLineOffset(int lineOffset) { lineOffset_ = lineOffset; }

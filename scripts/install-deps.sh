@@ -16,6 +16,9 @@ run_packages=(
   umockdev libumockdev-dev libssl-dev
   # header-only libraries: JSON output, rig files
   nlohmann-json3-dev libtomlplusplus-dev
+  # verdanox-send --sdr: transmit-capable SDRs through SoapySDR (the
+  # devices' modules, soapysdr-module-hackrf, -lms7, ..., as the user needs)
+  libsoapysdr-dev
 )
 test_packages=(
   # tests, benchmark, fuzzing (OpenSSL is a test-only oracle); rtl_433 as an

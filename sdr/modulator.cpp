@@ -145,7 +145,7 @@ double clippedShare(double snrDb) {
 }
 
 IqModulator::IqModulator(const IqOptions& options) : o_(options), noise_(options.seed) {
-    amplitude_ = static_cast<float>(kAmplitudeShare * fullScale(o_.format));
+    amplitude_ = static_cast<float>(kAmplitudeShare * (o_.fullScale > 0 ? o_.fullScale : fullScale(o_.format)));
     // noise power 2 sigma^2 = signal power A^2 / 10^(SNR/10)
     noiseSigma_ =
         std::isinf(o_.snrDb) ? 0 : static_cast<float>(amplitude_ / std::sqrt(2 * std::pow(10.0, o_.snrDb / 10)));

@@ -32,6 +32,7 @@ struct IqOptions {
     double snrDb = INFINITY;  // signal power over noise power across the sampled band; infinite: no noise
     double clockPpm = 0;      // chip-rate error
     uint64_t seed = 1;        // of the noise
+    double fullScale = 0;     // of the samples (an SDR's 12-bit CS16: 2048); 0: the format's own
 };
 
 // How a burst is sent: its mode's chip rate, deviation and pulse shape, and

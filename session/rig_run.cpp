@@ -10,15 +10,13 @@ namespace vdx {
 namespace {
 
 // Replays, counter rewinds and duplicate access numbers are decided by
-// what the meter sent last.
-bool needsPrevious(const SimMeter& m) {
+// what the meter sent before.
+bool needsHistory(const SimMeter& m) {
     return std::any_of(m.faults.begin(), m.faults.end(), [](const FaultRule& r) {
         return r.kind == FaultKind::Replay || r.kind == FaultKind::CounterRewind ||
                r.kind == FaultKind::DuplicateAccess;
     });
 }
-
-constexpr uint64_t kMostChecked = 100000000;
 
 }  // namespace
 
@@ -48,7 +46,7 @@ bool RigRun::meterTimeAt(double atMs, int64_t* t) const {
     // T = start + speed x r, in whole seconds, r the real seconds since the
     // start; only live readings carry it (the fixed block has its own date)
     const double elapsed = rig_.speed * (atMs / 1000.0);
-    if (elapsed <= static_cast<double>(kLastMeterTime - rig_.start))
+    if (elapsed < static_cast<double>(kLastMeterTime - rig_.start) + 1)
         *t = rig_.start + static_cast<int64_t>(std::floor(elapsed));
     else if (clockShown_)
         return false;
@@ -57,10 +55,11 @@ bool RigRun::meterTimeAt(double atMs, int64_t* t) const {
     return true;
 }
 
-std::string RigRun::pastEnd(uint64_t telegram, uint64_t atMs) const {
+std::string RigRun::pastEnd(uint64_t telegram, uint64_t atMs, bool exact) const {
     const double t = rig_.start + std::floor(rig_.speed * (atMs / 1000.0));
-    const std::string when =
-        t < 253402300800.0 ? "meter time " + isoTime(static_cast<int64_t>(t)) : "a meter time after the year 9999";
+    const std::string when = t < 253402300800.0
+                                 ? "meter time " + isoTime(static_cast<int64_t>(t)) + (exact ? "" : " or later")
+                                 : "a meter time after the year 9999";
     return "telegram " + std::to_string(telegram) + " would carry " + when + ", past " + isoTime(kLastMeterTime) +
            ", the last a telegram's date can hold";
 }
@@ -74,7 +73,7 @@ RigRun::Planned RigRun::next() {
     int64_t meterTime = 0;
     if (!meterTimeAt(static_cast<double>(e.atMs), &meterTime)) {
         p.pastEnd = true;
-        endProblem_ = pastEnd(planned_, e.atMs);
+        endProblem_ = pastEnd(planned_, e.atMs, true);
         return p;
     }
     size_t table = 0;
@@ -83,27 +82,44 @@ RigRun::Planned RigRun::next() {
     const SimMeter& meter = rig_.meters[table];
     MeterRecord& state = state_[e.meter];
     const uint64_t number = ++state.sendCount;
-    const FaultRule* fault = faultFor(meter.faults, e.meter, number);
-    const auto found = previous_.find(e.meter);
-    const SentTelegram* previous = found != previous_.end() ? &found->second : nullptr;
-    if (fault != nullptr && !faultApplies(fault->kind, previous, compactFrame(meter, number)))
-        p.notApplied = fault->kind, fault = nullptr;
+    static const MeterHistory kNone;
+    const auto found = history_.find(e.meter);
+    const MeterHistory& history = found != history_.end() ? found->second : kNone;
+    // the first rule that falls on the telegram and can apply after what
+    // the meter sent; one that falls and cannot is passed over, and told
+    const FaultRule* fault = nullptr;
+    for (const FaultRule& r : meter.faults) {
+        if (!faultFalls(r, e.meter, number)) continue;
+        if (faultApplies(r.kind, history, compactFrame(meter, number))) {
+            fault = &r;
+            break;
+        }
+        if (p.notApplied == FaultKind::None) p.notApplied = r.kind;
+    }
     buildMeterTelegram(meter, state, keyOf(e.meter, meter), static_cast<int>(e.meter), meterTime, fault, number,
-                       previous, &p.telegram);
-    if (p.telegram.notApplied != FaultKind::None) p.notApplied = p.telegram.notApplied;
-    if (needsPrevious(meter)) previous_[e.meter] = p.telegram;
+                       history, &p.telegram);
+    if (p.telegram.notApplied != FaultKind::None && p.notApplied == FaultKind::None)
+        p.notApplied = p.telegram.notApplied;
+    if (needsHistory(meter)) history_[e.meter].add(p.telegram);
     return p;
 }
 
 std::string RigRun::lengthProblem(uint64_t telegrams) const {
+    // the last millisecond after the start whose meter time fits, found by
+    // halving: it fits at `fits`, not at `past` (2^62 ms is 146 million
+    // years, past 2099 at the slowest clock)
     int64_t t = 0;
-    if (telegrams == 0 || meterTimeAt(schedule_.latestMs(telegrams), &t)) return "";
-    Schedule s = schedule_;
-    for (uint64_t n = 1; n <= std::min(telegrams, kMostChecked); ++n) {
-        const uint64_t at = s.next().atMs;
-        if (!meterTimeAt(static_cast<double>(at), &t)) return pastEnd(planned_ + n, at);
+    uint64_t fits = 0, past = uint64_t(1) << 62;
+    if (telegrams == 0 || meterTimeAt(static_cast<double>(past), &t)) return "";  // no meter time shown
+    if (!meterTimeAt(0, &t)) return pastEnd(planned_ + 1, 0, true);
+    while (past - fits > 1) {
+        const uint64_t middle = fits + (past - fits) / 2;
+        (meterTimeAt(static_cast<double>(middle), &t) ? fits : past) = middle;
     }
-    return "";
+    const uint64_t most = schedule_.mostBy(fits, telegrams);
+    if (most >= telegrams) return "";
+    const uint64_t n = most + 1;  // certainly after `fits`
+    return pastEnd(planned_ + n, std::max(past, schedule_.earliestMs(n)), schedule_.exact());
 }
 
 }  // namespace vdx

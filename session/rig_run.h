@@ -10,7 +10,9 @@
 
 #include "config/rig.h"
 #include "session/schedule.h"
+#include "session/telegram_record.h"
 #include "telegram/send_cycle.h"
+#include "telegram/sim_meter.h"
 
 namespace vdx {
 
@@ -30,27 +32,32 @@ public:
     struct Planned {
         uint64_t atMs = 0;     // after the run's start
         uint64_t skipped = 0;  // the meter's slots skipped since its last telegram
-        // the fault of the meter's first rule that falls on this telegram
-        // when it could not apply (a replay of a first telegram, a counter
+        // the fault of the meter's first rule that fell on this telegram
+        // and could not apply (a replay of a first telegram, a counter
         // rewind with no lower counter, a compact-frame fault on a full
-        // frame, a duplicate access number over unchanged bytes): the
-        // telegram goes out without it
+        // frame): the telegram goes out with the next rule that falls on it
+        // and can apply, else without a fault; or a duplicate access number
+        // that would have repeated the last telegram's bytes
         FaultKind notApplied = FaultKind::None;
         // the telegram's meter time would pass kLastMeterTime (where a
         // meter's live readings carry it): nothing was built, and
         // endProblem() says why
         bool pastEnd = false;
         SentTelegram telegram;
+        AirFacts air;  // how an SDR sent it
     };
     // The next telegram, built, with the fault of the meter's first rule
-    // that falls on it; the meter's counters move on (not for a replay).
+    // that falls on it and can apply; the meter's counters move on (not
+    // for a replay).
     Planned next();
 
-    // Where the run's length is known, before the first next(): empty when
-    // its first `telegrams` telegrams all carry meter times up to
-    // kLastMeterTime, else what the first one past it would carry. (Past
-    // 100,000,000 telegrams next() alone finds the end, as in a run without
-    // an end.)
+    // Where the run's length is known, before the first next(), without
+    // running it: what the first of its `telegrams` telegrams past
+    // kLastMeterTime would carry, or empty. Exact in "turns"; in "each",
+    // where the schedule decides at run time, it names the first telegram
+    // that cannot go out in time however the meters' slots fall (the gap
+    // and the slots bound how fast telegrams go out), and an empty answer
+    // leaves it to next() to find the end, as in a run without one.
     std::string lengthProblem(uint64_t telegrams) const;
     // After next() gave a telegram past the end: "telegram N would carry
     // meter time 2100-01-01T00:00:05Z, past 2099-12-31T23:59:59Z, ...".
@@ -71,7 +78,8 @@ private:
     // The meters' time `atMs` after the start; false when it would pass
     // kLastMeterTime (checked before any conversion, so nothing overflows).
     bool meterTimeAt(double atMs, int64_t* t) const;
-    std::string pastEnd(uint64_t telegram, uint64_t atMs) const;
+    // `exact`: the telegram goes out `atMs` after the start, else not before
+    std::string pastEnd(uint64_t telegram, uint64_t atMs, bool exact) const;
 
     Rig rig_;
     MeterIndex index_;
@@ -82,7 +90,7 @@ private:
     std::vector<MeterRecord> state_;
     std::vector<std::array<uint8_t, 16>> keys_;  // derived keys, once made
     std::vector<bool> keyMade_;
-    std::unordered_map<size_t, SentTelegram> previous_;  // the last one, for meters whose faults need it
+    std::unordered_map<size_t, MeterHistory> history_;  // for meters whose faults look back
     std::string endProblem_;
 };
 

@@ -35,14 +35,24 @@ Schedule::Schedule(const Rig& rig, double intervalOverride)
         meterOffsetMs_[i] = ms(meterOffsetOf(rig, table, k, interval));
         due_.push({meterOffsetMs_[i], i});
         firstMs_ = std::min(firstMs_, meterOffsetMs_[i]);
-        longestMs_ = std::max(longestMs_, meterIntervalMs_[i]);
     }
 }
 
-double Schedule::latestMs(uint64_t n) const {
-    const double later = n > 0 ? static_cast<double>(n - 1) : 0;
-    if (mode_ == ScheduleMode::Turns) return later * static_cast<double>(intervalMs_);
-    return static_cast<double>(firstMs_) + later * static_cast<double>(std::max(gapMs_, longestMs_));
+// No sum here overflows: `atMs` stays below 2^63, every interval is 10 ms
+// or more, and the count stops growing once it reaches `cap`.
+uint64_t Schedule::mostBy(uint64_t atMs, uint64_t cap) const {
+    if (mode_ == ScheduleMode::Turns) return std::min(cap, atMs / intervalMs_ + 1);
+    if (atMs < firstMs_) return 0;
+    const uint64_t most = gapMs_ == 0 ? cap : std::min(cap, (atMs - firstMs_) / gapMs_ + 1);
+    uint64_t slots = 0;
+    for (size_t m = 0; m < meters_ && slots < most; ++m)
+        if (atMs >= meterOffsetMs_[m]) slots += (atMs - meterOffsetMs_[m]) / meterIntervalMs_[m] + 1;
+    return std::min(most, slots);
+}
+
+uint64_t Schedule::earliestMs(uint64_t n) const {
+    const uint64_t later = n > 0 ? n - 1 : 0;
+    return mode_ == ScheduleMode::Turns ? later * intervalMs_ : firstMs_ + later * gapMs_;
 }
 
 Schedule::Entry Schedule::next() {

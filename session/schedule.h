@@ -35,12 +35,17 @@ public:
     };
     Entry next();
 
-    // A time (after the run's start) by which the `n`th telegram of the run
-    // (from 1) goes out, without running it: exact in "turns"; in "each" the
-    // earliest offset and then, per telegram, the longer of the gap and the
-    // longest interval (the meter that just sent has its next slot within
-    // its interval).
-    double latestMs(uint64_t n) const;
+    // Without running it: the most telegrams of the run that can have gone
+    // out `atMs` after its start, counted up to `cap`. Exact in "turns"; in
+    // "each" the fewer of what the gap lets the stick send from the
+    // earliest offset on and the meters' slots begun by then (a meter sends
+    // at most once a slot).
+    uint64_t mostBy(uint64_t atMs, uint64_t cap) const;
+    // A time before which the `n`th telegram (from 1) cannot go out: exact
+    // in "turns"; in "each" the earliest offset and the gap before each
+    // telegram after the first.
+    uint64_t earliestMs(uint64_t n) const;
+    bool exact() const { return mode_ == ScheduleMode::Turns; }
 
 private:
     struct Due {
@@ -53,7 +58,7 @@ private:
     size_t meters_;
     uint64_t intervalMs_, gapMs_;
     uint64_t sent_ = 0, lastMs_ = 0;
-    uint64_t firstMs_ = UINT64_MAX, longestMs_ = 0;  // "each": the earliest offset, the longest interval
+    uint64_t firstMs_ = UINT64_MAX;  // "each": the earliest offset
     std::vector<uint64_t> meterIntervalMs_, meterOffsetMs_;
     std::vector<uint64_t> slot_;  // per meter: the index of its first slot not served
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> due_;

@@ -13,7 +13,10 @@ namespace vdx {
 // Makes the process ready before anything else runs. On Windows: no DLL is
 // looked for in the current folder (the folder the user starts Verdanox in
 // for its VDXconfig.txt may hold anything), and a GUI program started from a
-// console writes its stdout and stderr lines there. Nothing elsewhere.
+// console writes its stdout and stderr lines there. Elsewhere: a standard
+// stream the caller closed keeps its descriptor taken (by /dev/null, where
+// writing fails as on the closed stream), so that no file opened later,
+// the stick's port above all, receives what is written to it.
 void prepareProcess();
 
 // Standard output carries bytes unchanged (Windows would turn each 0x0A

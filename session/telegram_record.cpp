@@ -1,6 +1,7 @@
 #include "session/telegram_record.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -71,7 +72,10 @@ std::string textLine(const TelegramRecord& r) {
                   r.meter, r.manufacturer.c_str(), r.id.c_str(), r.version, r.type, via, r.access,
                   securityName(r.security), r.compact ? ", compact" : "", mode7 ? ", counter " : "",
                   mode7 ? std::to_string(r.counter).c_str() : "", fault ? ", fault " : "", faultName(r.fault),
-                  skipped.c_str(), r.written ? "sent" : "NOT SENT");
+                  skipped.c_str(),
+                  r.written    ? "sent"
+                  : r.air.held ? "held for duty cycle"
+                               : "NOT SENT");
     return text;
 }
 
@@ -91,6 +95,18 @@ nlohmann::ordered_json readingsJson(const Readings& r) {
     std::snprintf(fabrication, sizeof fabrication, "%08u", static_cast<unsigned>(r.fabrication % 100000000));
     j["fabrication"] = fabrication;
     return j;
+}
+
+void addAir(const AirFacts& a, nlohmann::ordered_json* j) {
+    (*j)["radio"] = a.radio;
+    (*j)["channel_hz"] = std::llround(a.channelHz);
+    (*j)["air_ms"] = std::round(a.airMs * 1000) / 1000;
+    (*j)["held"] = a.held;
+    if (a.clock == AirFacts::Clock::None) (*j)["burst_time"] = nullptr;
+    if (a.clock == AirFacts::Clock::Host) (*j)["burst_time"] = "host";
+    if (a.clock != AirFacts::Clock::Stream) return;
+    (*j)["burst_time"] = "stream";
+    (*j)["stream_time_ns"] = a.streamNs;
 }
 
 nlohmann::ordered_json recordJson(const RecordReading& r) {
@@ -181,6 +197,7 @@ std::string jsonLine(const TelegramRecord& r) {
     if (r.fault == FaultKind::Fuzz) j["fuzz"] = {{"seed", r.faultSeed}, {"block", r.block}};
     if (r.lengthError != 0) j["l_field_error"] = r.lengthError;
     j["skipped"] = r.skipped;
+    if (r.air.radio != nullptr) addAir(r.air, &j);
     return j.dump();
 }
 

@@ -10,6 +10,16 @@
 
 namespace vdx {
 
+// How an SDR sent a telegram; `radio` stays null where a stick sent it.
+struct AirFacts {
+    const char* radio = nullptr;  // the mode's name: "t1"
+    double channelHz = 0, airMs = 0;
+    enum class Clock : uint8_t { None, Stream, Host };
+    Clock clock = Clock::None;  // the time its burst was given: on the stream's clock or the host's
+    int64_t streamNs = 0;       // the stream time given
+    bool held = false;          // held back for the duty cycle
+};
+
 // A meter's or a converter's address as the record names it.
 struct AddressName {
     std::string manufacturer;  // three letters
@@ -46,6 +56,7 @@ struct TelegramRecord {
     uint32_t sessionNumber = 0;  // ell-ctr
     uint32_t aflCounter = 0;     // mode 7: the AFL's counter as sent
     int lengthError = 0;         // length-mismatch: the radio frame's L-field this far off
+    AirFacts air;
 };
 
 // The record of `t`, stamped with `time`.
@@ -54,7 +65,8 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time);
 // "2026-12-08T09:30:00.123Z meter 0: VDX 12345670 v01 t03, access 0, mode 7, counter 0, sent"
 // (" via VDX 12345678 v01 t37" after the meter behind a converter, ", compact"
 // after the mode for a compact frame, ", 3 slots skipped" before "sent"
-// where the schedule skipped some)
+// where the schedule skipped some; "held for duty cycle" instead of "NOT
+// SENT" where an SDR held it back)
 std::string textLine(const TelegramRecord& r);
 // {"time":...,"meter":0,"manufacturer":"VDX","id":"12345670","version":1,"type":3,"access":0,
 //  "counter":0,"mode":"mode 7","written":true,"frames":["01...","44..."],
@@ -69,7 +81,9 @@ std::string textLine(const TelegramRecord& r);
 //  "counter"; "l_field_error" (1 or -1) for length-mismatch; counter null unless mode 7; "time" and
 // "written" only for sent telegrams, "offset" only where given; "readings" only for
 // the window's gas layout; "status" null without a transport header; dates as
-// "2026-04-01" (type G) or "2026-04-01T00:00:00Z", a record that says nothing null
+// "2026-04-01" (type G) or "2026-04-01T00:00:00Z", a record that says nothing null;
+// through an SDR also "radio", "channel_hz", "air_ms", "held" and "burst_time"
+// ("stream" with "stream_time_ns", "host", or null when no burst went out)
 std::string jsonLine(const TelegramRecord& r);
 
 // A meter time (seconds since 1970, UTC) as 2026-01-31T23:50:00Z.

@@ -39,7 +39,8 @@ uint64_t draw(uint64_t seed, uint64_t salt, size_t meter, uint64_t number) {
     return mix(mix(mix(seed ^ salt) ^ meter) ^ number);
 }
 
-// How many telegrams a kind needs before it.
+// How many telegrams a kind needs before it at least: a replay one to
+// repeat, a counter rewind two (counters 0 and 1: one to go below).
 uint64_t needsBefore(FaultKind kind) {
     if (kind == FaultKind::Replay || kind == FaultKind::DuplicateAccess) return 1;
     return kind == FaultKind::CounterRewind ? 2 : 0;
@@ -94,20 +95,22 @@ std::string kindProblem(FaultKind kind, const FaultTarget& t, const std::string&
     return "";
 }
 
-// Why the rule's telegram numbers (`at`) meet a frame the kind cannot
-// change: a full frame for the compact faults, a compact one for
-// bad-records; empty when none does.
+// Why the rule's telegram numbers (`at` alone) meet only frames the kind
+// cannot change: full frames for the compact faults, compact ones for
+// bad-records; empty when one of them can take it.
 std::string frameProblem(const FaultRule& rule, const FaultTarget& t) {
     const bool compactKind = rule.kind == FaultKind::CompactUnknown || rule.kind == FaultKind::CompactBadCrc;
-    if (!compactKind && rule.kind != FaultKind::BadRecords) return "";
-    if (t.compactEvery == 0 && t.compactAfter == 0) return "";
-    for (uint64_t n : rule.at) {
-        const bool compact = compactFrameNumber(t.compactEvery, t.compactAfter, n);
-        if (compact != compactKind)
-            return std::string(faultName(rule.kind)) + " cannot change telegram " + std::to_string(n) + ": it is a " +
-                   (compact ? "compact frame (no DIF/VIF bytes)" : "full frame");
-    }
-    return "";
+    if ((!compactKind && rule.kind != FaultKind::BadRecords) || (t.compactEvery == 0 && t.compactAfter == 0) ||
+        rule.every != 0 || rule.probability > 0 || rule.at.empty())
+        return "";
+    for (uint64_t n : rule.at)
+        if (compactFrameNumber(t.compactEvery, t.compactAfter, n) == compactKind) return "";
+    const std::string frames = compactKind ? "full frame" : "compact frame (no DIF/VIF bytes)";
+    if (rule.at.size() == 1)
+        return std::string(faultName(rule.kind)) + " cannot change telegram " + std::to_string(rule.at[0]) +
+               ": it is a " + frames;
+    return std::string(faultName(rule.kind)) + " cannot change telegrams " + std::to_string(rule.at[0]) +
+           ", ...: each is a " + frames;
 }
 
 }  // namespace
@@ -132,22 +135,19 @@ FaultKind faultKindOf(const std::string& name) {
     return FaultKind::None;
 }
 
-const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uint64_t number) {
-    for (const FaultRule& r : rules) {
-        const bool falls =
-            (r.every != 0 && number % r.every == 0) || std::find(r.at.begin(), r.at.end(), number) != r.at.end() ||
-            (r.probability > 0 && (draw(r.seed, 0x70726F62, meter, number) >> 11) * 0x1.0p-53 < r.probability);
-        if (falls) return &r;
-    }
-    return nullptr;
+bool faultFalls(const FaultRule& r, size_t meter, uint64_t number) {
+    return (r.every != 0 && number % r.every == 0) || std::find(r.at.begin(), r.at.end(), number) != r.at.end() ||
+           (r.probability > 0 && (draw(r.seed, 0x70726F62, meter, number) >> 11) * 0x1.0p-53 < r.probability);
 }
 
 std::string faultProblem(const FaultRule& rule, const FaultTarget& target, const std::string& output) {
     const std::string name = faultName(rule.kind), kind = kindProblem(rule.kind, target, output);
     if (!kind.empty()) return kind;
+    // a rule that falls on later telegrams applies where it can, telegram
+    // by telegram; one that can never fall on such a telegram is refused
     const uint64_t before = needsBefore(rule.kind);
-    if (before > 0 && ((rule.every != 0 && rule.every <= before) ||
-                       std::any_of(rule.at.begin(), rule.at.end(), [&](uint64_t n) { return n <= before; })))
+    if (before > 0 && rule.every == 0 && rule.probability == 0 && !rule.at.empty() &&
+        std::all_of(rule.at.begin(), rule.at.end(), [&](uint64_t n) { return n <= before; }))
         return name + " needs " + (before == 1 ? "a telegram" : "two telegrams") + " of the meter before it (from " +
                std::to_string(before + 1) + " on)";
     return frameProblem(rule, target);

@@ -10,7 +10,8 @@
 //   replay          modes 5, 7: the meter's previous telegram       drops it as a duplicate or replay
 //                   again; access number and counter stay
 //   counter-rewind  mode 7: a fresh telegram whose AFL message      refuses it: the counter went back
-//                   counter is one below the last one sent
+//                   counter is one below the last one a receiver
+//                   accepted (a telegram whose MAC held)
 //   truncated       all: the finished telegram frame without its    refuses or flags it; never crashes
 //                   last 16 bytes, framed correctly for the stick
 //   bad-records     all: valid security; in the application layer  flags a malformed telegram and
@@ -108,11 +109,11 @@ struct FaultRule {
     uint64_t seed = 0;
 };
 
-// The first rule of `rules` that falls on telegram `number` of meter
-// `meter`, or nullptr. Whether its kind can apply to that telegram (a replay
-// needs one before it, a counter rewind a lower counter) is the caller's to
-// decide, from what the meter sent.
-const FaultRule* faultFor(const std::vector<FaultRule>& rules, size_t meter, uint64_t number);
+// True when `rule` falls on telegram `number` of meter `meter`. Whether its
+// kind can apply to that telegram (a replay needs one before it, a counter
+// rewind a lower counter) is the caller's to decide, from what the meter
+// sent.
+bool faultFalls(const FaultRule& rule, size_t meter, uint64_t number);
 
 // Whether telegram `number` (from 1) of a meter that sends a full frame
 // every `every` telegrams (the first of each run), or `after` full frames
@@ -128,11 +129,11 @@ struct FaultTarget {
 };
 
 // Why `rule` cannot be used for `target` when telegrams go to `output`
-// ("stick", "radio", "radio-crc", "iq", ...); empty when it can. A rule at
-// telegram numbers where the kind can never apply (a replay at 1, a
-// compact-frame fault at a full frame, bad-records at a compact one) cannot
-// be used either. Whether the meter's radio mode has the 3-out-of-6 code is
-// the capture's to check.
+// ("stick", "radio", "radio-crc", "iq", ...), or when it falls only on
+// telegrams where its kind can never apply (a replay only at telegram 1, a
+// counter rewind only at 1 and 2, a compact-frame fault only at full
+// frames, bad-records only at compact ones); empty when it can. Whether the
+// meter's radio mode has the 3-out-of-6 code is the capture's to check.
 std::string faultProblem(const FaultRule& rule, const FaultTarget& target, const std::string& output);
 inline std::string faultProblem(const FaultRule& rule, const std::string& securityName, const std::string& output) {
     return faultProblem(rule, FaultTarget{securityName}, output);

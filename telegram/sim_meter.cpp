@@ -27,10 +27,11 @@ void applicationOf(const SimMeter& m, int64_t meterTime, Telegram* t, SentTelegr
 }
 
 // Faults on a layer's fields, before encoding: counter-rewind's counter is
-// one below the last one the meter sent (a replay's too), which
-// faultApplies saw is above 0; duplicate-access takes the access number of
-// the meter's last telegram, which faultApplies saw exists.
-void beforeEncoding(FaultKind kind, const SentTelegram* previous, Telegram* t) {
+// one below the last one a receiver accepted (not that of a telegram whose
+// MAC failed), which faultApplies saw is above 0, the meter keeps its own;
+// duplicate-access takes the access number of the meter's last telegram,
+// which faultApplies saw exists.
+void beforeEncoding(FaultKind kind, const MeterHistory& history, Telegram* t) {
     switch (kind) {
         case FaultKind::BadRecords:
             return badRecords(&t->application);
@@ -38,7 +39,7 @@ void beforeEncoding(FaultKind kind, const SentTelegram* previous, Telegram* t) {
             t->key[15] ^= 0x01;  // the meter key with its last byte XOR 0x01
             return;
         case FaultKind::CounterRewind:
-            t->afl.counter = t->keyCounter = previous->messageCounter - 1;
+            t->afl.counter = t->keyCounter = history.acceptedCounter - 1;
             return;
         case FaultKind::No2f2f:
             t->application.checkBytes = false;
@@ -50,8 +51,8 @@ void beforeEncoding(FaultKind kind, const SentTelegram* previous, Telegram* t) {
             t->transport.ci = kUnknownCi;
             return;
         case FaultKind::DuplicateAccess:  // the ELL's session counter follows the access number
-            t->transport.access = t->ell.access = previous->accessNumber;
-            t->ell.sessionNumber = (t->ell.sessionNumber & ~0x0Fu) | (previous->accessNumber & 0x0Fu);
+            t->transport.access = t->ell.access = history.last.accessNumber;
+            t->ell.sessionNumber = (t->ell.sessionNumber & ~0x0Fu) | (history.last.accessNumber & 0x0Fu);
             return;
         case FaultKind::CompactUnknown:  // a format no full frame announced
             t->application.signature ^= 0xFFFF;
@@ -104,7 +105,7 @@ void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[
 }
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out) {
-    buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, nullptr, out);
+    buildMeterTelegram(m, meterIndex, meterTime, nullptr, 0, MeterHistory{}, out);
 }
 
 bool compactFrame(const SimMeter& m, uint64_t number) {
@@ -119,13 +120,26 @@ uint32_t sessionNumberAt(int64_t meterTime, uint8_t access) {
     return ellSessionNumber(static_cast<uint32_t>(minutes & 0x1FFFFFF), access);
 }
 
-bool faultApplies(FaultKind kind, const SentTelegram* previous, bool compact) {
+// A correct receiver takes a telegram's counter when its MAC holds and it
+// reads the block: no fault, bad-records, fuzz, a duplicate access number,
+// and compact frames it cannot decode or rebuild (their counter is read
+// first).
+void MeterHistory::add(const SentTelegram& t) {
+    sent = true;
+    last = t;
+    const FaultKind k = t.fault;
+    if (k == FaultKind::None || k == FaultKind::BadRecords || k == FaultKind::Fuzz || k == FaultKind::DuplicateAccess ||
+        k == FaultKind::CompactUnknown || k == FaultKind::CompactBadCrc)
+        accepted = true, acceptedCounter = t.messageCounter;
+}
+
+bool faultApplies(FaultKind kind, const MeterHistory& history, bool compact) {
     switch (kind) {
         case FaultKind::Replay:
         case FaultKind::DuplicateAccess:
-            return previous != nullptr;
+            return history.sent;
         case FaultKind::CounterRewind:
-            return previous != nullptr && previous->messageCounter > 0;
+            return history.accepted && history.acceptedCounter > 0;
         case FaultKind::CompactUnknown:
         case FaultKind::CompactBadCrc:
             return compact;
@@ -137,13 +151,13 @@ bool faultApplies(FaultKind kind, const SentTelegram* previous, bool compact) {
 }
 
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
-                        const SentTelegram* previous, SentTelegram* out) {
+                        const MeterHistory& history, SentTelegram* out) {
     uint8_t key[16];
     if (m.deriveKeys)
         derivedKey(m.key, m.record.manufacturer, key);
     else
         std::memcpy(key, m.key, 16);
-    buildMeterTelegram(m, m.record, key, meterIndex, meterTime, fault, number, previous, out);
+    buildMeterTelegram(m, m.record, key, meterIndex, meterTime, fault, number, history, out);
     secureWipe(key, sizeof key);
 }
 
@@ -171,7 +185,7 @@ Telegram meterLayers(const SimMeter& m, const MeterRecord& state, const uint8_t 
 // state is read, not changed.
 void encodeMeterTelegram(const SimMeter& m, const MeterRecord& state, const uint8_t key[16], int meterIndex,
                          int64_t meterTime, FaultKind kind, const FaultRule* fault, uint64_t number,
-                         const SentTelegram* previous, SentTelegram* out) {
+                         const MeterHistory& history, SentTelegram* out) {
     out->meter = meterIndex;
     out->security = m.security;
     out->delivered = false;
@@ -180,7 +194,7 @@ void encodeMeterTelegram(const SimMeter& m, const MeterRecord& state, const uint
     out->compact = compactFrame(m, number);
     Telegram t = meterLayers(m, state, key, meterTime, out->compact, out);
     out->status = t.transport.status;
-    beforeEncoding(kind, previous, &t);
+    beforeEncoding(kind, history, &t);
     out->accessNumber = t.transport.access;
     out->messageCounter = t.keyCounter;
     out->aflCounter = t.afl.counter;
@@ -218,24 +232,24 @@ bool sameFrames(const SentTelegram& a, const SentTelegram& b) {
 }  // namespace
 
 void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
-                        const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out) {
+                        const FaultRule* fault, uint64_t number, const MeterHistory& history, SentTelegram* out) {
     FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
     out->notApplied = FaultKind::None;
-    if (!faultApplies(kind, previous, compactFrame(m, number))) kind = FaultKind::None;
+    if (!faultApplies(kind, history, compactFrame(m, number))) kind = FaultKind::None;
     if (kind == FaultKind::Replay) {  // byte for byte; the counters stay
-        *out = *previous;
+        *out = history.last;
         out->meter = meterIndex;
         out->delivered = false;
         out->fault = kind;
         out->notApplied = FaultKind::None;
         return;
     }
-    encodeMeterTelegram(m, state, key, meterIndex, meterTime, kind, fault, number, previous, out);
+    encodeMeterTelegram(m, state, key, meterIndex, meterTime, kind, fault, number, history, out);
     // an old access number over the same bytes (fixed readings, no
     // counter) would be a replay, not new content: sent without the fault
-    if (kind == FaultKind::DuplicateAccess && sameFrames(*out, *previous)) {
+    if (kind == FaultKind::DuplicateAccess && sameFrames(*out, history.last)) {
         kind = FaultKind::None;
-        encodeMeterTelegram(m, state, key, meterIndex, meterTime, kind, fault, number, previous, out);
+        encodeMeterTelegram(m, state, key, meterIndex, meterTime, kind, fault, number, history, out);
         out->notApplied = FaultKind::DuplicateAccess;
     }
 

@@ -69,31 +69,43 @@ void derivedKey(const uint8_t master[16], const uint8_t address[8], uint8_t key[
 // for mode 7. `out->delivered` is false until the telegram is written.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, SentTelegram* out);
 
-// True when a telegram of kind `kind` can follow `previous`, the meter's
-// last telegram (nullptr before its first), as a compact frame or not
-// (`compact`): a replay and a duplicate access number need a telegram
-// before, a counter rewind a counter below the last one sent (counters never
-// wrap to go back), the compact-frame faults a compact frame, bad-records a
-// full one (DIFs to change). Every other kind can always apply. (A
-// duplicate access number whose telegram would come out byte for byte as
-// the last one, a replay, is found while building: see below.)
-bool faultApplies(FaultKind kind, const SentTelegram* previous, bool compact = false);
+// What a meter sent before, as the faults that depend on it see it: its
+// last telegram (a replay sends it again, a duplicate access number takes
+// its access number) and the message counter of the last one a correct
+// receiver accepted (its MAC holds and it reads the block: no fault,
+// bad-records, fuzz, duplicate-access, a compact frame it cannot decode),
+// below which a counter rewind goes.
+struct MeterHistory {
+    bool sent = false;
+    SentTelegram last{};
+    bool accepted = false;
+    uint32_t acceptedCounter = 0;
+    void add(const SentTelegram& t);
+};
+
+// True when a telegram of kind `kind` can follow what the meter sent, as a
+// compact frame or not (`compact`): a replay and a duplicate access number
+// need a telegram before, a counter rewind a counter below the last one
+// accepted (counters never wrap to go back), the compact-frame faults a
+// compact frame, bad-records a full one (DIFs to change). Every other kind
+// can always apply. (A duplicate access number whose telegram would come out
+// byte for byte as the last one, a replay, is found while building: see
+// below.)
+bool faultApplies(FaultKind kind, const MeterHistory& history, bool compact = false);
 
 // The same with a fault (see telegram/faults.h); `number` is the meter's
-// telegram number from 1, `previous` its last telegram (for a replay, which
-// leaves the counters where they are, a counter rewind, one below its
-// counter, and a duplicate access number, its access number). A fault that
+// telegram number from 1, `history` what it sent before. A fault that
 // cannot apply is not sent: the telegram goes out as without it (and
 // `out->notApplied` names the kind when that was found while building).
 // bad-crc changes nothing here: it lives in the CRCs of the radio output;
 // length-mismatch only says how far off the radio frame's L-field is.
 void buildMeterTelegram(SimMeter& m, int meterIndex, int64_t meterTime, const FaultRule* fault, uint64_t number,
-                        const SentTelegram* previous, SentTelegram* out);
+                        const MeterHistory& history, SentTelegram* out);
 
 // The same for one of the meters `m` stands for, whose address and counters
 // are `state` and key `key`.
 void buildMeterTelegram(const SimMeter& m, MeterRecord& state, const uint8_t key[16], int meterIndex, int64_t meterTime,
-                        const FaultRule* fault, uint64_t number, const SentTelegram* previous, SentTelegram* out);
+                        const FaultRule* fault, uint64_t number, const MeterHistory& history, SentTelegram* out);
 
 // The bytes of the meter's (full) telegram frame, the largest it sends (its
 // size does not change from one telegram to the next); 0 when its records

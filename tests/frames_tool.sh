@@ -73,9 +73,13 @@ check "missing config: zero address" "$(cd "$dir" && "$tool" --ticks 1 2>/dev/nu
 rmdir "$dir"
 
 "$tool" --help | grep -q '^usage: verdanox-frames'; check "--help" $? 0
+man=$(dirname "$0")/../docs/man/verdanox-frames.1
+check "every option of --help in the man page's synopsis" \
+  "$(comm -23 <("$tool" --help | grep -o -- '--[a-z][a-z-]*' | grep -v -- '--help\|--version' | sort -u) \
+      <(sed -n '/^\.SH SYNOPSIS/,/^\.SH DESCRIPTION/p' "$man" | sed 's/\\-/-/g' | grep -o -- '--[a-z][a-z-]*' | sort -u))" ""
 check "--name=value and short forms" "$("$tool" --config="$config" --ticks=2 --format=radio | md5sum)" "$("$tool" -c "$config" -n 2 -f radio | md5sum)"
 "$tool" --ticks 0 --config "$config" >/dev/null; check "--ticks 0" $? 0
-for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config" "--format" "--format hex"; do
+for bad in "--bogus" "--ticks" "--ticks -1" "--ticks 1x" "--ticks abc" "--config" "--format" "--format hex" "--interval 0.1005"; do
   err=$("$tool" $bad 2>&1 >/dev/null); rc=$?
   check "exit for '$bad'" $rc 2
   printf '%s\n' "$err" | grep -q '^usage:' || { echo "FAIL: no usage line for '$bad'"; fail=1; }
@@ -85,8 +89,10 @@ for bad in "-Zj:unknown option -Z" "--rig x.toml -Zn 3:unknown option -Z" "-jZ:u
     "--bogus=1:unknown option --bogus=1" "--json=1:--json takes no value" "-jn:-n needs a value" "--ticks:--ticks needs a value"; do
   check "names '${bad%%:*}'" "$("$tool" ${bad%%:*} 2>&1 >/dev/null | head -1)" "verdanox-frames: ${bad#*:}"
 done
-err=$("$tool" --config "$config" --ticks 3 --json 2>&1 >/dev/full); rc=$?
-check "a full disk: exit 1 and why" "$rc: $err" "1: verdanox-frames: cannot write standard output: No space left on device"
+for args in "--config $config --ticks 3 --json" --help --version; do
+  err=$("$tool" $args 2>&1 >/dev/full); rc=$?
+  check "a full disk ($args): exit 1 and why" "$rc: $err" "1: verdanox-frames: cannot write standard output: No space left on device"
+done
 err=$("$tool" --config /nonexistent/VDX.txt 2>&1 >/dev/null); rc=$?
 check "unreadable --config" $rc 1
 check "unreadable --config names the file" "$err" "verdanox-frames: cannot read /nonexistent/VDX.txt: No such file or directory"
@@ -115,6 +121,10 @@ python3 -c "print('a.' * 300000 + 'b = 1')" > "$dir/deep.toml"
 err=$("$tool" --rig "$dir/deep.toml" 2>&1 >/dev/null); rc=$?
 check "a rig nested 300,000 deep: refused, no crash" "$rc: $err" \
   "2: verdanox-frames: $dir/deep.toml:1:66: nested deeper than 32 levels (table headers, dotted keys, arrays and inline tables)"
+python3 -c "print('x = { s = \"\"\"a\"\"\"\", ' + 'a.' * 300000 + 'b = 1 }')" > "$dir/quotes.toml"
+err=$("$tool" --rig "$dir/quotes.toml" 2>&1 >/dev/null); rc=$?
+check "nested 300,000 deep after a string that ends in four quotes" "$rc: $err" \
+  "2: verdanox-frames: $dir/quotes.toml:1:84: nested deeper than 32 levels (table headers, dotted keys, arrays and inline tables)"
 # meter time ends with 2099: a run that would pass it is refused before it starts
 printf 'readings = "live"\n[clock]\nstart = "2099-12-31T23:50:00Z"\nspeed = 60\n[[meter]]\naddress = "9858705634120103"\n' > "$dir/late.toml"
 check "2099: two telegrams fit" "$("$tool" --rig "$dir/late.toml" --ticks 2 --json | tail -1 | grep -o '"meter_time":"[^"]*"')" '"meter_time":"2099-12-31T23:55:00Z"'
@@ -217,7 +227,16 @@ rm -f "$config.$$"
 json=$("$tool" --config "$config" -F replay:at=2 -F counter-rewind:at=3 -n 21 --json 2>"$config.err.$$")
 check "rewind after replay: telegram 3" "$(printf '%s\n' "$json" | sed -n 21p | grep -o '"counter":[0-9]*\|"fault":[a-z"-]*' | tr '\n' ' ')" '"counter":1 "fault":null '
 check "rewind after replay: counted" "$(cat "$config.err.$$")" "verdanox-frames: counter-rewind: 1 could not apply"
-rm -f "$config.err.$$"
+json=$("$tool" --config "$config" -F replay:at=2 -F counter-rewind:at=3 -F bad-mac:at=3 -n 21 --json 2>"$config.err.$$")
+check "rewind after replay: the next rule that falls takes telegram 3" \
+  "$(printf '%s\n' "$json" | sed -n 21p | grep -o '"fault":[a-z"-]*') $(cat "$config.err.$$")" \
+  '"fault":"bad-mac" verdanox-frames: counter-rewind: 1 could not apply'
+# alone, a kind that needs a telegram before it takes every telegram it can
+printf '[[meter]]\naddress = "9858705634120103"\nkey = "000102030405060708090A0B0C0D0E0F"\n' > "$config.one.$$"
+json=$("$tool" --rig "$config.one.$$" --ticks 3 --fault replay --json 2>"$config.err.$$"); rc=$?
+check "replay on every telegram" "$rc: $(printf '%s\n' "$json" | grep -o '"fault":[a-z"-]*' | tr '\n' ' ')$(cat "$config.err.$$")" \
+  '0: "fault":null "fault":"replay" "fault":"replay" verdanox-frames: replay: 1 could not apply'
+rm -f "$config.err.$$" "$config.one.$$"
 "$tool" --config "$config" --fault often >/dev/null 2>&1; check "a bad --fault" $? 2
 check "JSON marks the faults" "$("$tool" --config "$config" --ticks 20 --json --fault truncated:at=2 | python3 -c 'import json,sys
 print(" ".join(str(json.loads(l)["fault"]) for l in sys.stdin))')" "$(echo None None None None None None None None None None truncated truncated truncated truncated truncated truncated truncated truncated truncated truncated)"

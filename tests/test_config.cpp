@@ -241,8 +241,9 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
                                                                   "nested deeper than 32 levels (table headers, "
                                                                   "dotted keys, arrays and inline tables)";
     const std::string when = "a time such as \"2026-01-31T23:50:00Z\", from 2000 to 2099";
-    std::string dotted = "a", arrays = "x = ", header = "[a";
+    std::string dotted = "a", arrays = "x = ", header = "[a", dots33;
     for (int i = 0; i < 40; ++i) dotted += ".a", arrays += "[", header += ".a";
+    for (int i = 0; i < 32; ++i) dots33 += "a.";
     const struct {
         std::string text, message;
     } cases[] = {
@@ -267,6 +268,17 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {"[clock]\nstart = \"2026-01-31T23:30:00+01\"\n" + m, "r.toml:2:9: " + when},
         {"[clock]\nstart = 2026-01-31T23:50:00\n" + m, "r.toml:2:9: a time needs its offset from UTC (Z)"},
         {"[clock]\nspeed = -1\n" + m, "r.toml:2:9: speed must be from 1e-06 to 1e+06"},
+        {"[clock]\nstart = \"2026-01-31T23:50:00Z\"\n" + m,
+         "r.toml:2:9: start has no effect with readings = \"fixed\" on every meter (the fixed block carries its own "
+         "date; readings = \"live\" uses the clock)"},
+        {"[clock]\nspeed = 60\n" + m,
+         "r.toml:2:9: speed has no effect with readings = \"fixed\" on every meter (the fixed block carries its own "
+         "date; readings = \"live\" uses the clock)"},
+        {live + "[clock]\nstart = 2026-01-31T23:30:00.5+01:00\n" + m,
+         "r.toml:3:9: a time in whole seconds (the meter clock counts seconds)"},
+        {each + m + "interval = 0.0149\n",
+         "r.toml:5:12: interval must be whole milliseconds (the schedule counts milliseconds)"},
+        {each + "gap = 0.0004\n" + m, "r.toml:3:7: gap must be whole milliseconds (the schedule counts milliseconds)"},
         {live + m + "battery_days = 10000\n", "r.toml:4:16: battery_days must be from 0 to 9999"},
         {live + m + "fabrication = \"8801171\"\n", "r.toml:4:15: fabrication must be 8 digits"},
         {live + m + "error_flags = 0x100000000\n", "r.toml:4:15: error_flags must be from 0 to 4294967295"},
@@ -285,6 +297,10 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {m + dotted + " = 1\n", "r.toml:3:62: " + deep},
         {arrays + "\n" + m, "r.toml:1:37: " + deep},
         {header + "]\n" + m, "r.toml:1:65: " + deep},
+        // a multi-line string may end in four or five quotes: the last three close it
+        {"x = { s = \"\"\"a\"\"\"\", " + dots33 + "b = 1 }\n" + m, "r.toml:1:84: " + deep},
+        {"x = { s = '''a'''', " + dots33 + "b = 1 }\n" + m, "r.toml:1:84: " + deep},
+        {std::string("\xEF\xBB\xBF") + "colour = 1\n" + m, "r.toml:1:1: unknown key \"colour\""},
         {"readings = \"moving\"\n" + m, "r.toml:1:12: readings must be \"fixed\" or \"live\""},
         {"meter = 3\n", "r.toml:1:9: a rig needs at least one [[meter]] table"},
         {m + "fabrication = \"\xC2\xA1\"\n", "r.toml:3:16: only ASCII characters, outside comments"},
@@ -399,19 +415,28 @@ TEST(FaultSpec, RulesAndErrors) {
         EXPECT_FALSE(parseFaultSpec(b.spec, &r, &error)) << b.spec;
         EXPECT_EQ(error, b.message) << b.spec;
     }
-    // kinds that cannot apply, never silently skipped
+    // kinds that cannot apply, never silently skipped; a kind that needs
+    // telegrams before it applies where it can, and is refused only where
+    // it never can
     r = FaultRule{};
     r.kind = FaultKind::BadMac;
     r.every = 1;
     EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "bad-mac needs mode 7 (a mode 5 meter has no MAC or counter)");
     r.kind = FaultKind::Replay;
     EXPECT_EQ(faultProblem(r, "plain", "stick"), "replay needs mode 5, mode 7 or ell-ctr (a plain meter has no key)");
+    EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "") << "alone: every telegram it can take";
+    r.every = 0;
+    r.at = {1};
     EXPECT_EQ(faultProblem(r, "mode 5", "stick"), "replay needs a telegram of the meter before it (from 2 on)");
     r.kind = FaultKind::CounterRewind;
-    r.every = 0;
-    r.at = {5, 2};
+    r.at = {2, 1};
     EXPECT_EQ(faultProblem(r, "mode 7", "stick"),
               "counter-rewind needs two telegrams of the meter before it (from 3 on)");
+    r.at = {2, 3};
+    EXPECT_EQ(faultProblem(r, "mode 7", "stick"), "");
+    r.at.clear();
+    r.every = 2;
+    EXPECT_EQ(faultProblem(r, "mode 7", "stick"), "");
     r.kind = FaultKind::BadCrc;
     EXPECT_EQ(faultProblem(r, "plain", "stick"),  // also verdanox-send's, which has no --format
               "bad-crc needs verdanox-frames --format radio-crc or iq (a stick computes the CRCs itself)");
@@ -459,13 +484,14 @@ TEST(FaultSpec, RulesAndErrors) {
          "stick",
          "compact-unknown needs compact frames (compact = { every = N } or { after = N } on the meter)"},
         {FaultKind::CompactBadCrc,
-         {6, 5},
+         {5, 9},
          compact,
          "stick",
-         "compact-bad-crc cannot change telegram 5: it is a full frame"},
+         "compact-bad-crc cannot change telegrams 5, ...: each is a full frame"},
+        {FaultKind::CompactBadCrc, {5, 6}, compact, "stick", ""},
         {FaultKind::CompactUnknown, {3}, after, "stick", ""},
         {FaultKind::BadRecords,
-         {2, 3},
+         {3},
          after,
          "stick",
          "bad-records cannot change telegram 3: it is a compact frame (no DIF/VIF bytes)"},

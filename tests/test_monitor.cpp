@@ -122,7 +122,8 @@ TEST(Monitor, ChecksKeysAsWrittenInTheFile) {
     std::ofstream(path, std::ios::binary) << text;
 
     std::vector<std::string> problems;
-    const std::vector<vstick::MeterKey> keys = vstick::loadMeterKeys(path.c_str(), &problems);
+    std::vector<vstick::MeterKey> keys;
+    ASSERT_TRUE(vstick::loadMeterKeys(path.c_str(), &keys, &problems));
     ASSERT_EQ(keys.size(), 10u);
     EXPECT_EQ(problems.size(), 8u) << "meters 1 to 8 have no valid key";
     EXPECT_NE(problems[0].find("line 12: not 32 hexadecimal digits"), std::string::npos) << problems[0];

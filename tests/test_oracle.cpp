@@ -302,7 +302,7 @@ TEST(Profiles, OneTelegramEachWrittenOutByHand) {
         m.header = c.header;
         m.compactEvery = c.compact ? 4 : 0;
         SentTelegram t;
-        buildMeterTelegram(m, 0, unixTime(2026, 4, 1, 0, 30), nullptr, 2, nullptr, &t);  // telegram 2: compact
+        buildMeterTelegram(m, 0, unixTime(2026, 4, 1, 0, 30), nullptr, 2, MeterHistory{}, &t);  // telegram 2: compact
         const std::vector<uint8_t> frame(t.telegramFrame, t.telegramFrame + stickFrameSize(t.telegramFrame));
         std::vector<uint8_t> layers(frame.begin(), frame.end() - static_cast<long>(bytes(c.block).size()));
         const bool mode7 = c.security == Security::Mode7;

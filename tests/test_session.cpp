@@ -10,9 +10,12 @@
 
 #include "config/config.h"
 #include "config/fault_spec.h"
+#include "link/keeper.h"
 #include "link/link.h"
 #include "session/configuration.h"
+#include "session/duty_cycle.h"
 #include "session/schedule.h"
+#include "session/sdr_path.h"
 #include "session/send_session.h"
 #include "session/telegram_record.h"
 #include "tests/fake_platform.h"
@@ -199,6 +202,23 @@ TEST_F(Session, MeterTimeEndsWith2099) {
     EXPECT_EQ(fast.lengthProblem(100000000),
               "telegram 2 would carry a meter time after the year 9999, past 2099-12-31T23:59:59Z, the last a "
               "telegram's date can hold");
+
+    // a long run is judged without running it: exactly in "turns"; in
+    // "each" by the first telegram the gap and the slots cannot send in time
+    const std::string later = ", past 2099-12-31T23:59:59Z, the last a telegram's date can hold";
+    rig.start = unixTime(2026, 1, 1, 0, 0);
+    rig.speed = 1;
+    rig.interval = 5;
+    RigRun turns(rig, 0, 0);
+    EXPECT_EQ(turns.lengthProblem(467043840), "") << "at 2099-12-31T23:59:55Z";
+    EXPECT_EQ(turns.lengthProblem(1000000000),
+              "telegram 467043841 would carry meter time 2100-01-01T00:00:00Z" + later);
+    rig.schedule = ScheduleMode::Each;
+    rig.interval = 10;  // ten meters, each every 10 s, 0.1 s apart
+    RigRun each(rig, 0, 0);
+    EXPECT_EQ(each.lengthProblem(2335219200), "");
+    EXPECT_EQ(each.lengthProblem(100000000000),
+              "telegram 2335219201 would carry meter time 2100-01-01T00:00:00Z or later" + later);
     for (SimMeter& m : rig.meters) m.live = false;  // the fixed block carries no meter time: no end
     EXPECT_EQ(RigRun(rig, 0, 0).lengthProblem(100000000), "");
 }
@@ -360,14 +380,21 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
     // without its rewind (telegram 2 of the run without faults) and says
     // so; telegram 5 goes back from 2 to 1; a replay drawn for a first
     // telegram cannot apply either
+    // (meter 1); a rewind goes below the last counter a receiver accepted,
+    // not below that of a telegram whose MAC failed (meter 2); a rule that
+    // cannot apply leaves the telegram to the next that falls on it (3)
     Rig rig = configurationRig(false, 5);
-    FaultRule replay, rewind, always;
+    FaultRule replay, rewind, always, badMac, rewind5, rewind3;
     std::string error;
-    ASSERT_TRUE(parseFaultSpec("replay:at=2", &replay, &error) &&
-                parseFaultSpec("counter-rewind:at=3,5", &rewind, &error) &&
-                parseFaultSpec("replay:probability=1", &always, &error));
+    ASSERT_TRUE(
+        parseFaultSpec("replay:at=2", &replay, &error) && parseFaultSpec("counter-rewind:at=3,5", &rewind, &error) &&
+        parseFaultSpec("replay:probability=1", &always, &error) && parseFaultSpec("bad-mac:at=3,4", &badMac, &error) &&
+        parseFaultSpec("counter-rewind:at=5", &rewind5, &error) &&
+        parseFaultSpec("counter-rewind:at=3", &rewind3, &error));
     for (SimMeter& m : rig.meters) m.faults = {replay, rewind};
     rig.meters[1].faults = {always};
+    rig.meters[2].faults = {badMac, rewind5};
+    rig.meters[3].faults = {replay, rewind3, badMac};
     RigRun both(rig, 0, 0);
     std::vector<RigRun::Planned> p;
     for (int t = 0; t < 50; ++t) p.push_back(both.next());
@@ -380,6 +407,10 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
     EXPECT_EQ(p[1].notApplied, FaultKind::Replay);
     EXPECT_EQ(bytes(p[1].telegram), bytes(good[1]));
     EXPECT_EQ(p[11].telegram.fault, FaultKind::Replay);
+    EXPECT_EQ(p[42].telegram.fault, FaultKind::CounterRewind);
+    EXPECT_EQ(p[42].telegram.messageCounter, 0u) << "below 1, the last counter whose MAC held";
+    EXPECT_EQ(p[23].telegram.fault, FaultKind::BadMac);
+    EXPECT_EQ(p[23].notApplied, FaultKind::CounterRewind);
 
     r = runOf(false, "truncated:at=3");
     want = bytes(good[20]);
@@ -473,4 +504,183 @@ TEST(Faults, EachKindAgainstTheRunWithout) {
     EXPECT_EQ(changed(r[20], ell[20]).front(), 11) << "everything from the payload CRC on";
     std::memset(meterTable, 0, sizeof meterTable);
     resetConfig();
+}
+
+// Each mode's channel in its sub-band of the duty-cycle table; the gaps
+// between rows are in none. The account slides: a burst leaves the hour
+// part by part, and a lower --duty-cycle or an override sets the limit.
+TEST(DutyCycle, SubBandsAndTheSlidingHour) {
+    const auto limitOf = [](RadioMode mode) {
+        const RadioModeInfo& m = radioMode(mode);
+        const double half = m.deviationHz + m.chipRate / 2.0;
+        const SubBand* b = subBandOf(m.channelHz - half, m.channelHz + half);
+        return b != nullptr ? bandName(*b) + " " + std::to_string(b->percent).substr(0, 4) : "none";
+    };
+    EXPECT_EQ(limitOf(RadioMode::T1), "868.7-869.2 MHz 0.10");
+    EXPECT_EQ(limitOf(RadioMode::C1), "868.7-869.2 MHz 0.10");
+    EXPECT_EQ(limitOf(RadioMode::S1), "868-868.6 MHz 1.00");
+    EXPECT_EQ(limitOf(RadioMode::R2), "868-868.6 MHz 1.00");
+    EXPECT_EQ(limitOf(RadioMode::F), "433.05-434.79 MHz 10.0");
+    EXPECT_EQ(limitOf(RadioMode::N), "169.4-169.475 MHz 1.00");
+    EXPECT_EQ(subBandOf(868.55e6, 868.65e6), nullptr) << "into 868.6-868.7 MHz";
+
+    const SubBand& t = *subBandOf(868.9e6, 869.0e6);
+    DutyCycle d;
+    for (int64_t k = 0; k < 3; ++k) {  // 3 x 1.2 s at 0, 10 and 20 s fill the 3.6 s
+        ASSERT_TRUE(d.allows(t, k * 10000000, 1200000));
+        d.add(t, k * 10000000, 1200000);
+    }
+    EXPECT_FALSE(d.allows(t, 3000000000, 1));
+    EXPECT_FALSE(d.allows(t, kHourUs - 1, 1)) << "the first burst still ends inside the hour";
+    EXPECT_TRUE(d.allows(t, kHourUs, 1000)) << "from the hour on, the first burst leaves as much as a new one takes";
+    EXPECT_FALSE(d.allows(t, kHourUs - 1, 2)) << "a microsecond earlier: one too many";
+    EXPECT_EQ(d.usedUs(t, kHourUs + 600000), 3000000) << "half of the first burst has left";
+    EXPECT_EQ(d.usedUs(t, kHourUs + 30000000), 0);
+    EXPECT_DOUBLE_EQ(DutyCycle(0.05).limitPercent(t), 0.05);
+    EXPECT_DOUBLE_EQ(DutyCycle(5).limitPercent(t), 0.1) << "higher only with the override";
+    EXPECT_DOUBLE_EQ(DutyCycle(5, true).limitPercent(t), 5);
+}
+
+namespace {
+
+// A transmitter on the fake clock: its stream time is the platform's, 7 s
+// ahead; bursts whose number is in `failing` fail; it is absent while
+// `absent` is set.
+struct FakeAir {
+    FakePlatform* fake = nullptr;
+    std::vector<int64_t> times;
+    std::vector<size_t> samples;
+    std::vector<int> failing;
+    int bursts = 0, opens = 0;
+    bool absent = false;
+};
+
+class FakeTx : public TxDevice {
+public:
+    explicit FakeTx(FakeAir* air) : air_(air) {
+        s_.rateHz = 1200000, s_.format = IqFormat::Cs8, s_.fullScale = 127, s_.streamTime = true;
+    }
+    const TxSetup& setup() const override { return s_; }
+    int64_t streamTimeNs() override { return static_cast<int64_t>(air_->fake->clock) * 1000000 + 7000000000; }
+    size_t writeSize() const override { return 5000; }
+    bool write(const uint8_t*, size_t n, bool first, bool, bool timed, int64_t t, std::string* why) override {
+        if (first && std::count(air_->failing.begin(), air_->failing.end(), ++air_->bursts) > 0)
+            return *why = "STREAM_ERROR", false;
+        if (first) air_->times.push_back(timed ? t : -1), air_->samples.push_back(0);
+        air_->samples.back() += n;
+        return true;
+    }
+
+private:
+    FakeAir* air_;
+    TxSetup s_;
+};
+
+class SdrSession : public ::testing::Test {
+protected:
+    void SetUp() override { setLinkPlatform(&fake); }
+    void TearDown() override { setLinkPlatform(nullptr); }
+    // One T1 mode 7 meter every `interval` seconds.
+    void run(double interval, long telegrams, SdrSettings settings = {}) {
+        Rig rig;
+        std::string error;
+        ASSERT_TRUE(parseRig("[[meter]]\naddress = \"9858705634120103\"\nkey = \"000102030405060708090A0B0C0D0E0F\"\n",
+                             "one.toml", &rig, &error))
+            << error;
+        settings.request.args = "driver=fake";
+        path = std::make_unique<SdrPath>(settings, [this](const TxRequest&, bool, std::string* why) {
+            ++air.opens;
+            return air.absent ? (*why = "gone", nullptr) : std::make_unique<FakeTx>(&air);
+        });
+        ASSERT_TRUE(path->plan(rig, interval, &error)) << error;
+        SendSession session(*path);
+        ASSERT_TRUE(session.open(&error)) << error;
+        start = fake.clock + SdrPath::kLeadMs;
+        session.tell = [this](const std::string& line) { told.push_back(line); };
+        session.report = [this](const RigRun::Planned& p) {
+            planned.push_back(p);
+            if (onTelegram) onTelegram(planned.size());
+        };
+        RigRun r(rig, interval, 0);
+        session.run(r, telegrams, stop);
+        counts = {session.delivered(), session.lost(), session.held()};
+    }
+    FakePlatform fake;
+    FakeAir air = [this] {
+        FakeAir a;
+        a.fake = &fake;
+        return a;
+    }();
+    std::unique_ptr<SdrPath> path;
+    uint64_t start = 0;
+    std::vector<RigRun::Planned> planned;
+    std::vector<std::string> told;
+    std::vector<unsigned> counts;
+    std::function<void(size_t)> onTelegram;
+    volatile std::sig_atomic_t stop = 0;
+};
+
+}  // namespace
+
+// A rig that asks 2 % of the 0.1 % band (a 17.6 ms telegram every 0.88 s):
+// 204 bursts fill the first hour's 3.6 s and the rest are held; the next
+// goes when the first has left the hour, and no hour ever holds more. The
+// bursts carry their schedule's time on the stream's clock.
+TEST_F(SdrSession, DutyCycleHoldsTelegramsOverASlidingHour) {
+    run(0.88, 4500);
+    EXPECT_EQ(path->startLines().back(),
+              "duty cycle in 868.7-869.2 MHz (T1): the meters ask for 2 % of the time on air (72 s an hour), the band "
+              "allows 0.1 % (3.6 s): telegrams past it are held back");
+    std::vector<uint64_t> sent;
+    for (const RigRun::Planned& p : planned) {
+        EXPECT_NEAR(p.air.airMs, 17.6, 1e-9);
+        EXPECT_EQ(p.air.held, !p.telegram.delivered);
+        if (p.telegram.delivered) sent.push_back(p.atMs);
+    }
+    ASSERT_EQ(sent.size(), 408u) << "the second hour's first 204 too";
+    EXPECT_EQ(sent[203], 203u * 880) << "the first hour: 204 x 17.6 ms = 3.59 s";
+    EXPECT_EQ(sent[204], 4091u * 880) << "3600.08 s: the first burst has left the hour";
+    for (size_t i = 204; i < sent.size(); ++i) EXPECT_GE(sent[i] - sent[i - 204], 3600000u) << i;
+    EXPECT_EQ(counts, (std::vector<unsigned>{static_cast<unsigned>(sent.size()), 0,
+                                             4500 - static_cast<unsigned>(sent.size())}));
+    ASSERT_EQ(air.times.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); i += 50)
+        EXPECT_EQ(air.times[i], static_cast<int64_t>(start + sent[i]) * 1000000 + 7000000000) << i;
+    EXPECT_EQ(air.samples[0], 21120u) << "1760 chips at 12 samples a chip";
+    EXPECT_TRUE(told.empty());
+}
+
+// The device fails at bursts 3 and 4 and cannot be opened for telegram 5:
+// the user hears of it once, the telegrams count as not sent, and the
+// device opened again sends telegram 6 on.
+TEST_F(SdrSession, FailingDeviceIsReportedAndOpenedAgain) {
+    air.failing = {3, 4};
+    onTelegram = [&](size_t n) { air.absent = n == 4; };
+    run(1, 8);
+    std::vector<bool> delivered;
+    for (const RigRun::Planned& p : planned) delivered.push_back(p.telegram.delivered);
+    EXPECT_EQ(delivered, (std::vector<bool>{true, true, false, false, false, true, true, true}));
+    EXPECT_EQ(counts, (std::vector<unsigned>{5, 3, 0}));
+    EXPECT_EQ(air.opens, 4) << "at the start, then for telegrams 4, 5 and 6";
+    EXPECT_EQ(
+        told,
+        (std::vector<std::string>{
+            "SDR driver=fake not responding (the transmit stream failed: STREAM_ERROR): telegrams are not being sent",
+            "SDR driver=fake is back: telegrams are being sent again"}));
+    EXPECT_EQ(air.times.back(), static_cast<int64_t>(start + 7000) * 1000000 + 7000000000);
+}
+
+// R2 telegrams (about 0.45 s on the air) every 0.1 s: on the stream's clock
+// each burst waits for the one before it, a millisecond apart.
+TEST_F(SdrSession, LongerBurstsThanTheSpacingQueueUp) {
+    SdrSettings s;
+    s.mode = RadioMode::R2;
+    s.dutyPercent = 100, s.dutyOverride = true;
+    run(0.1, 3, s);
+    ASSERT_EQ(air.times.size(), 3u);
+    const int64_t length = std::llround(planned[0].air.airMs * 1e6);
+    EXPECT_GT(length, 400000000);
+    EXPECT_EQ(air.times[0], static_cast<int64_t>(start) * 1000000 + 7000000000);
+    EXPECT_EQ(air.times[1], air.times[0] + length + 1000000);
+    EXPECT_EQ(air.times[2], air.times[1] + length + 1000000);
 }

@@ -52,6 +52,13 @@ check "pulled out after 3: exit status 3" $? 3
 check "pulled out: told once, counted" \
   "$(grep -c '^verdanox-send: USB RF stick not responding: telegrams are not being sent$' unplug.txt) $(grep -c '^verdanox-send: 3 telegrams sent, 2 not sent$' unplug.txt)" "1 1"
 
+# keys from a path that cannot be read: told, status 1, as the other tools do
+for bad in "--rig /tmp:Is a directory" "--config /tmp:Is a directory" "--config /dev/zero:not a regular file"; do
+  option=${bad%%:*}
+  timeout 60 "$stick" $option -- true > unreadable.txt 2>&1
+  check "$option" "$?: $(cat unreadable.txt)" "1: verdanox-virtual-stick: cannot read ${option#* }: ${bad#*:}"
+done
+
 timeout 60 "$stick" --serial AB00000001 -- "$send" --ticks 1 > none.txt 2>&1
 check "no stick: exit status 1" $? 1
 check "no stick: the reason" "$(grep -c '^verdanox-send: USB RF stick not found: looked for' none.txt)" 1
@@ -133,6 +140,11 @@ timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 6 --interva
   --fault counter-rewind:at=3,5 > rewind.txt 2>&1
 check "replay + rewind: summary" "$?: $(grep -c '^verdanox-send: 6 telegrams sent, 0 not sent; faults sent: replay 1, counter-rewind 1; counter-rewind: 1 could not apply$' rewind.txt)" "0: 1"
 check "replay + rewind: the monitor's verdicts" "$(grep -c 'verdicts: 4 ok, 1 replay, 1 counter went back$' rewind.txt) $(grep -c 'counter went back from 2 to 1$' rewind.txt)" "1 1"
+# a rewind goes below the last counter the receiver accepted, not below
+# those of telegrams whose MAC failed
+timeout 60 "$stick" --rig one.toml -- "$send" --rig one.toml --ticks 5 --interval 0.1 --fault bad-mac:at=3,4 \
+  --fault counter-rewind:at=5 > rewind.txt 2>&1
+check "bad MACs + rewind: the monitor's verdicts" "$(grep -c 'verdicts: 2 ok, 2 MAC FAILED, 1 counter went back$' rewind.txt) $(grep -c 'counter went back from 1 to 0$' rewind.txt)" "1 1"
 
 # compact frames, the ELL's AES-CTR and a meter behind a radio converter,
 # from the example rigs, each checked and decoded
@@ -152,6 +164,21 @@ check "mixed rig: wrong-key where it applies" "$?: $(grep -c '^verdanox-send: --
 # a log that cannot be written ends the run with the reason and status 1
 timeout 60 "$stick" -- sh -c "exec '$send' --ticks 3 --interval 0.1 --json > /dev/full" > full.txt 2>&1
 check "a full disk: exit 1 and why" "$?: $(grep -c '^verdanox-send: cannot write standard output: No space left on device$' full.txt) $(grep -c '^verdanox-send: 1 telegrams sent, 0 not sent$' full.txt)" "1: 1 1"
+
+# a closed standard stream never lends its descriptor to the stick's port:
+# the wire carries the frames alone, and a closed log is told
+timeout 60 "$stick" --frames closed.frames -- sh -c "exec '$send' --ticks 3 --interval 0.1 >&-" > closed.txt 2>&1
+check "stdout closed: exit 1 and why, the frames alone on the wire" \
+  "$?: $(grep -c '^verdanox-send: cannot write standard output: Bad file descriptor$' closed.txt) $(md5sum < closed.frames)" \
+  "1: 1 $("$frames" --ticks 1 | md5sum)"
+timeout 60 "$stick" --frames closed.frames -- sh -c "exec '$send' --ticks 3 --interval 0.1 2>&-" > closed.txt 2>&1
+check "stderr closed: the frames alone on the wire" "$?: $(md5sum < closed.frames)" "0: $("$frames" --ticks 3 | md5sum)"
+
+for program in "$send --help" "$stick --version"; do
+  err=$($program 2>&1 >/dev/full)
+  check "a full disk: ${program##*/}" "$?: $err" \
+    "1: $(basename "${program% *}"): cannot write standard output: No space left on device"
+done
 
 timeout 60 "$stick" --busy -- "$send" --ticks 1 > busy.txt 2>&1
 check "busy port: exit status 1" $? 1

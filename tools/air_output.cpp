@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "session/startup.h"
-#include "telegram/radio.h"
 
 namespace vdx {
 namespace {
@@ -27,19 +26,6 @@ std::string hertz(double hz) {
     char text[32];
     std::snprintf(text, sizeof text, "%.0f", hz);
     return text;
-}
-
-AirFault airFault(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::BadThreeOfSix:
-            return AirFault::BadCodeWord;
-        case FaultKind::ShortPreamble:
-            return AirFault::ShortPreamble;
-        case FaultKind::BadSync:
-            return AirFault::BadSync;
-        default:
-            return AirFault::None;
-    }
 }
 
 const char* extension(IqFormat f) {
@@ -70,26 +56,6 @@ std::string earlierCapture(const std::string& dir, std::error_code* ec) {
 }
 
 }  // namespace
-
-std::vector<uint8_t> radioFrameOf(const SentTelegram& t) {
-    std::vector<uint8_t> frame = radioFrame(t.addressFrame, t.telegramFrame);
-    frame[0] = static_cast<uint8_t>(frame[0] + t.lengthError);
-    return frame;
-}
-
-std::vector<uint8_t> airFrame(const SentTelegram& t, FrameFormat format) {
-    const std::vector<uint8_t> plain = radioFrame(t.addressFrame, t.telegramFrame);
-    std::vector<uint8_t> frame = format == FrameFormat::A ? withFormatACrcs(plain) : withFormatBCrcs(plain);
-    // the first CRC ends the first block (A) or the second block (B)
-    const size_t firstCrc = format == FrameFormat::A ? 10 : std::min<size_t>(plain.size(), 125);
-    if (t.lengthError != 0) {  // the L-field the block's CRC covers
-        frame[0] = static_cast<uint8_t>(frame[0] + t.lengthError);
-        const uint16_t crc = wmbusCrc(frame.data(), firstCrc);
-        frame[firstCrc] = static_cast<uint8_t>(crc >> 8), frame[firstCrc + 1] = static_cast<uint8_t>(crc);
-    }
-    if (t.fault == FaultKind::BadCrc) frame[firstCrc] ^= 0xFF;
-    return frame;
-}
 
 double captureCentre(const IqSettings& s) { return s.centreHz > 0 ? s.centreHz : radioMode(s.mode).channelHz; }
 
@@ -187,9 +153,8 @@ bool IqFile::add(const SentTelegram& t, RadioMode mode, uint64_t* first, uint64_
         *file = captureName(s_, ++count_);
         if (!openFile(s_.dir + "/" + *file, error)) return false;
     }
-    const FrameFormat format = sentFormat(mode, s_.format);
     const bool ok = (s_.dir.empty() || writer_->gap(s_.gapMs)) &&
-                    writer_->burst(frameChips(airFrame(t, format), mode, format, airFault(t.fault)),
+                    writer_->burst(telegramChips(t, mode, s_.format),
                                    burstShape(radioMode(mode), burstOffset(s_, mode)), first, last) &&
                     writer_->gap(s_.gapMs);
     *first -= fileStart_, *last -= fileStart_;

@@ -9,20 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "sdr/chips.h"
 #include "sdr/modulator.h"
+#include "session/air_burst.h"
 #include "telegram/send_cycle.h"
 
 namespace vdx {
-
-// The radio frame of `t` without CRCs; for a length-mismatch telegram its
-// L-field off by `t.lengthError`.
-std::vector<uint8_t> radioFrameOf(const SentTelegram& t);
-
-// The radio frame of `t` with its CRCs in `format`; for a length-mismatch
-// telegram the L-field off (and the CRC of its block right for it), for a
-// bad-crc telegram the high byte of the first CRC inverted.
-std::vector<uint8_t> airFrame(const SentTelegram& t, FrameFormat format);
 
 struct IqSettings {
     IqOptions modem;

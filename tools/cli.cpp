@@ -23,13 +23,12 @@ int sharedOption(int code, const char* program, const char* usage, const char* h
     const bool longOption = typed.compare(0, 2, "--") == 0;
     const std::string letter = {'-', static_cast<char>(option)};
     switch (code) {
-        case 'h':
-            std::fputs(usage, stdout);
-            std::fputs(help, stdout);
-            return -1;
+        case 'h':  // done, unless the text could not be written
+            putText(std::string(usage) + help);
+            return finishOutput(program) ? -1 : 1;
         case 'V':
-            std::printf("%s %s\n", program, kVersion);
-            return -1;
+            putLine(std::string(program) + " " + kVersion);
+            return finishOutput(program) ? -1 : 1;
         case ':':  // a short option's value is missing only at the end of its group
             return usageError(program, (longOption ? name : letter) + " needs a value", usage);
         default:

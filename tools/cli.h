@@ -11,7 +11,8 @@ namespace vdx {
 int usageError(const char* program, const std::string& what, const char* usage);
 
 // The options every tool has, and getopt_long's complaints: 'h' prints the
-// usage and `help` to stdout and 'V' the version (both -1: done, exit 0);
+// usage and `help` to stdout and 'V' the version (both -1: done, exit 0; 1
+// after telling why when standard output cannot be written);
 // '?' (unknown option) and ':' (value missing) print the problem with the
 // usage to stderr (2), naming the option as typed. `option` is getopt's
 // optopt, `argument` argv[optind - 1] and `shortOptions` the tool's short
@@ -23,9 +24,11 @@ int sharedOption(int code, const char* program, const char* usage, const char* h
 // 0 when getopt_long took every argument, else a usage error (2).
 int noArgumentsLeft(int next, int argc, char** argv, const char* program, const char* usage);
 
-// Writes `line` and a line feed to standard output. False once a write of
-// standard output failed (a full disk, a closed pipe): the first failure's
-// reason is kept for finishOutput.
+// Writes `text` to standard output. False once a write of standard output
+// failed (a full disk, a closed pipe): the first failure's reason is kept
+// for finishOutput.
+bool putText(const std::string& text);
+// The same for `line` and a line feed.
 bool putLine(const std::string& line);
 // The same for text that brings its own line feeds.
 bool putText(const std::string& text);

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "session/telegram_record.h"
 #include "tools/cli.h"
 #include "tools/run_summary.h"
+#include "tools/sdr_options.h"
 #include "tools/telegram_source.h"
 
 namespace {
@@ -29,7 +31,10 @@ const char kUsage[] =
     "usage: verdanox-send [--config FILE | --rig FILE] [--stick SERIAL|PORT] [--interval SECONDS] [--ticks N]\n"
     "                     [--plain] [--fault KIND[:every=N|:at=N,M|:probability=P][:seed=S]]... [--json]\n"
     "                     [--quiet]\n"
-    "       verdanox-send --help | --version\n";
+    "       verdanox-send --sdr ARGS [--sdr-rate HZ] [--tx-gain DB] [--ppm PPM] [--sdr-antenna NAME]\n"
+    "                     [--mode s1|s2|t1|r2|c1|f|n] [--frame-format a|b]\n"
+    "                     [--duty-cycle PERCENT [--duty-cycle-override]] [the options above but --stick]\n"
+    "       verdanox-send --list-sdr | --help | --version\n";
 
 const char kHelp[] =
     "Finds the USB RF stick as verdanox does and sends the telegrams of the\n"
@@ -43,31 +48,58 @@ const char kHelp[] =
     "                          counts, schedule, clock, stick\n"
     "  -s, --stick SERIAL|PORT use only this stick (serial number, or port such\n"
     "                          as /dev/ttyACM1), also when it comes back\n"
-    "  -i, --interval SECONDS  between telegrams (default 5, at least 0.1; with\n"
-    "                          a rig: its interval, every meter's in \"each\")\n"
+    "  -i, --interval SECONDS  between telegrams in whole milliseconds (default\n"
+    "                          5, at least 0.1; with a rig: its interval, every\n"
+    "                          meter's in \"each\")\n"
     "  -n, --ticks N           stop after N telegrams (default: until stopped)\n"
     "  -p, --plain             plain telegrams instead of security mode 7\n"
     "                          (not with --rig)\n"
     "  -F, --fault SPEC        telegrams a receiver must refuse, for every meter\n"
     "                          that can take them (repeatable; the first that\n"
-    "                          falls on a telegram wins): bad-mac, wrong-key,\n"
-    "                          replay, counter-rewind, truncated, bad-records,\n"
-    "                          fuzz, no-2f2f, afl-counter-mismatch, wrong-ci,\n"
-    "                          duplicate-access, compact-unknown,\n"
+    "                          falls on a telegram and can apply wins): bad-mac,\n"
+    "                          wrong-key, replay, counter-rewind, truncated,\n"
+    "                          bad-records, fuzz, no-2f2f, afl-counter-mismatch,\n"
+    "                          wrong-ci, duplicate-access, compact-unknown,\n"
     "                          compact-bad-crc, ell-bad-crc, on every Nth\n"
     "                          telegram of a meter, at its telegrams N, M, ...\n"
     "                          or with probability P (seed S); alone: on every\n"
     "                          telegram\n"
     "  -j, --json              one JSON object per telegram instead of a line,\n"
     "                          with its security mode and data records\n"
-    "  -q, --quiet             nothing per telegram\n"
+    "  -q, --quiet             nothing per telegram\n\n"
+    "Through a transmit-capable SDR (SoapySDR) instead of the stick:\n"
+    "  --sdr ARGS              the device, as SoapySDR arguments (driver=hackrf,\n"
+    "                          driver=lime,serial=...): each telegram modulated\n"
+    "                          in its meter's radio mode, one burst at its\n"
+    "                          channel, timed on the stream's clock where the\n"
+    "                          device has one; nothing between bursts\n"
+    "  --sdr-rate HZ           sample rate (default: the lowest the device\n"
+    "                          offers from 2.5 x the signal's reach from the\n"
+    "                          centre and 8 samples a chip)\n"
+    "  --tx-gain DB            overall transmit gain (default: the lowest)\n"
+    "  --ppm PPM               the device's frequency correction\n"
+    "  --sdr-antenna NAME      the transmit antenna port\n"
+    "  -m, --mode M            radio mode of meters whose rig names none: s1,\n"
+    "                          s2, t1 (default), r2, c1, f or n, as\n"
+    "                          verdanox-frames --help lists them\n"
+    "  --frame-format a|b      frame format B for modes C1, F and N\n"
+    "  --duty-cycle PERCENT    a lower limit of time on air per hour than each\n"
+    "                          sub-band's (ERC Rec 70-03: 1 % in 868.0-868.6\n"
+    "                          MHz, 0.1 % in 868.7-869.2 MHz, ...); telegrams\n"
+    "                          past the limit are held back and counted\n"
+    "  --duty-cycle-override   allows a --duty-cycle above a band's limit, with\n"
+    "                          a warning: only into a cable or shielded box\n"
+    "  --list-sdr              the devices SoapySDR finds, with their transmit\n"
+    "                          ranges\n\n"
     "  -h, --help              print this text\n"
     "  -V, --version           print the version\n\n"
-    "Exit status: 0 when every telegram was written, 1 when the --config or\n"
-    "--rig file cannot be read, no stick was found or it could not be opened,\n"
-    "or standard output cannot be written, 2 on a bad option, a rig file that\n"
-    "is not right, a fault that cannot apply or a meter time that would pass\n"
-    "2099-12-31 23:59:59, 3 when some telegrams could not be written.\n";
+    "Exit status: 0 when every telegram was written or held for the duty\n"
+    "cycle, 1 when the --config or --rig file cannot be read, no stick or SDR\n"
+    "was found or it could not be opened or set up, or standard output cannot\n"
+    "be written, 2 on a bad option, a rig file that\n"
+    "is not right, a fault that cannot apply, a channel in no sub-band or a\n"
+    "meter time that would pass 2099-12-31 23:59:59, 3 when some telegrams\n"
+    "could not be written.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void onStopSignal(int) { stopRequested = 1; }
@@ -80,22 +112,29 @@ struct Options {
     double interval = 0;  // 0: the default or the rig's
     long telegrams = 0;   // 0: until stopped
     bool json = false, quiet = false;
+    vdx::SdrCommand sdr;
 };
 
 // 0 to go on, otherwise the exit status (-1: done, status 0).
 int parse(int argc, char** argv, Options* o) {
-    static const option kOptions[] = {
+    std::vector<option> options = {
         {"config", required_argument, nullptr, 'c'}, {"rig", required_argument, nullptr, 'r'},
         {"stick", required_argument, nullptr, 's'},  {"interval", required_argument, nullptr, 'i'},
         {"ticks", required_argument, nullptr, 'n'},  {"plain", no_argument, nullptr, 'p'},
         {"fault", required_argument, nullptr, 'F'},  {"json", no_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+        {"version", no_argument, nullptr, 'V'}};
+    options.insert(options.end(), vdx::kSdrOptions, vdx::kSdrOptions + vdx::kSdrOptionCount);
+    options.push_back({nullptr, 0, nullptr, 0});
     opterr = 0;
     std::string problem;
-    static const char kShort[] = ":c:r:s:i:n:pF:jqhV";
-    for (int c; (c = getopt_long(argc, argv, kShort, kOptions, nullptr)) != -1;) {
+    static const char kShort[] = ":c:r:s:i:n:pF:jqhVm:B:";
+    for (int c; (c = getopt_long(argc, argv, kShort, options.data(), nullptr)) != -1;) {
         if (const int taken = vdx::sourceOption(c, optarg, &o->source, &o->interval, &problem)) {
+            if (taken < 0) return usageError(problem);
+            continue;
+        }
+        if (const int taken = vdx::sdrOption(c, optarg, &o->sdr, &problem)) {
             if (taken < 0) return usageError(problem);
             continue;
         }
@@ -118,7 +157,19 @@ int parse(int argc, char** argv, Options* o) {
                 return vdx::sharedOption(c, kProgram, kUsage, kHelp, optopt, argv[optind - 1], kShort);
         }
     }
-    return vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage);
+    if (const int status = vdx::noArgumentsLeft(optind, argc, argv, kProgram, kUsage)) return status;
+    const std::string conflict = vdx::sdrConflict(o->sdr, o->stick != nullptr);
+    if (!conflict.empty()) return usageError(conflict);
+    if (o->sdr.use) o->source.output = "iq";  // the CRCs and the air are ours: every fault kind applies
+    return 0;
+}
+
+// --list-sdr: the devices on stdout; 1 when there are none.
+int listSdr() {
+    std::string why;
+    const std::string text = vdx::listSoapyDevices(&why);
+    if (text.empty()) return vdx::tell(kProgram, why), 1;
+    return vdx::putText(text) && vdx::finishOutput(kProgram) ? 0 : 1;
 }
 
 // The stick sends in its own mode: a rig's radio = "s1" is said once to
@@ -140,6 +191,11 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a rig reads each telegram as it goes out
     Options options;
     if (const int status = parse(argc, argv, &options)) return status < 0 ? 0 : status;
+    if (options.sdr.list) return listSdr();
+    // before any long work (a large rig loads for seconds): Ctrl+C or SIGTERM
+    // then ends the run at the next step with its summary
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
 
     if (options.interval > 0) options.source.interval = options.interval;
     vdx::Rig rig;
@@ -147,19 +203,28 @@ int main(int argc, char** argv) {
     tellRadioUnused(rig);
     const double intervalOverride = options.source.rig != nullptr ? options.interval : 0;
     if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
-    vdx::chooseStick(options.stick != nullptr ? options.stick : rig.stick);
+    std::unique_ptr<vdx::SdrPath> sdr;
+    std::string why;
+    if (options.sdr.use) {
+        sdr = std::make_unique<vdx::SdrPath>(options.sdr.settings, vdx::openSoapyTx);
+        if (!sdr->plan(rig, intervalOverride, &why)) return vdx::tell(kProgram, why), 2;
+    } else {
+        vdx::chooseStick(options.stick != nullptr ? options.stick : rig.stick);
+    }
     vdx::RigRun run(std::move(rig), intervalOverride, std::time(nullptr));
     if (const std::string end = run.lengthProblem(static_cast<uint64_t>(options.telegrams)); !end.empty())
         return vdx::tell(kProgram, end), 2;
 
-    vdx::SendSession session;
-    std::string why;
+    if (stopRequested) return vdx::tell(kProgram, "stopped: 0 telegrams sent, 0 not sent"), 0;
+
+    auto made = sdr != nullptr ? std::make_unique<vdx::SendSession>(*sdr) : std::make_unique<vdx::SendSession>();
+    vdx::SendSession& session = *made;
     if (!session.open(&why)) {
-        vdx::tell(kProgram, why);
+        vdx::tell(kProgram, sdr != nullptr ? "cannot use SDR " + options.sdr.settings.request.args + ": " + why : why);
         return 1;
     }
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
+    if (sdr != nullptr)
+        for (const std::string& line : sdr->startLines()) vdx::tell(kProgram, line);
     session.tell = [](const std::string& line) { vdx::tell(kProgram, line); };
     vdx::RunSummary summary;
     bool logLost = false;  // the log of what was sent cannot be written: the run ends
@@ -168,6 +233,7 @@ int main(int argc, char** argv) {
         if (options.quiet) return;
         vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, vdx::utcTimestamp());
         record.skipped = p.skipped;
+        record.air = p.air;
         if (!vdx::putLine(options.json ? vdx::jsonLine(record) : vdx::textLine(record))) {
             logLost = true;
             stopRequested = 1;

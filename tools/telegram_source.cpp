@@ -1,6 +1,7 @@
 #include "tools/telegram_source.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "config/fault_spec.h"
 #include "session/configuration.h"
@@ -22,9 +23,11 @@ int sourceOption(int code, const char* arg, SourceOptions* o, double* interval, 
         case 'p':
             o->plain = true;
             return 1;
-        case 'i':
-            if (parseDecimal(arg, 0.1, 86400, interval)) return 1;
-            *problem = "--interval needs seconds from 0.1 to 86400";
+        case 'i':  // the schedule counts whole milliseconds
+            if (parseDecimal(arg, 0.1, 86400, interval) &&
+                std::fabs(*interval * 1000 - std::round(*interval * 1000)) < 1e-6)
+                return 1;
+            *problem = "--interval needs seconds from 0.1 to 86400, in whole milliseconds";
             return -1;
         case 'F':
             if (!parseFaultSpec(arg, &rule, problem)) return *problem = "--fault " + *problem, -1;

@@ -15,7 +15,7 @@ programs=(verdanox verdanox-frames verdanox-send verdanox-virtual-stick)
 # control data
 check "package and version" "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" "Package: verdanox Version: $version "
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libfox-1.6-0 libc6 libstdc++6; do
+for lib in libfox-1.6-0 libsoapysdr0.8 libc6 libstdc++6; do
   case "$depends" in *"$lib"*) echo "ok     depends on $lib";; *) echo "FAIL: no $lib in Depends: $depends"; fail=1;; esac
 done
 

@@ -55,6 +55,10 @@ check("verdanox-send.exe: exit status 0 and its summary",
       sent.returncode == 0 and "4 telegrams sent, 0 not sent" in sent.stderr, (sent.returncode, sent.stderr))
 check("verdanox-send.exe: the bytes on COM31 are the native tool's", received_frames(bytes(stick.received)) == expected,
       (received_frames(bytes(stick.received)), expected))
+nosdr = subprocess.run(["wine", send, "--sdr", "driver=hackrf", "--ticks", "1", "--config", config],
+                       stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+check("verdanox-send.exe --sdr: this build has no SDR support (status 1)",
+      nosdr.returncode == 1 and "this build has no SDR support" in nosdr.stderr, (nosdr.returncode, nosdr.stderr))
 stick.received.clear()
 expected = expected[:4]
 x = Xvfb()

@@ -263,20 +263,26 @@ bool plugInExtraSticks(const std::vector<std::string>& serials, UMockdevTestbed*
 }
 
 // The meters' addresses and keys: from the rig file, or from the
-// configuration read strictly on its own. False when the rig is not right.
-bool loadKeys(const vstick::Options& options, std::vector<vstick::MeterKey>* keys) {
+// configuration read strictly on its own. 0, else the exit status: 1 for a
+// rig or a --config file that cannot be read (without --config a missing
+// VDXconfig.txt is only told: its telegrams go unchecked), 2 for a rig file
+// that is not right.
+int loadKeys(const vstick::Options& options, std::vector<vstick::MeterKey>* keys) {
     if (!options.rig.empty()) {
         vdx::Rig rig;
         std::string error;
-        if (!vdx::readRig(options.rig, &rig, &error))
-            return std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str()), false;
+        if (!vdx::readRig(options.rig, &rig, &error)) {
+            std::fprintf(stderr, "verdanox-virtual-stick: %s\n", error.c_str());
+            return error.rfind("cannot read ", 0) == 0 ? 1 : 2;
+        }
         *keys = vstick::rigMeterKeys(rig);
-        return true;
+        return 0;
     }
     std::vector<std::string> problems;
-    *keys = vstick::loadMeterKeys(options.config.c_str(), &problems);
+    const bool read = vstick::loadMeterKeys(options.config.c_str(), keys, &problems);
+    if (!read && !options.configGiven) problems.back() += " (telegrams cannot be checked)";
     for (const std::string& p : problems) std::fprintf(stderr, "verdanox-virtual-stick: %s\n", p.c_str());
-    return true;
+    return read || !options.configGiven ? 0 : 1;
 }
 
 // Ctrl+C or SIGTERM: the program under test ends first (it closes the port,
@@ -343,7 +349,7 @@ void reexecUnderWrapper(char** argv) {
 // --radio, --radio-crc: the monitor alone, on radio frames from a file.
 int checkRadioFile(const vstick::Options& options) {
     std::vector<vstick::MeterKey> keys;
-    if (!loadKeys(options, &keys)) return 2;
+    if (const int status = loadKeys(options, &keys)) return status;
     vstick::TelegramMonitor monitor(keys);
     std::string error;
     const bool read = vstick::monitorRadioLines(options.radio, options.radioCrc, monitor, vdx::putLine, &error);
@@ -354,6 +360,7 @@ int checkRadioFile(const vstick::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vdx::prepareProcess();
     Stick s;
     int exitCode = 0;
     if (!vstick::parseOptions(argc, argv, &s.options, &exitCode)) return exitCode;
@@ -364,7 +371,7 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     std::vector<vstick::MeterKey> keys;
-    if (!loadKeys(s.options, &keys)) return 2;
+    if (const int status = loadKeys(s.options, &keys)) return status;
     vstick::TelegramMonitor monitor(keys);
     s.monitor = &monitor;
     if (!s.options.framesPath.empty() && (s.frames = std::fopen(s.options.framesPath.c_str(), "w")) == nullptr) {

@@ -95,8 +95,11 @@ private:
 // program reads differently shows up as a failed MAC: lines 1 to 10 must be
 // 16 hexadecimal digits, lines 11 to 20 32 digits, each line as written (a
 // CR before its LF is allowed). A meter whose address line is not valid is
-// left out. Each problem is described in `problems`, one line each.
-std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems);
+// left out. Each problem is described in `problems`, one line each. False,
+// with "cannot read PATH: reason", when `path` is not a regular file that
+// can be read; only its first kMostConfigBytes are looked at.
+constexpr size_t kMostConfigBytes = 65536;  // 20 lines of 255 characters fit many times over
+bool loadMeterKeys(const char* path, std::vector<MeterKey>* keys, std::vector<std::string>* problems);
 
 // The addresses and keys of a rig's meters, each meter of a table with
 // count = N its own (a meter without a key has none); a meter behind a

@@ -1,8 +1,11 @@
 // What the monitor reads besides the stream of stick frames: the meters'
 // keys (from a configuration file, read strictly, or from a rig), and radio
 // frames turned back into the stick frames that make a stick send them.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -67,17 +70,31 @@ bool strictHex(const std::string& text, uint8_t* out, size_t bytes) {
 
 }  // namespace
 
-std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* problems) {
-    std::vector<MeterKey> keys;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        problems->push_back(std::string("cannot read ") + path + ": telegrams cannot be checked");
-        return keys;
+bool loadMeterKeys(const char* path, std::vector<MeterKey>* result, std::vector<std::string>* problems) {
+    // a regular file only, and no more of it than a configuration holds:
+    // a directory, a FIFO or /dev/zero neither blocks nor fills memory
+    struct stat st;
+    int why = stat(path, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? 0 : EINVAL;
+    std::FILE* f = why == 0 ? std::fopen(path, "rb") : nullptr;
+    if (why == 0 && f == nullptr) why = errno;
+    std::string text(kMostConfigBytes, '\0');
+    text.resize(f != nullptr ? std::fread(&text[0], 1, text.size(), f) : 0);
+    if (f != nullptr && std::ferror(f)) why = EIO;
+    if (f != nullptr) std::fclose(f);
+    if (why != 0) {
+        problems->push_back(std::string("cannot read ") + path + ": " +
+                            (why == EINVAL ? "not a regular file" : std::strerror(why)));
+        return false;
     }
+    std::vector<MeterKey>& keys = *result;
+    keys.clear();
     std::vector<std::string> lines;
-    for (std::string line; lines.size() < 20 && std::getline(in, line);) {
+    for (size_t at = 0; lines.size() < 20 && at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
+        at = end + 1;
     }
     lines.resize(20);
     for (int m = 0; m < 10; ++m) {
@@ -94,7 +111,7 @@ std::vector<MeterKey> loadMeterKeys(const char* path, std::vector<std::string>* 
                 format("%s line %d: not 32 hexadecimal digits: meter %d's MAC will fail", path, k.keyLine, m));
         keys.push_back(k);
     }
-    return keys;
+    return true;
 }
 
 bool radioToStickFrames(const std::vector<uint8_t>& radio, bool formatA, std::vector<uint8_t>* stream,

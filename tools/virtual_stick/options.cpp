@@ -90,6 +90,7 @@ bool parseOptions(int argc, char** argv, Options* o, int* exitCode) {
         switch (c) {
             case 'c':
                 o->config = optarg;
+                o->configGiven = true;
                 break;
             case 'f':
                 o->framesPath = optarg;

@@ -8,7 +8,8 @@ namespace vstick {
 
 struct Options {
     std::string config = "VDXconfig.txt";
-    std::string rig;  // keys from a rig file instead
+    bool configGiven = false;  // --config named it: it must be readable
+    std::string rig;           // keys from a rig file instead
     std::string framesPath;
     std::string reply = "none";
     long unplugAfter = -1;

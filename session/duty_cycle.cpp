@@ -1,0 +1,107 @@
+#include "session/duty_cycle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace vdx {
+
+// ERC Recommendation 70-03 annex 1 (non-specific short range devices), the
+// rows in the bands of the wireless M-Bus modes, as ETSI EN 300 220-2 takes
+// them; each allows listen-before-talk with adaptive frequency agility
+// instead of the duty cycle, which a transmit-only SDR does not do:
+//
+//   sub-band               e.r.p.    duty cycle   wireless M-Bus modes
+//   169.400-169.475 MHz    500 mW    1 %          N (channels 1a-3b, 0)
+//   433.050-434.790 MHz    10 mW     10 %         F
+//   863.000-865.000 MHz    25 mW     0.1 %        -
+//   865.000-868.000 MHz    25 mW     1 %          -
+//   868.000-868.600 MHz    25 mW     1 %          S1, S2, R2
+//   868.700-869.200 MHz    25 mW     0.1 %        T1, C1
+//   869.400-869.650 MHz    500 mW    10 %         -
+//   869.700-870.000 MHz    25 mW     1 %          - (5 mW: no limit)
+//
+// 868.6-868.7 and 869.2-869.4 MHz belong to other applications (alarms)
+// and are in no row: a signal that reaches into them is in no sub-band.
+const SubBand kSubBands[] = {
+    {169.4e6, 169.475e6, 1, "500 mW"}, {433.05e6, 434.79e6, 10, "10 mW"}, {863.0e6, 865.0e6, 0.1, "25 mW"},
+    {865.0e6, 868.0e6, 1, "25 mW"},    {868.0e6, 868.6e6, 1, "25 mW"},    {868.7e6, 869.2e6, 0.1, "25 mW"},
+    {869.4e6, 869.65e6, 10, "500 mW"}, {869.7e6, 870.0e6, 1, "25 mW"},
+};
+const size_t kSubBandCount = sizeof kSubBands / sizeof kSubBands[0];
+
+const SubBand* subBandOf(double lowHz, double highHz) {
+    for (const SubBand& b : kSubBands)
+        if (lowHz >= b.lowHz && highHz <= b.highHz) return &b;
+    return nullptr;
+}
+
+namespace {
+
+std::string decimal(double v, const char* format = "%.3g") {
+    char text[32];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+}  // namespace
+
+std::string bandName(const SubBand& b) {
+    return decimal(b.lowHz / 1e6, "%.6g") + "-" + decimal(b.highHz / 1e6, "%.6g") + " MHz";
+}
+
+double DutyCycle::limitPercent(const SubBand& band) const {
+    if (percent_ <= 0) return band.percent;
+    return override_ ? percent_ : std::min(percent_, band.percent);
+}
+
+DutyCycle::Band& DutyCycle::of(const SubBand& band) {
+    bands_.resize(kSubBandCount);
+    return bands_[static_cast<size_t>(&band - kSubBands)];
+}
+
+int64_t DutyCycle::usedUs(const SubBand& band, int64_t atUs) {
+    Band& b = of(band);
+    const int64_t from = atUs - kHourUs;
+    while (!b.bursts.empty() && b.bursts.front().end <= from) {
+        b.total -= b.bursts.front().end - b.bursts.front().start;
+        b.bursts.pop_front();
+    }
+    // the bursts follow each other: only the first can reach into the hour
+    return b.total - (b.bursts.empty() ? 0 : std::max<int64_t>(0, from - b.bursts.front().start));
+}
+
+bool DutyCycle::allows(const SubBand& band, int64_t startUs, int64_t airUs) {
+    const auto limit = static_cast<int64_t>(std::floor(limitPercent(band) / 100 * kHourUs));
+    return usedUs(band, startUs + airUs) + airUs <= limit;
+}
+
+void DutyCycle::add(const SubBand& band, int64_t startUs, int64_t airUs) {
+    Band& b = of(band);
+    b.bursts.push_back({startUs, startUs + airUs});
+    b.total += airUs;
+}
+
+double telegramsPerHour(const Rig& rig, size_t table, double intervalOverride) {
+    const size_t meters = rig.meterCount();
+    if (meters == 0) return 0;
+    const double interval = intervalOverride > 0 ? intervalOverride : rig.interval;
+    if (rig.schedule == ScheduleMode::Turns) return 3600 / interval / static_cast<double>(meters);
+    double asked = 0;  // a second, all meters
+    for (size_t t = 0; t < rig.meters.size(); ++t)
+        asked += rig.meters[t].count / (intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, t, interval));
+    const double share = rig.gap > 0 ? std::min(1.0, 1 / rig.gap / asked) : 1;
+    return 3600 / (intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, table, interval)) * share;
+}
+
+std::string dutyCycleLine(const SubBand& band, const std::string& modes, double askedPercent, const DutyCycle& d) {
+    const double limit = d.limitPercent(band);
+    std::string line = bandName(band) + " (" + modes + "): the meters ask for " + decimal(askedPercent) +
+                       " % of the time on air (" + decimal(askedPercent * 36) + " s an hour), ";
+    line += limit == band.percent ? "the band allows " + decimal(limit) + " % (" + decimal(limit * 36) + " s)"
+                                  : "--duty-cycle allows " + decimal(limit) + " % (" + decimal(limit * 36) +
+                                        " s), the band " + decimal(band.percent) + " %";
+    return line + (askedPercent > limit ? ": telegrams past it are held back" : "");
+}
+
+}  // namespace vdx

@@ -1,0 +1,220 @@
+#include "session/sdr_path.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "link/platform.h"
+#include "session/air_burst.h"
+#include "telegram/sim_meter.h"
+
+namespace vdx {
+namespace {
+
+std::string num(double v, const char* format = "%g") {
+    char text[48];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+constexpr size_t kAirTables = 4096;
+
+// Milliseconds on the air of the telegrams of table `i`'s meters in their
+// mode (its first meter's first, without faults).
+double meterAirMs(const Rig& rig, size_t i, RadioMode mode, FrameFormat format) {
+    SimMeter copy = rig.meters[i];
+    SentTelegram t;
+    buildMeterTelegram(copy, static_cast<int>(i), rig.start, &t);
+    return airMs(telegramChips(t, mode, format).size(), mode);
+}
+
+}  // namespace
+
+SdrPath::SdrPath(const SdrSettings& settings, TxOpener opener) : s_(settings), opener_(std::move(opener)) {}
+SdrPath::~SdrPath() = default;
+
+bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
+    duty_ = DutyCycle(s_.dutyPercent, s_.dutyOverride);
+    if (rig.meters.empty()) return *why = "no meter to send for", false;
+    index_ = std::make_unique<MeterIndex>(rig);
+    modes_.resize(rig.meters.size());
+    bool used[7] = {};
+    double low = INFINITY, high = -INFINITY;
+    for (size_t i = 0; i < rig.meters.size(); ++i) {
+        modes_[i] = i < rig.meterRadio.size() && rig.meterRadio[i] ? *rig.meterRadio[i] : s_.mode;
+        used[static_cast<int>(modes_[i])] = true;
+        for (const FaultRule& r : rig.meters[i].faults)
+            if (r.kind == FaultKind::BadThreeOfSix && radioMode(modes_[i]).coding != Coding::ThreeOutOfSix)
+                return *why = "meter table " + std::to_string(i + 1) + ": bad-3of6 needs mode t1 (mode " +
+                              radioMode(modes_[i]).label + " has no 3-out-of-6 code)",
+                       false;
+        low = std::min(low, radioMode(modes_[i]).channelHz), high = std::max(high, radioMode(modes_[i]).channelHz);
+    }
+    const double centre = (low + high) / 2;
+    double need = 0;
+    for (const RadioModeInfo& m : kRadioModes) {
+        if (!used[static_cast<int>(m.mode)]) continue;
+        if (s_.format == FrameFormat::B && m.syncB == 0)
+            return *why = std::string("mode ") + m.label + " sends frame format A only", false;
+        const double reach = bandReachHz(m, m.channelHz - centre), half = m.deviationHz + m.chipRate / 2.0;
+        reachHz_ = std::max(reachHz_, reach), need = std::max(need, sampleRateNeed(reach, m.chipRate));
+        const SubBand* band = bands_[static_cast<int>(m.mode)] = subBandOf(m.channelHz - half, m.channelHz + half);
+        if (band == nullptr)
+            return *why = std::string("mode ") + m.label + " at " + num(m.channelHz / 1e6) +
+                          " MHz lies in no sub-band of the duty-cycle table",
+                   false;
+        if (s_.dutyPercent > band->percent && !s_.dutyOverride)
+            return *why = "--duty-cycle " + num(s_.dutyPercent) + " is above the " + num(band->percent) + " % that " +
+                          bandName(*band) + " allows (mode " + m.label + "): only with --duty-cycle-override",
+                   false;
+    }
+    if (s_.request.rateHz > 0 && s_.request.rateHz <= 2 * reachHz_)
+        return *why = "--sdr-rate " + num(s_.request.rateHz, "%.0f") + " is too low: the meters' signals reach " +
+                      num(reachHz_, "%.0f") + " Hz from the centre, " + num(centre / 1e6) +
+                      " MHz (|offset| + deviation + chip rate / 2), which must stay below half the sample rate",
+               false;
+    s_.request.centreHz = centre, s_.request.needHz = need;
+
+    planDuty(rig, intervalOverride, used);
+    return true;
+}
+
+// What the meters ask of each sub-band (the air time per security mode
+// and radio mode), a line for each, and the override's warnings.
+void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[7]) {
+    std::vector<std::string> warnings;
+    // each table's air time from one telegram of its first meter; past
+    // kAirTables tables (a listed rig of a million meters) their mean
+    std::map<const SubBand*, double> asked;
+    double airSum = 0;
+    for (size_t i = 0; i < rig.meters.size(); ++i) {
+        const double air = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
+        if (i < kAirTables) airSum += air;
+        asked[bands_[static_cast<int>(modes_[i])]] +=
+            rig.meters[i].count * telegramsPerHour(rig, i, intervalOverride) * air / 36000;
+    }
+    dutyLines_.clear();
+    for (size_t b = 0; b < kSubBandCount; ++b) {
+        const SubBand& band = kSubBands[b];
+        if (asked.count(&band) == 0) continue;
+        std::string modes;
+        for (const RadioModeInfo& m : kRadioModes)
+            if (used[static_cast<int>(m.mode)] && bands_[static_cast<int>(m.mode)] == &band)
+                modes += (modes.empty() ? "" : ", ") + std::string(m.label);
+        dutyLines_.push_back("duty cycle in " + dutyCycleLine(band, modes, asked[&band], duty_));
+        if (s_.dutyOverride)
+            warnings.push_back("warning: --duty-cycle-override: " + num(duty_.limitPercent(band)) + " % in " +
+                               bandName(band) + ", where ETSI EN 300 220 allows " + num(band.percent) +
+                               " %: transmit only into a cable with attenuation or a shielded box");
+    }
+    dutyLines_.insert(dutyLines_.end(), warnings.begin(), warnings.end());
+}
+
+std::vector<std::string> SdrPath::startLines() const {
+    std::vector<std::string> lines;
+    if (device_ != nullptr) {
+        const TxSetup& d = device_->setup();
+        const bool native = d.nativeFormat == (d.format == IqFormat::Cs16  ? "CS16"
+                                               : d.format == IqFormat::Cs8 ? "CS8"
+                                                                           : "CF32");
+        lines.push_back("SDR " + d.device + " (" + s_.request.args + "): " + num(d.centreHz / 1e6) + " MHz" +
+                        (d.ppmByTuning ? " (tuned " + num(s_.request.ppm) + " ppm off for the correction)" : "") +
+                        ", " + num(d.rateHz / 1e6) + " MHz sample rate, gain " + num(d.gainDb) + " dB (" +
+                        num(d.gainMinDb) + " to " + num(d.gainMaxDb) + "), antenna " +
+                        (d.antenna.empty() ? "-" : d.antenna) + ", " + (native ? "native " : "") +
+                        (d.format == IqFormat::Cs16  ? "CS16"
+                         : d.format == IqFormat::Cs8 ? "CS8"
+                                                     : "CF32") +
+                        " samples" + (native ? "" : " (converted to " + d.nativeFormat + " by the driver)") +
+                        ", bursts on the " +
+                        (d.streamTime ? "stream's clock" : "host's clock (the device has no stream time)"));
+    }
+    lines.insert(lines.end(), dutyLines_.begin(), dutyLines_.end());
+    return lines;
+}
+
+bool SdrPath::start(std::unique_ptr<TxDevice> device, std::string* why) {
+    if (device == nullptr) return false;
+    const TxSetup& d = device->setup();
+    if (2 * reachHz_ >= d.rateHz)
+        return *why = "the SDR runs at " + num(d.rateHz, "%.0f") + " Hz, too slow for signals that reach " +
+                      num(reachHz_, "%.0f") + " Hz from the centre",
+               false;
+    IqOptions o;
+    o.sampleRate = static_cast<uint32_t>(std::llround(d.rateHz));
+    o.format = d.format;
+    o.fullScale = d.fullScale;
+    modulator_ = std::make_unique<IqModulator>(o);
+    streamTime_ = d.streamTime;
+    anchorMs_ = 0, freeNs_ = 0;  // a device opened again has a clock of its own
+    device_ = std::move(device);
+    return true;
+}
+
+bool SdrPath::open(std::string* why) { return start(opener_(s_.request, false, why), why); }
+
+void SdrPath::waitUntil(uint64_t deadlineMs, const volatile std::sig_atomic_t& stop) {
+    LinkPlatform& platform = linkPlatform();
+    for (uint64_t now = platform.monotonicMs(); !stop && now < deadlineMs; now = platform.monotonicMs())
+        platform.sleepMs(static_cast<uint32_t>(std::min<uint64_t>(deadlineMs - now, 100)));
+}
+
+RadioMode SdrPath::modeOf(int meter) const {
+    size_t table = 0;
+    uint32_t index = 0;
+    index_->locate(static_cast<size_t>(meter), &table, &index);
+    return modes_[table];
+}
+
+bool SdrPath::transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, uint64_t dueMs, std::string* why) {
+    const RadioModeInfo& m = radioMode(modeOf(p.telegram.meter));
+    int64_t timeNs = 0;
+    if (streamTime_) {  // the time the stream's clock will show when the burst is due
+        const uint64_t nowMs = linkPlatform().monotonicMs();
+        const int64_t nowNs = device_->streamTimeNs();
+        const auto on = [&](int64_t anchorNs, uint64_t anchorMs) {
+            return anchorNs + (static_cast<int64_t>(dueMs) - static_cast<int64_t>(anchorMs)) * 1000000;
+        };
+        if (anchorMs_ == 0 || std::llabs(on(anchorNs_, anchorMs_) - on(nowNs, nowMs)) > kMostDriftNs)
+            anchorNs_ = nowNs, anchorMs_ = nowMs;
+        timeNs = std::max(on(anchorNs_, anchorMs_), nowNs + static_cast<int64_t>(kLeastAheadMs) * 1000000);
+        // never before the last burst has left: bursts longer than the
+        // schedule's spacing (R2 and S1 telegrams at a short interval) queue up
+        if (freeNs_ != 0) timeNs = std::max(timeNs, freeNs_ + 1000000);  // a millisecond between them
+        freeNs_ = timeNs + std::llround(p.air.airMs * 1e6);
+        p.air.streamNs = timeNs;
+    }
+    p.air.clock = streamTime_ ? AirFacts::Clock::Stream : AirFacts::Clock::Host;
+    return transmitBurst(*device_, *modulator_, chips, burstShape(m, m.channelHz - s_.request.centreHz), streamTime_,
+                         timeNs, &buffer_, why);
+}
+
+void SdrPath::lose(const std::string& why) {
+    device_.reset();
+    if (lost_) return;
+    lost_ = true;
+    if (tell) tell("SDR " + s_.request.args + " not responding (" + why + "): telegrams are not being sent");
+}
+
+SendResult SdrPath::send(RigRun::Planned& p, uint64_t dueMs) {
+    const RadioMode mode = modeOf(p.telegram.meter);
+    const std::vector<uint8_t> chips = telegramChips(p.telegram, mode, s_.format);
+    p.air.radio = radioMode(mode).name;
+    p.air.channelHz = radioMode(mode).channelHz;
+    p.air.airMs = airMs(chips.size(), mode);
+    const SubBand& band = *bands_[static_cast<int>(mode)];
+    const int64_t startUs = static_cast<int64_t>(dueMs) * 1000, airUs = std::llround(p.air.airMs * 1000);
+    if (!duty_.allows(band, startUs, airUs)) return p.air.held = true, SendResult::Held;
+    std::string why;
+    if (device_ == nullptr && !start(opener_(s_.request, true, &why), &why)) return SendResult::NotSent;
+    duty_.add(band, startUs, airUs);  // a burst that fails may have gone out in part
+    if (!transmit(p, chips, dueMs, &why)) return lose("the transmit stream failed: " + why), SendResult::NotSent;
+    if (lost_ && tell) tell("SDR " + s_.request.args + " is back: telegrams are being sent again");
+    lost_ = false;
+    p.telegram.delivered = true;
+    return SendResult::Sent;
+}
+
+}  // namespace vdx
