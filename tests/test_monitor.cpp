@@ -286,7 +286,7 @@ TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
     const struct {
         const char* rig;
         int telegrams;
-    } rigs[] = {{"all-profiles", 21}, {"field-meters", 12}, {"converter", 4}};
+    } rigs[] = {{"all-profiles", 21}, {"field-meters", 16}, {"converter", 4}};
     std::string lowBattery, frames, converted;
     for (const auto& r : rigs) {
         vdx::Rig rig;
@@ -302,7 +302,7 @@ TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
             ASSERT_EQ(lines.size(), 1u);
             if (lines[0].find("status 04 (power-low)") != std::string::npos) lowBattery = lines[0];
             const auto json = nlohmann::json::parse(vdx::jsonLine(vdx::telegramRecord(s, "")));
-            if (t % 3 == 0 && std::string(r.rig) == "field-meters")
+            if (t % 4 == 0 && std::string(r.rig) == "field-meters")
                 frames += json["frame"].get<std::string>() +
                           (lines[0].find(", compact frame (format 1DF6), ") != std::string::npos ? "+" : "") + " ";
             if (json.contains("converter")) converted = lines[0].substr(0, 50) + json["id"].get<std::string>();
