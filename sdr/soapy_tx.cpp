@@ -7,6 +7,7 @@
 #include <SoapySDR/Logger.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "sdr/tx_device.h"
@@ -50,13 +51,18 @@ std::string rangesText(const std::vector<RateRange>& ranges) {
     return text;
 }
 
-// The stream formats the modulator renders itself: the device's native one
-// where it is among them, else CF32, which SoapySDR converts.
-IqFormat streamFormat(const std::string& native, double* fullScale) {
-    if (native == SOAPY_SDR_CS16) return IqFormat::Cs16;
-    if (native == SOAPY_SDR_CS8) return IqFormat::Cs8;
-    *fullScale = 1;
-    return IqFormat::Cf32;
+// The stream format, of those the device lists, that the modulator renders
+// itself: the native one where it is CS16, CS8 or CF32, else CS16, CS8,
+// CF32 in that order (SoapySDR converts nothing itself: a driver takes only
+// the formats it lists). False when it lists none of them.
+bool streamFormat(const std::string& native, const std::vector<std::string>& listed, IqFormat* format) {
+    const std::pair<const char*, IqFormat> ours[] = {
+        {SOAPY_SDR_CS16, IqFormat::Cs16}, {SOAPY_SDR_CS8, IqFormat::Cs8}, {SOAPY_SDR_CF32, IqFormat::Cf32}};
+    for (const auto& [name, f] : ours)
+        if (native == name) return *format = f, true;
+    for (const auto& [name, f] : ours)
+        if (std::find(listed.begin(), listed.end(), name) != listed.end()) return *format = f, true;
+    return false;
 }
 
 const char* formatName(IqFormat f) {
@@ -92,18 +98,20 @@ private:
 
     SoapySDR::Device* d_;
     SoapySDR::Stream* stream_ = nullptr;
-    size_t mtu_ = 4096;
+    size_t mtu_ = kDefaultWriteSamples;
     TxSetup s_;
 };
 
 bool SoapyTx::tune(const TxRequest& q, std::string* why) {
     const std::vector<RateRange> rates = rateRanges(*d_);
     s_.rateHz = q.rateHz > 0 ? q.rateHz : lowestRateAtLeast(rates.data(), rates.size(), q.needHz);
+    if (s_.rateHz > kMostSampleRateHz) s_.rateHz = 0;  // only above the cap
     const bool offered = std::any_of(rates.begin(), rates.end(),
                                      [&](const RateRange& r) { return s_.rateHz >= r.low && s_.rateHz <= r.high; });
     if (s_.rateHz == 0 || !offered)
-        return *why = (q.rateHz > 0 ? "the SDR does not offer " + mhz(q.rateHz)
-                                    : "the SDR offers no sample rate at or above " + mhz(q.needHz)) +
+        return *why = (q.rateHz > 0
+                           ? "the SDR does not offer " + mhz(q.rateHz)
+                           : "the SDR offers no sample rate from " + mhz(q.needHz) + " to " + mhz(kMostSampleRateHz)) +
                       " (it offers " + rangesText(rates) + ")",
                false;
     d_->setSampleRate(SOAPY_SDR_TX, 0, s_.rateHz);
@@ -134,12 +142,23 @@ bool SoapyTx::tune(const TxRequest& q, std::string* why) {
 }
 
 bool SoapyTx::startStream(std::string* why) {
-    s_.nativeFormat = d_->getNativeStreamFormat(SOAPY_SDR_TX, 0, s_.fullScale);
-    s_.format = streamFormat(s_.nativeFormat, &s_.fullScale);
+    double nativeScale = 0;
+    s_.nativeFormat = d_->getNativeStreamFormat(SOAPY_SDR_TX, 0, nativeScale);
+    std::vector<std::string> listed = d_->getStreamFormats(SOAPY_SDR_TX, 0);
+    if (!streamFormat(s_.nativeFormat, listed, &s_.format)) {
+        if (std::find(listed.begin(), listed.end(), s_.nativeFormat) == listed.end()) listed.push_back(s_.nativeFormat);
+        std::string offered;
+        for (const std::string& f : listed) offered += (offered.empty() ? "" : ", ") + f;
+        return *why = "the SDR's transmit stream takes none of CS16, CS8 and CF32 (it offers " + offered + ")", false;
+    }
+    // the native format's full scale as the device reports it; another
+    // format's the usual one (SdrPath checks it against the format's range)
+    s_.fullScale = formatName(s_.format) == s_.nativeFormat ? nativeScale : 0;
     stream_ = d_->setupStream(SOAPY_SDR_TX, formatName(s_.format), {0});
     if (const int r = d_->activateStream(stream_); r != 0)
         return *why = std::string("the SDR's transmit stream does not start: ") + SoapySDR::errToStr(r), false;
-    mtu_ = std::max<size_t>(d_->getStreamMTU(stream_), 1);
+    const size_t mtu = d_->getStreamMTU(stream_);
+    mtu_ = mtu > 0 ? mtu : kDefaultWriteSamples;
     s_.streamTime = d_->hasHardwareTime();
     return true;
 }
@@ -147,6 +166,13 @@ bool SoapyTx::startStream(std::string* why) {
 bool SoapyTx::configure(const TxRequest& q, std::string* why) {
     if (d_->getNumChannels(SOAPY_SDR_TX) == 0) return *why = "the SDR has no transmitter", false;
     s_.device = d_->getDriverKey() + " " + d_->getHardwareKey();
+    // the transmitter's name for its duty-cycle account: its serial number
+    // as the driver or the arguments give it
+    const SoapySDR::Kwargs info = d_->getHardwareInfo(), args = SoapySDR::KwargsFromString(q.args);
+    const std::string serial = info.count("serial") != 0   ? info.at("serial")
+                               : args.count("serial") != 0 ? args.at("serial")
+                                                           : "";
+    if (!serial.empty()) s_.key = d_->getDriverKey() + "-" + serial;
     if (!q.antenna.empty()) {
         const std::vector<std::string> names = d_->listAntennas(SOAPY_SDR_TX, 0);
         if (std::find(names.begin(), names.end(), q.antenna) == names.end()) {

@@ -6,6 +6,12 @@ namespace vdx {
 
 double sampleRateNeed(double reachHz, double chipRate) { return std::max(2.5 * reachHz, 8 * chipRate); }
 
+double usableFullScale(IqFormat format, double reported) {
+    const double most = format == IqFormat::Cs16 ? 32768 : format == IqFormat::Cs8 ? 128 : 1;
+    const double usual = format == IqFormat::Cs16 ? 32767 : format == IqFormat::Cs8 ? 127 : 1;
+    return reported > 0 && reported <= most ? reported : usual;  // NaN too takes the usual
+}
+
 double lowestRateAtLeast(const RateRange* ranges, size_t n, double need) {
     double best = 0;
     for (size_t i = 0; i < n; ++i) {

@@ -32,12 +32,25 @@ struct TxSetup {
     std::string device;  // its driver and hardware, as it names them
     double rateHz = 0, centreHz = 0, gainDb = 0, gainMinDb = 0, gainMaxDb = 0;
     std::string antenna;
-    IqFormat format = IqFormat::Cf32;  // of the stream: the native one where it is CS16, CS8 or CF32
-    double fullScale = 1;              // the stream format's full scale on this device
+    IqFormat format = IqFormat::Cf32;  // of the stream: see openSoapyTx
+    double fullScale = 0;              // the native format's full scale as the device reports it; 0: the usual
     std::string nativeFormat;          // as SoapySDR names it: "CS16"
     bool streamTime = false;           // bursts carry a time on the device's clock
     bool ppmByTuning = false;          // no correction in the device: the tuned frequency carries it
+    std::string key;                   // "hackrf-SERIAL" where it has a serial number, else empty
 };
+
+// The highest sample rate verdanox-send uses, given (--sdr-rate) or chosen:
+// a rig whose channels need more cannot share one stream.
+constexpr double kMostSampleRateHz = 200e6;
+// Samples a write takes where the device's stream names no size (an MTU of
+// 0), as many as SoapySDR's own default.
+constexpr size_t kDefaultWriteSamples = 1024;
+
+// The full scale the modulator may use in `format`: `reported` where it
+// lies within the format's range (CS16 up to 32768, CS8 up to 128, CF32 up
+// to 1), else the format's usual one (32767, 127, 1).
+double usableFullScale(IqFormat format, double reported);
 
 class TxDevice {
 public:

@@ -30,7 +30,7 @@ int sdrOption(int code, const char* arg, SdrCommand* o, std::string* problem) {
             ok = !a.empty() || (*problem = "--sdr needs SoapySDR device arguments such as driver=hackrf", false);
             break;
         case kRate:
-            ok = parseDecimal(arg, 10000, 200000000, &s.request.rateHz) ||
+            ok = parseDecimal(arg, 10000, kMostSampleRateHz, &s.request.rateHz) ||
                  (*problem = "--sdr-rate needs hertz from 10000 to 200000000", false);
             break;
         case kGain:

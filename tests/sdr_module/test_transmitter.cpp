@@ -3,12 +3,16 @@
 // the stream's format, to `path` (each burst between 2 ms of silence, so
 // that a receiver reading the file finds the bursts apart) and a line
 // per burst to `path`.log: its number, the time it was given on the
-// stream's clock, when it arrived on that clock, its first sample in the
-// file and its length. Device arguments:
+// stream's clock, when it arrived on that clock and on the wall clock
+// (milliseconds since 1970), its first sample in the file, its length and
+// the writes it took. Device arguments:
 //   path=FILE      where the samples go (none: they are dropped)
-//   format=CS16    the native stream format (CS16, CS8, CF32, CS12, ...;
-//                  CF32 is taken too, as drivers convert it)
+//   format=CS16    the native stream format (CS16, CS8, CF32, CS12, ...)
+//   formats=F:G    the formats the stream takes (default: the native one
+//                  and CF32, as drivers that convert)
 //   scale=32767    its full scale
+//   rate=1.2e6     its lowest sample rate (the others: 2 to 10 MHz)
+//   mtu=8192       the samples a write takes best
 //   time=1         whether the stream has a clock for timed bursts
 //   fail=3-4       bursts 3 to 4 of the process fail with a stream error
 //   correction=1   whether it corrects its frequency itself
@@ -16,6 +20,7 @@
 #include <SoapySDR/Errors.hpp>
 #include <SoapySDR/Formats.hpp>
 #include <SoapySDR/Registry.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -45,7 +50,12 @@ public:
           native_(arg(a, "format", SOAPY_SDR_CS16)),
           scale_(std::stod(arg(a, "scale", "32767"))),
           timed_(arg(a, "time", "1") == "1"),
-          correction_(arg(a, "correction", "1") == "1") {
+          correction_(arg(a, "correction", "1") == "1"),
+          lowestRate_(std::stod(arg(a, "rate", "1.2e6"))),
+          mtu_(std::stoul(arg(a, "mtu", "8192"))) {
+        const std::string formats = arg(a, "formats", (native_ + ":" + SOAPY_SDR_CF32).c_str()) + ":";
+        for (size_t at = 0, end; (end = formats.find(':', at)) != std::string::npos; at = end + 1)
+            formats_.push_back(formats.substr(at, end - at));
         const std::string fail = arg(a, "fail", "0-0");
         failFrom_ = std::stoi(fail.substr(0, fail.find('-')));
         failTo_ = std::stoi(fail.substr(fail.find('-') + 1));
@@ -56,23 +66,21 @@ public:
     std::string getHardwareKey() const override { return "Verdanox test transmitter"; }
     size_t getNumChannels(const int direction) const override { return direction == SOAPY_SDR_TX ? 1 : 0; }
 
-    std::vector<std::string> getStreamFormats(const int, const size_t) const override {
-        return {native_, SOAPY_SDR_CF32};
-    }
+    std::vector<std::string> getStreamFormats(const int, const size_t) const override { return formats_; }
     std::string getNativeStreamFormat(const int, const size_t, double& fullScale) const override {
         fullScale = scale_;
         return native_;
     }
     SoapySDR::Stream* setupStream(const int direction, const std::string& format, const std::vector<size_t>&,
                                   const Kwargs&) override {
-        if (direction != SOAPY_SDR_TX || (format != native_ && format != SOAPY_SDR_CF32))
+        if (direction != SOAPY_SDR_TX || std::find(formats_.begin(), formats_.end(), format) == formats_.end())
             throw std::runtime_error("vdxtest: no such stream: " + format);
         format_ = format;
         bytes_ = SoapySDR::formatToSize(format);
         return reinterpret_cast<SoapySDR::Stream*>(this);
     }
     void closeStream(SoapySDR::Stream*) override { closeFiles(); }
-    size_t getStreamMTU(SoapySDR::Stream*) const override { return 8192; }
+    size_t getStreamMTU(SoapySDR::Stream*) const override { return mtu_; }
     int activateStream(SoapySDR::Stream*, const int, const long long, const size_t) override {
         if (!path_.empty()) out_ = std::fopen(path_.c_str(), "ab"), log_ = std::fopen((path_ + ".log").c_str(), "a");
         if (!path_.empty() && (out_ == nullptr || log_ == nullptr)) return SOAPY_SDR_STREAM_ERROR;
@@ -104,7 +112,7 @@ public:
     void setSampleRate(const int, const size_t, const double rate) override { rate_ = rate; }
     double getSampleRate(const int, const size_t) const override { return rate_; }
     SoapySDR::RangeList getSampleRateRange(const int, const size_t) const override {
-        return {SoapySDR::Range(1.2e6, 1.2e6), SoapySDR::Range(2e6, 10e6)};
+        return {SoapySDR::Range(lowestRate_, lowestRate_), SoapySDR::Range(2e6, 10e6)};
     }
 
 private:
@@ -122,7 +130,10 @@ private:
     std::string path_, native_, format_ = SOAPY_SDR_CF32, antenna_ = "TX";
     double scale_, rate_ = 1.2e6, frequency_ = 0, gain_ = 10, correctionPpm_ = 0;
     bool timed_, correction_, inBurst_ = false;
-    int failFrom_ = 0, failTo_ = 0;
+    double lowestRate_;
+    size_t mtu_;
+    std::vector<std::string> formats_;
+    int failFrom_ = 0, failTo_ = 0, writes_ = 0;
     size_t bytes_ = 8;
     long long first_ = 0, written_ = 0;  // the burst's first sample in the file, the file's samples
     FILE *out_ = nullptr, *log_ = nullptr;
@@ -135,16 +146,21 @@ int TestTransmitter::writeStream(SoapySDR::Stream*, const void* const* buffs, co
         if (number >= failFrom_ && number <= failTo_) return SOAPY_SDR_STREAM_ERROR;
         const long long arrived = clockNs();
         silence();
+        const long long wallMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         if (log_ != nullptr)
-            std::fprintf(log_, "burst %d %s time_ns=%lld arrived_ns=%lld first=%lld", number,
+            std::fprintf(log_, "burst %d %s time_ns=%lld arrived_ns=%lld wall_ms=%lld first=%lld", number,
                          (flags & SOAPY_SDR_HAS_TIME) ? "timed" : "untimed", (flags & SOAPY_SDR_HAS_TIME) ? timeNs : 0,
-                         arrived, written_);
-        inBurst_ = true, first_ = written_;
+                         arrived, wallMs, written_);
+        inBurst_ = true, first_ = written_, writes_ = 0;
     }
+    ++writes_;
     if (out_ != nullptr) std::fwrite(buffs[0], bytes_, n, out_);
     written_ += static_cast<long long>(n);
     if (flags & SOAPY_SDR_END_BURST) {
-        if (log_ != nullptr) std::fprintf(log_, " samples=%lld\n", written_ - first_), std::fflush(log_);
+        if (log_ != nullptr)
+            std::fprintf(log_, " samples=%lld writes=%d\n", written_ - first_, writes_), std::fflush(log_);
         silence();
         if (out_ != nullptr) std::fflush(out_);
         inBurst_ = false;
