@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
     if (options.interval > 0) options.source.interval = options.interval;
     vdx::Rig rig;
     if (const int status = vdx::loadTelegramSource(kProgram, options.source, &rig)) return status;
-    tellRadioUnused(rig);
+    if (!options.sdr.use) tellRadioUnused(rig);  // an SDR sends each meter in its own mode
     const double intervalOverride = options.source.rig != nullptr ? options.interval : 0;
     if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
     std::unique_ptr<vdx::SdrPath> sdr;
