@@ -1,8 +1,12 @@
 #include "session/duty_cycle.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 namespace vdx {
 
@@ -82,6 +86,67 @@ void DutyCycle::add(const SubBand& band, int64_t startUs, int64_t airUs) {
     b.total += airUs;
 }
 
+namespace {
+
+const char kAccountHeader[] = "verdanox duty-cycle account 1";
+
+}  // namespace
+
+std::string DutyCycle::save(int64_t nowUs, int64_t offsetUs) {
+    std::string text = std::string(kAccountHeader) + "\n";
+    for (size_t i = 0; i < kSubBandCount; ++i) {
+        usedUs(kSubBands[i], nowUs);  // drops the bursts that left the hour
+        for (const Burst& b : of(kSubBands[i]).bursts)
+            text += std::to_string(std::llround(kSubBands[i].lowHz)) + " " + std::to_string(b.start + offsetUs) + " " +
+                    std::to_string(b.end + offsetUs) + "\n";
+    }
+    return text;
+}
+
+bool DutyCycle::load(const std::string& text, int64_t nowUs, int64_t offsetUs, size_t* badLine) {
+    std::istringstream in(text);
+    std::string line;
+    DutyCycle read(percent_, override_);
+    std::vector<int64_t> lastStart(kSubBandCount, INT64_MIN);
+    for (size_t n = 1; std::getline(in, line); ++n) {
+        *badLine = n;
+        if (n == 1) {
+            if (line != kAccountHeader) return false;
+            continue;
+        }
+        long long low = 0, start = 0, end = 0;
+        char rest = 0;
+        if (std::sscanf(line.c_str(), "%lld %lld %lld %c", &low, &start, &end, &rest) != 3) return false;
+        const SubBand* band = nullptr;
+        for (size_t i = 0; i < kSubBandCount; ++i)
+            if (std::llround(kSubBands[i].lowHz) == low) band = &kSubBands[i];
+        // a burst is shorter than an hour, and the bursts of a band follow each other
+        if (band == nullptr || end <= start || end - start > kHourUs) return false;
+        int64_t& last = lastStart[static_cast<size_t>(band - kSubBands)];
+        if (start < last) return false;
+        last = start;
+        if (end - offsetUs > nowUs - kHourUs) read.add(*band, start - offsetUs, end - start);
+    }
+    if (text.empty()) return *badLine = 1, false;
+    bands_ = std::move(read.bands_);
+    return true;
+}
+
+std::string dutyStateDirectory() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::string(state) + "/verdanox";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') return std::string(home) + "/.local/state/verdanox";
+    return "";
+}
+
+std::string dutyStateFile(const std::string& directory, const std::string& key) {
+    std::string name = "duty-" + key.substr(0, 120);
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
+    return directory + "/" + name;
+}
+
 double telegramsPerHour(const Rig& rig, size_t table, double intervalOverride) {
     const size_t meters = rig.meterCount();
     if (meters == 0) return 0;
@@ -94,13 +159,15 @@ double telegramsPerHour(const Rig& rig, size_t table, double intervalOverride) {
     return 3600 / (intervalOverride > 0 ? intervalOverride : meterIntervalOf(rig, table, interval)) * share;
 }
 
-std::string dutyCycleLine(const SubBand& band, const std::string& modes, double askedPercent, const DutyCycle& d) {
+std::string dutyCycleLine(const SubBand& band, const std::string& modes, double askedPercent, const DutyCycle& d,
+                          int64_t usedUs) {
     const double limit = d.limitPercent(band);
     std::string line = bandName(band) + " (" + modes + "): the meters ask for " + decimal(askedPercent) +
                        " % of the time on air (" + decimal(askedPercent * 36) + " s an hour), ";
     line += limit == band.percent ? "the band allows " + decimal(limit) + " % (" + decimal(limit * 36) + " s)"
                                   : "--duty-cycle allows " + decimal(limit) + " % (" + decimal(limit * 36) +
                                         " s), the band " + decimal(band.percent) + " %";
+    line += ", " + decimal(static_cast<double>(usedUs) / 1e6) + " s of it used in the last hour";
     return line + (askedPercent > limit ? ": telegrams past it are held back" : "");
 }
 

@@ -1,10 +1,14 @@
 #include "session/sdr_path.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "link/platform.h"
 #include "session/air_burst.h"
@@ -53,28 +57,45 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
         low = std::min(low, radioMode(modes_[i]).channelHz), high = std::max(high, radioMode(modes_[i]).channelHz);
     }
     const double centre = (low + high) / 2;
-    double need = 0;
+    double need = 0, chipRate = 0;
+    const SubBand* loosest = nullptr;  // the used sub-band with the highest limit
     for (const RadioModeInfo& m : kRadioModes) {
         if (!used[static_cast<int>(m.mode)]) continue;
         if (s_.format == FrameFormat::B && m.syncB == 0)
             return *why = std::string("mode ") + m.label + " sends frame format A only", false;
         const double reach = bandReachHz(m, m.channelHz - centre), half = m.deviationHz + m.chipRate / 2.0;
         reachHz_ = std::max(reachHz_, reach), need = std::max(need, sampleRateNeed(reach, m.chipRate));
+        chipRate = std::max<double>(chipRate, m.chipRate);
         const SubBand* band = bands_[static_cast<int>(m.mode)] = subBandOf(m.channelHz - half, m.channelHz + half);
         if (band == nullptr)
             return *why = std::string("mode ") + m.label + " at " + num(m.channelHz / 1e6) +
                           " MHz lies in no sub-band of the duty-cycle table",
                    false;
-        if (s_.dutyPercent > band->percent && !s_.dutyOverride)
-            return *why = "--duty-cycle " + num(s_.dutyPercent) + " is above the " + num(band->percent) + " % that " +
-                          bandName(*band) + " allows (mode " + m.label + "): only with --duty-cycle-override",
-                   false;
+        if (loosest == nullptr || band->percent > loosest->percent) loosest = band;
     }
+    // a lower --duty-cycle applies to the sub-bands whose limit it is below;
+    // one that lowers none only raises, which takes the override
+    if (s_.dutyPercent > loosest->percent && !s_.dutyOverride)
+        return *why = "--duty-cycle " + num(s_.dutyPercent) + " is above the " + num(loosest->percent) + " % that " +
+                      bandName(*loosest) + " allows: only with --duty-cycle-override",
+               false;
+    if (need > kMostSampleRateHz)
+        return *why = "the meters' channels lie " + num((high - low) / 1e6) + " MHz apart (" + num(low / 1e6) + " to " +
+                      num(high / 1e6) + " MHz): one stream would need " + num(need / 1e6, "%.6g") +
+                      " MHz of sample rate, at most " + num(kMostSampleRateHz / 1e6) +
+                      " MHz is used; send them in separate runs",
+               false;
     if (s_.request.rateHz > 0 && s_.request.rateHz <= 2 * reachHz_)
         return *why = "--sdr-rate " + num(s_.request.rateHz, "%.0f") + " is too low: the meters' signals reach " +
                       num(reachHz_, "%.0f") + " Hz from the centre, " + num(centre / 1e6) +
                       " MHz (|offset| + deviation + chip rate / 2), which must stay below half the sample rate",
                false;
+    notes_.clear(), warnings_.clear();
+    if (s_.request.rateHz > 0 && s_.request.rateHz < 8 * chipRate)
+        warnings_.push_back("warning: --sdr-rate " + num(s_.request.rateHz, "%.0f") + " gives " +
+                            num(s_.request.rateHz / chipRate, "%.3g") +
+                            " samples a chip at the meters' fastest chip rate (" + num(chipRate, "%.0f") +
+                            " chips a second): receivers' decoders need several, the default rate gives at least 8");
     s_.request.centreHz = centre, s_.request.needHz = need;
 
     planDuty(rig, intervalOverride, used);
@@ -82,20 +103,20 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
 }
 
 // What the meters ask of each sub-band (the air time per security mode
-// and radio mode), a line for each, and the override's warnings.
+// and radio mode), what they ask of the one transmitter, and the
+// override's warnings for the sub-bands it raises.
 void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[7]) {
-    std::vector<std::string> warnings;
     // each table's air time from one telegram of its first meter; past
     // kAirTables tables (a listed rig of a million meters) their mean
     std::map<const SubBand*, double> asked;
-    double airSum = 0;
+    double airSum = 0, total = 0;
     for (size_t i = 0; i < rig.meters.size(); ++i) {
         const double air = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
         if (i < kAirTables) airSum += air;
         asked[bands_[static_cast<int>(modes_[i])]] +=
             rig.meters[i].count * telegramsPerHour(rig, i, intervalOverride) * air / 36000;
     }
-    dutyLines_.clear();
+    asked_.clear();
     for (size_t b = 0; b < kSubBandCount; ++b) {
         const SubBand& band = kSubBands[b];
         if (asked.count(&band) == 0) continue;
@@ -103,13 +124,19 @@ void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[
         for (const RadioModeInfo& m : kRadioModes)
             if (used[static_cast<int>(m.mode)] && bands_[static_cast<int>(m.mode)] == &band)
                 modes += (modes.empty() ? "" : ", ") + std::string(m.label);
-        dutyLines_.push_back("duty cycle in " + dutyCycleLine(band, modes, asked[&band], duty_));
-        if (s_.dutyOverride)
-            warnings.push_back("warning: --duty-cycle-override: " + num(duty_.limitPercent(band)) + " % in " +
-                               bandName(band) + ", where ETSI EN 300 220 allows " + num(band.percent) +
-                               " %: transmit only into a cable with attenuation or a shielded box");
+        asked_.push_back({&band, modes, asked[&band]});
+        total += asked[&band];
+        if (duty_.limitPercent(band) > band.percent)
+            warnings_.push_back("warning: --duty-cycle-override: " + num(duty_.limitPercent(band)) + " % in " +
+                                bandName(band) + ", where ETSI EN 300 220 allows " + num(band.percent) +
+                                " %: transmit only into a cable with attenuation or a shielded box");
     }
-    dutyLines_.insert(dutyLines_.end(), warnings.begin(), warnings.end());
+    if (total > 100)
+        notes_.push_back("the meters ask for " + num(total, "%.3g") +
+                         " % of the time on air, and one transmitter gives 100 %: a telegram whose burst cannot "
+                         "leave within " +
+                         num(kBusyToleranceUs / 1000.0) +
+                         " ms of its time, the transmitter still sending the one before, is skipped");
 }
 
 std::vector<std::string> SdrPath::startLines() const {
@@ -119,20 +146,85 @@ std::vector<std::string> SdrPath::startLines() const {
         const bool native = d.nativeFormat == (d.format == IqFormat::Cs16  ? "CS16"
                                                : d.format == IqFormat::Cs8 ? "CS8"
                                                                            : "CF32");
-        lines.push_back("SDR " + d.device + " (" + s_.request.args + "): " + num(d.centreHz / 1e6) + " MHz" +
-                        (d.ppmByTuning ? " (tuned " + num(s_.request.ppm) + " ppm off for the correction)" : "") +
-                        ", " + num(d.rateHz / 1e6) + " MHz sample rate, gain " + num(d.gainDb) + " dB (" +
-                        num(d.gainMinDb) + " to " + num(d.gainMaxDb) + "), antenna " +
-                        (d.antenna.empty() ? "-" : d.antenna) + ", " + (native ? "native " : "") +
-                        (d.format == IqFormat::Cs16  ? "CS16"
-                         : d.format == IqFormat::Cs8 ? "CS8"
-                                                     : "CF32") +
-                        " samples" + (native ? "" : " (converted to " + d.nativeFormat + " by the driver)") +
-                        ", bursts on the " +
-                        (d.streamTime ? "stream's clock" : "host's clock (the device has no stream time)"));
+        lines.push_back(
+            "SDR " + d.device + " (" + s_.request.args + "): " + num(d.centreHz / 1e6) + " MHz" +
+            (d.ppmByTuning ? " (tuned " + num(s_.request.ppm) + " ppm off for the correction)" : "") + ", " +
+            num(d.rateHz / 1e6) + " MHz sample rate, gain " + num(d.gainDb) + " dB (" + num(d.gainMinDb) + " to " +
+            num(d.gainMaxDb) + "), antenna " + (d.antenna.empty() ? "-" : d.antenna) + ", " +
+            (native ? "native " : "") +
+            (d.format == IqFormat::Cs16  ? "CS16"
+             : d.format == IqFormat::Cs8 ? "CS8"
+                                         : "CF32") +
+            " samples" + (native ? "" : " (which the device takes besides its native " + d.nativeFormat + ")") +
+            ", bursts on the " + (d.streamTime ? "stream's clock" : "host's clock (the device has no stream time)"));
     }
-    lines.insert(lines.end(), dutyLines_.begin(), dutyLines_.end());
+    if (!scaleLine_.empty()) lines.push_back(scaleLine_);
+    if (!accountLine_.empty()) lines.push_back(accountLine_);
+    DutyCycle account = duty_;
+    const int64_t nowUs = static_cast<int64_t>(linkPlatform().monotonicMs()) * 1000;
+    for (const BandAsk& a : asked_)
+        lines.push_back("duty cycle in " +
+                        dutyCycleLine(*a.band, a.modes, a.percent, duty_, account.usedUs(*a.band, nowUs)));
+    lines.insert(lines.end(), notes_.begin(), notes_.end());
+    lines.insert(lines.end(), warnings_.begin(), warnings_.end());
     return lines;
+}
+
+int64_t SdrPath::wallOffsetUs() const {
+    const int64_t wall =
+        s_.wallUs
+            ? s_.wallUs()
+            : std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    return wall - static_cast<int64_t>(linkPlatform().monotonicMs()) * 1000;
+}
+
+// The transmitter's account of earlier runs, from its file: a missing file
+// is an empty account, one that cannot be read is said and taken as empty.
+void SdrPath::loadAccount() {
+    accountRead_ = true;
+    const std::string directory = dutyStateDirectory();
+    if (directory.empty()) {
+        accountLine_ = "the duty-cycle account covers only this run: neither $XDG_STATE_HOME nor $HOME is set";
+        return;
+    }
+    const std::string& key = device_->setup().key;
+    accountFile_ = dutyStateFile(directory, key.empty() ? s_.request.args : key);
+    std::ifstream in(accountFile_, std::ios::binary);
+    if (!in) return;
+    std::ostringstream text;
+    text << in.rdbuf();
+    size_t bad = 0;
+    const int64_t nowUs = static_cast<int64_t>(linkPlatform().monotonicMs()) * 1000;
+    if (!duty_.load(text.str(), nowUs, wallOffsetUs(), &bad))
+        accountLine_ = "the duty-cycle account " + accountFile_ + " cannot be read (line " + std::to_string(bad) +
+                       "): it is taken as empty and written anew";
+}
+
+// Written to a file of its own and renamed over the account, so that a run
+// stopped while it writes leaves the old account whole.
+void SdrPath::saveAccount() {
+    if (accountFile_.empty() || accountUnwritable_) return;
+    const uint64_t nowMs = linkPlatform().monotonicMs();
+    savedMs_ = nowMs, saved_ = true, unsaved_ = false;
+    const std::string text = duty_.save(static_cast<int64_t>(nowMs) * 1000, wallOffsetUs());
+    const std::string temporary = accountFile_ + ".new";
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(accountFile_).parent_path(), error);
+    std::FILE* f = std::fopen(temporary.c_str(), "wb");
+    bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = (f != nullptr && std::fclose(f) == 0) && ok;
+    ok = ok && std::rename(temporary.c_str(), accountFile_.c_str()) == 0;
+    if (ok) return;
+    std::remove(temporary.c_str());
+    accountUnwritable_ = true;
+    if (tell)
+        tell("the duty-cycle account cannot be written to " + accountFile_ +
+             ": later runs do not see this run's time on air");
+}
+
+void SdrPath::finish() {
+    if (unsaved_) saveAccount();
 }
 
 bool SdrPath::start(std::unique_ptr<TxDevice> device, std::string* why) {
@@ -145,11 +237,15 @@ bool SdrPath::start(std::unique_ptr<TxDevice> device, std::string* why) {
     IqOptions o;
     o.sampleRate = static_cast<uint32_t>(std::llround(d.rateHz));
     o.format = d.format;
-    o.fullScale = d.fullScale;
+    o.fullScale = usableFullScale(d.format, d.fullScale);
+    if (d.fullScale != 0 && o.fullScale != d.fullScale && scaleLine_.empty())
+        scaleLine_ = "the SDR gives its stream a full scale of " + num(d.fullScale) +
+                     ", outside what its samples hold: " + num(o.fullScale) + " is used";
     modulator_ = std::make_unique<IqModulator>(o);
     streamTime_ = d.streamTime;
     anchorMs_ = 0, freeNs_ = 0;  // a device opened again has a clock of its own
     device_ = std::move(device);
+    if (!accountRead_) loadAccount();
     return true;
 }
 
@@ -180,8 +276,8 @@ bool SdrPath::transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, ui
         if (anchorMs_ == 0 || std::llabs(on(anchorNs_, anchorMs_) - on(nowNs, nowMs)) > kMostDriftNs)
             anchorNs_ = nowNs, anchorMs_ = nowMs;
         timeNs = std::max(on(anchorNs_, anchorMs_), nowNs + static_cast<int64_t>(kLeastAheadMs) * 1000000);
-        // never before the last burst has left: bursts longer than the
-        // schedule's spacing (R2 and S1 telegrams at a short interval) queue up
+        // never before the last burst has left (send() skips a telegram
+        // that would leave more than kBusyToleranceUs late)
         if (freeNs_ != 0) timeNs = std::max(timeNs, freeNs_ + 1000000);  // a millisecond between them
         freeNs_ = timeNs + std::llround(p.air.airMs * 1e6);
         p.air.streamNs = timeNs;
@@ -204,13 +300,28 @@ SendResult SdrPath::send(RigRun::Planned& p, uint64_t dueMs) {
     p.air.radio = radioMode(mode).name;
     p.air.channelHz = radioMode(mode).channelHz;
     p.air.airMs = airMs(chips.size(), mode);
+    const SendResult result = sendBurst(p, chips, mode, dueMs);
+    // the record's time is the burst's on the air, not its hand-over
+    p.air.leadMs = static_cast<int64_t>(dueMs) - static_cast<int64_t>(linkPlatform().monotonicMs());
+    return result;
+}
+
+SendResult SdrPath::sendBurst(RigRun::Planned& p, const std::vector<uint8_t>& chips, RadioMode mode, uint64_t dueMs) {
     const SubBand& band = *bands_[static_cast<int>(mode)];
-    const int64_t startUs = static_cast<int64_t>(dueMs) * 1000, airUs = std::llround(p.air.airMs * 1000);
+    int64_t startUs = static_cast<int64_t>(dueMs) * 1000;
+    const int64_t airUs = std::llround(p.air.airMs * 1000);
+    // the transmitter sends one burst at a time: a telegram that cannot
+    // leave on time is skipped, as a meter whose radio is busy skips it
+    if (startUs + kBusyToleranceUs < freeUs_) return p.air.busy = true, SendResult::Busy;
     if (!duty_.allows(band, startUs, airUs)) return p.air.held = true, SendResult::Held;
     std::string why;
     if (device_ == nullptr && !start(opener_(s_.request, true, &why), &why)) return SendResult::NotSent;
+    startUs = std::max(startUs, freeUs_);
     duty_.add(band, startUs, airUs);  // a burst that fails may have gone out in part
-    if (!transmit(p, chips, dueMs, &why)) return lose("the transmit stream failed: " + why), SendResult::NotSent;
+    freeUs_ = startUs + airUs + 1000, unsaved_ = true;
+    const bool sent = transmit(p, chips, dueMs, &why);
+    if (!saved_ || linkPlatform().monotonicMs() >= savedMs_ + kSaveEveryMs) saveAccount();
+    if (!sent) return lose("the transmit stream failed: " + why), SendResult::NotSent;
     if (lost_ && tell) tell("SDR " + s_.request.args + " is back: telegrams are being sent again");
     lost_ = false;
     p.telegram.delivered = true;

@@ -5,6 +5,7 @@
 // device that fails is reported, let go and opened again, as a lost stick.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ struct SdrSettings {
     FrameFormat format = FrameFormat::A;
     double dutyPercent = 0;  // --duty-cycle; 0: each sub-band's own limit
     bool dutyOverride = false;
+    // The wall clock in microseconds since 1970, for the duty-cycle account
+    // kept between runs (empty: the system's).
+    std::function<int64_t()> wallUs;
 };
 
 class SdrPath : public SendPath {
@@ -31,14 +35,16 @@ public:
     // Takes the rig's meters: each one's mode, the stream's centre between
     // their channels, the sample rate they need, the sub-band of each mode
     // and what the meters ask of it. False with the reason: a channel in no
-    // sub-band, a --sdr-rate too low, a --duty-cycle above a sub-band's
-    // limit without the override.
+    // sub-band, channels too far apart for one stream, a --sdr-rate too
+    // low, a --duty-cycle above every sub-band's limit without the override.
     bool plan(const Rig& rig, double intervalOverride, std::string* why);
-    // After open(): what the device was set to, a line per sub-band, and
-    // the override's warning.
+    // After open(): what the device was set to, a line per sub-band with
+    // what earlier runs used of it, what cannot leave on time, and the
+    // warnings.
     std::vector<std::string> startLines() const;
 
     bool open(std::string* why) override;
+    void finish() override;
     uint64_t leadMs() const override { return streamTime_ ? kLeadMs : 0; }
     void waitUntil(uint64_t deadlineMs, const volatile std::sig_atomic_t& stop) override;
     SendResult send(RigRun::Planned& p, uint64_t dueMs) override;
@@ -51,6 +57,13 @@ public:
     // once, so that bursts keep the schedule's spacing to the nanosecond, and
     // again when the two have drifted apart by more than this.
     static constexpr int64_t kMostDriftNs = 2000000;
+    // A burst leaves at most this late behind its schedule, after the one
+    // before it and a millisecond's gap; a telegram that would leave later
+    // (the transmitter still sending) is skipped.
+    static constexpr int64_t kBusyToleranceUs = 5000;
+    // The duty-cycle account is saved after a burst at most this often, and
+    // at the end of the run.
+    static constexpr uint64_t kSaveEveryMs = 1000;
 
 private:
     RadioMode modeOf(int meter) const;
@@ -58,6 +71,10 @@ private:
     bool start(std::unique_ptr<TxDevice> device, std::string* why);
     bool transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, uint64_t dueMs, std::string* why);
     void lose(const std::string& why);
+    SendResult sendBurst(RigRun::Planned& p, const std::vector<uint8_t>& chips, RadioMode mode, uint64_t dueMs);
+    void loadAccount();
+    void saveAccount();
+    int64_t wallOffsetUs() const;
 
     SdrSettings s_;
     TxOpener opener_;
@@ -68,13 +85,24 @@ private:
     std::unique_ptr<MeterIndex> index_;
     const SubBand* bands_[7] = {};  // per radio mode used
     double reachHz_ = 0;            // the farthest a mode's signal reaches from the centre
-    std::vector<std::string> dutyLines_;
+    struct BandAsk {
+        const SubBand* band;
+        std::string modes;
+        double percent;
+    };
+    std::vector<BandAsk> asked_;
+    std::vector<std::string> notes_, warnings_;  // said at the start, after the sub-bands' lines
     DutyCycle duty_;
+    std::string accountFile_, accountLine_;  // where the account is kept; what was wrong with it
+    bool accountRead_ = false, accountUnwritable_ = false, saved_ = false, unsaved_ = false;
+    uint64_t savedMs_ = 0;  // the account was last saved
+    int64_t freeUs_ = 0;    // on the platform clock, when the transmitter is free again
     bool streamTime_ = false, lost_ = false;
     // the stream's clock against the platform's, taken anew where they drift apart
     int64_t anchorNs_ = 0;
     uint64_t anchorMs_ = 0;
     int64_t freeNs_ = 0;  // when the last burst given a time leaves the air; 0: none yet
+    std::string scaleLine_;
 };
 
 }  // namespace vdx

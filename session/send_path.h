@@ -13,7 +13,9 @@
 
 namespace vdx {
 
-enum class SendResult { Sent, NotSent, Held };
+// Held: for the duty cycle; Busy: skipped, the transmitter still sending
+// the burst before
+enum class SendResult { Sent, NotSent, Held, Busy };
 
 class SendPath {
 public:
@@ -31,6 +33,8 @@ public:
     // Sends the telegram due at `dueMs` on the platform clock, marking it
     // delivered when it went out; a lost device is looked for again first.
     virtual SendResult send(RigRun::Planned& p, uint64_t dueMs) = 0;
+    // The run is over: what the path keeps between runs is saved.
+    virtual void finish() {}
 };
 
 }  // namespace vdx

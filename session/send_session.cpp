@@ -55,9 +55,13 @@ void SendSession::run(RigRun& run, long telegrams, const volatile std::sig_atomi
         path_->waitUntil(due > lead ? due - lead : 0, stop);
         if (stop) break;
         const SendResult result = path_->send(p, due);
-        ++(result == SendResult::Sent ? delivered_ : result == SendResult::Held ? held_ : lost_);
+        ++(result == SendResult::Sent   ? delivered_
+           : result == SendResult::Held ? held_
+           : result == SendResult::Busy ? busy_
+                                        : lost_);
         if (report) report(p);
     }
+    path_->finish();
 }
 
 }  // namespace vdx

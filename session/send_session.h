@@ -41,6 +41,7 @@ public:
     unsigned delivered() const { return delivered_; }
     unsigned lost() const { return lost_; }
     unsigned held() const { return held_; }  // for the duty cycle
+    unsigned busy() const { return busy_; }  // skipped: the transmitter was still sending
     // The run ended before a telegram past the meters' last time (the
     // run's endProblem() says which).
     bool reachedEnd() const { return reachedEnd_; }
@@ -48,7 +49,7 @@ public:
 private:
     std::unique_ptr<SendPath> stick_;
     SendPath* path_;
-    unsigned delivered_ = 0, lost_ = 0, held_ = 0;
+    unsigned delivered_ = 0, lost_ = 0, held_ = 0, busy_ = 0;
     bool reachedEnd_ = false;
 };
 

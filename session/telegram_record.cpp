@@ -75,6 +75,7 @@ std::string textLine(const TelegramRecord& r) {
                   skipped.c_str(),
                   r.written    ? "sent"
                   : r.air.held ? "held for duty cycle"
+                  : r.air.busy ? "skipped, transmitter busy"
                                : "NOT SENT");
     return text;
 }
@@ -102,6 +103,7 @@ void addAir(const AirFacts& a, nlohmann::ordered_json* j) {
     (*j)["channel_hz"] = std::llround(a.channelHz);
     (*j)["air_ms"] = std::round(a.airMs * 1000) / 1000;
     (*j)["held"] = a.held;
+    (*j)["transmitter_busy"] = a.busy;
     if (a.clock == AirFacts::Clock::None) (*j)["burst_time"] = nullptr;
     if (a.clock == AirFacts::Clock::Host) (*j)["burst_time"] = "host";
     if (a.clock != AirFacts::Clock::Stream) return;
@@ -209,8 +211,8 @@ std::string isoTime(int64_t t) {
     return text;
 }
 
-std::string utcTimestamp() {
-    const auto now = std::chrono::system_clock::now();
+std::string utcTimestamp(int64_t laterMs) {
+    const auto now = std::chrono::system_clock::now() + std::chrono::milliseconds(laterMs);
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const long ms =
         static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);

@@ -18,6 +18,8 @@ struct AirFacts {
     Clock clock = Clock::None;  // the time its burst was given: on the stream's clock or the host's
     int64_t streamNs = 0;       // the stream time given
     bool held = false;          // held back for the duty cycle
+    bool busy = false;          // skipped: the transmitter was still sending the burst before
+    int64_t leadMs = 0;         // it was handed over this long before its time on the air
 };
 
 // A meter's or a converter's address as the record names it.
@@ -89,6 +91,6 @@ std::string jsonLine(const TelegramRecord& r);
 // A meter time (seconds since 1970, UTC) as 2026-01-31T23:50:00Z.
 std::string isoTime(int64_t t);
 // The current UTC time as 2026-12-08T09:30:00.123Z.
-std::string utcTimestamp();
+std::string utcTimestamp(int64_t laterMs = 0);
 
 }  // namespace vdx

@@ -4,9 +4,11 @@
 # what it is given, with the stream times, to a file; rtl_433 decodes the
 # file (data equal to --format radio) and the burst times are held against
 # the schedule: on the stream's clock, and on the host's where the device
-# has none. A device that fails mid-run is reported and used again; the
-# duty cycle holds telegrams back; settings the device cannot take and
-# options that do not go together are refused.
+# has none, and the records' times are the bursts' on the air. A device
+# that fails mid-run is reported and used again; the duty cycle holds
+# telegrams back, also across runs; a stream format, full scale, sample
+# rate or write size the device names wrongly is handled; settings the
+# device cannot take and options that do not go together are refused.
 #   sdr_transmit.sh SEND FRAMES MODULE_DIR
 set -u
 send=$1 frames=$2
@@ -14,6 +16,7 @@ export SOAPY_SDR_PLUGIN_PATH=$3
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
+export XDG_STATE_HOME="$dir/state"  # the duty-cycle accounts
 fail=0
 check() { if [ "$2" != "$3" ]; then echo "FAIL: $1: got [$2], want [$3]"; fail=1; else echo "ok     $1"; fi; }
 cat > rig.toml <<'TOML'
@@ -85,8 +88,17 @@ t=$(timing t1.cs16.log t1.jsonl time_ns); echo "       T1 on the stream's clock:
 check "T1: the stream times keep the schedule (within 3 ms), given ahead of time, as the JSON says" \
   "$(echo "$t" | sed -E 's/error ([0-9]{1,3}|[0-2][0-9]{3}) us/within/; s/lead ([2-9][0-9]|10[0-5]) ms/lead ok/')" \
   "20 bursts, within, lead ok, json same"
+check "T1: each record's time is its burst's on the air (within 3 ms)" "$(python3 - <<'PY'
+import datetime, json
+log = [dict(kv.split("=") for kv in l.split()[3:]) for l in open("t1.cs16.log") if l.startswith("burst")]
+sent = [json.loads(l) for l in open("t1.jsonl")]
+on = [int(b["wall_ms"]) + (int(b["time_ns"]) - int(b["arrived_ns"])) / 1e6 for b in log]
+got = [datetime.datetime.strptime(s["time"], "%Y-%m-%dT%H:%M:%S.%f%z").timestamp() * 1e3 for s in sent]
+print(max(abs(g - o) for g, o in zip(got, on)) <= 3)
+PY
+)" "True"
 check "T1: the device's settings" "$(head -1 t1.cs16.log)" "setup CS16 rate=1200000 centre=868950000 gain=0 antenna=TX correction=0"
-check "T1: the start-up lines" "$(grep -c '^verdanox-send: SDR vdxtest Verdanox test transmitter (driver=vdxtest,path=t1.cs16): 868.95 MHz, 1.2 MHz sample rate, gain 0 dB (0 to 40), antenna TX, native CS16 samples, bursts on the stream.s clock$' t1.err) $(grep -c '^verdanox-send: duty cycle in 868.7-869.2 MHz (T1): the meters ask for 15.6 % of the time on air (562 s an hour), the band allows 0.1 % (3.6 s): telegrams past it are held back$' t1.err)" "1 1"
+check "T1: the start-up lines" "$(grep -c '^verdanox-send: SDR vdxtest Verdanox test transmitter (driver=vdxtest,path=t1.cs16): 868.95 MHz, 1.2 MHz sample rate, gain 0 dB (0 to 40), antenna TX, native CS16 samples, bursts on the stream.s clock$' t1.err) $(grep -c '^verdanox-send: duty cycle in 868.7-869.2 MHz (T1): the meters ask for 15.6 % of the time on air (562 s an hour), the band allows 0.1 % (3.6 s), 0 s of it used in the last hour: telegrams past it are held back$' t1.err)" "1 1"
 check "T1: the records" "$(python3 -c 'import json,sys
 r=[json.loads(l) for l in open("t1.jsonl")]
 print(len(r), {(x["radio"], x["channel_hz"], x["burst_time"], x["held"], x["written"]) for x in r}, sorted({x["air_ms"] for x in r}))')" \
@@ -112,6 +124,15 @@ check "host clock: each burst arrives within 20 ms of its time" \
   --interval 0.1 --tx-gain 20 --ppm 1.5 --sdr-antenna CABLE -q 2>/dev/null
 check "C1, format B, CS8: 6 of 6 decode; the settings" "$(decode c1.cs8 b) $(head -1 c1.cs8.log)" \
   "6 6 setup CS8 rate=1200000 centre=868950000 gain=20 antenna=CABLE correction=1.5"
+# a full scale past the format's is clamped (the samples do not wrap); a
+# stream that names no write size is written 1024 samples at a time; a
+# format the stream lists is taken where the native one is none of ours
+"$send" --rig one.toml --sdr driver=vdxtest,path=s.cs8,format=CS8,scale=1000,mtu=0 --ticks 1 -q 2> s.err
+check "CS8 full scale 1000: said, peak within the format, 21 writes of 21120 samples" "$(grep -c 'full scale of 1000, outside what its samples hold: 127 is used$' s.err) $(python3 -c '
+import sys; d = open("s.cs8", "rb").read(); print(max(abs(b - 256 if b > 127 else b) for b in d))') $(grep -o 'samples=.*' s.cs8.log)" \
+  "1 64 samples=21120 writes=21"
+"$send" --rig one.toml --sdr driver=vdxtest,path=f.x,format=CS12,formats=CS12:CS16 --ticks 1 -q 2>/dev/null
+check "native CS12, CS16 listed: CS16" "$(head -1 f.x.log | cut -d' ' -f1-2)" "setup CS16"
 "$send" --rig rig.toml --sdr driver=vdxtest,path=p.cs16,correction=0 --ppm 10 --ticks 1 -q 2>/dev/null
 check "--ppm on a device without correction: the tuning carries it" "$(head -1 p.cs16.log | grep -o 'centre=[0-9]*')" \
   "centre=868941311"
@@ -119,10 +140,22 @@ check "--ppm on a device without correction: the tuning carries it" "$(head -1 p
 # the duty cycle: 0.001 % is 36 ms an hour, two mode 7 bursts of 17.6 ms
 "$send" --sdr driver=vdxtest --duty-cycle 0.001 --ticks 5 --interval 0.1 --rig one.toml > d.txt 2> d.err
 check "duty cycle: exit status 0, 3 held" "$?: $(grep -c ', sent$' d.txt) $(grep -c ', held for duty cycle$' d.txt)" "0: 2 3"
-check "duty cycle: the lines" "$(grep -c -e '--duty-cycle allows 0.001 % (0.036 s), the band 0.1 %: telegrams past it are held back$' d.err) $(grep -c '^verdanox-send: 2 telegrams sent, 0 not sent; 3 held for duty cycle$' d.err)" "1 1"
+check "duty cycle: the lines" "$(grep -c -e '--duty-cycle allows 0.001 % (0.036 s), the band 0.1 %, 0 s of it used in the last hour: telegrams past it are held back$' d.err) $(grep -c '^verdanox-send: 2 telegrams sent, 0 not sent; 3 held for duty cycle$' d.err)" "1 1"
+"$send" --sdr driver=vdxtest --duty-cycle 0.001 --ticks 5 --interval 0.1 --rig one.toml -q 2> d2.err
+check "duty cycle: the next run finds the hour used up" "$(grep -c -e 'the band 0.1 %, 0.0352 s of it used in the last hour: telegrams' d2.err) $(tail -1 d2.err)" \
+  "1 verdanox-send: 0 telegrams sent, 0 not sent; 5 held for duty cycle"
 err=$("$send" --sdr driver=vdxtest --duty-cycle 5 --ticks 1 --rig one.toml 2>&1); rc=$?
 check "--duty-cycle above the band's" "$rc: $err" \
-  "2: verdanox-send: --duty-cycle 5 is above the 0.1 % that 868.7-869.2 MHz allows (mode T1): only with --duty-cycle-override"
+  "2: verdanox-send: --duty-cycle 5 is above the 0.1 % that 868.7-869.2 MHz allows: only with --duty-cycle-override"
+# two sub-bands: 0.5 % lowers S1's 1 % and leaves T1's 0.1 %; with the
+# override it raises T1's alone, which the one warning names; the meters'
+# radio modes are taken (no word of a stick's own mode)
+printf '[[meter]]\naddress = "9858705634120103"\nradio = "t1"\n[[meter]]\naddress = "9858715634120103"\nradio = "s1"\n' > two.toml
+"$send" --sdr driver=vdxtest,path=two --duty-cycle 0.5 --ticks 2 --rig two.toml -q 2> two.err
+check "two sub-bands, --duty-cycle 0.5: the limits, no warning" "$?: $(grep -c -e 'MHz (T1): .*the band allows 0.1 %' -e 'MHz (S1): .*--duty-cycle allows 0.5 %' two.err) $(grep -c -e warning -e stick two.err)" "0: 2 0"
+err=$("$send" --sdr driver=vdxtest,path=two --duty-cycle 0.5 --duty-cycle-override --ticks 1 --rig two.toml -q 2>&1)
+check "two sub-bands, override: the one warning" "$(echo "$err" | grep warning)" \
+  "verdanox-send: warning: --duty-cycle-override: 0.5 % in 868.7-869.2 MHz, where ETSI EN 300 220 allows 0.1 %: transmit only into a cable with attenuation or a shielded box"
 err=$("$send" --sdr driver=vdxtest --duty-cycle 5 --duty-cycle-override --ticks 1 -q --rig one.toml 2>&1); rc=$?
 check "--duty-cycle-override: the warning" "$rc: $(echo "$err" | grep '^verdanox-send: warning')" \
   "0: verdanox-send: warning: --duty-cycle-override: 5 % in 868.7-869.2 MHz, where ETSI EN 300 220 allows 0.1 %: transmit only into a cable with attenuation or a shielded box"
@@ -138,10 +171,16 @@ done <<'CASES'
 2|T1 in frame format B|--sdr driver=vdxtest --frame-format b
 1|no such device|--sdr driver=none
 CASES
+sed 's/"s1"/"n"/' two.toml > n.toml  # 169 and 868 MHz
+err=$("$send" --sdr driver=vdxtest,rate=250000 --sdr-rate 250000 --ticks 1 --rig one.toml -q 2>&1)
+check "--sdr-rate below 8 samples a chip: warned" "$(echo "$err" | grep warning)" \
+  "verdanox-send: warning: --sdr-rate 250000 gives 2.5 samples a chip at the meters' fastest chip rate (100000 chips a second): receivers' decoders need several, the default rate gives at least 8"
 for c in "--sdr-rate 150000|2: verdanox-send: --sdr-rate 150000 is too low: the meters' signals reach 100000 Hz from the centre, 868.95 MHz (|offset| + deviation + chip rate / 2), which must stay below half the sample rate" \
     "--sdr-rate 1500000|1: verdanox-send: cannot use SDR driver=vdxtest: the SDR does not offer 1.5 MHz (it offers 1.2 MHz, 2 MHz to 10 MHz)" \
     "--tx-gain 50|1: verdanox-send: cannot use SDR driver=vdxtest: --tx-gain 50 dB is outside the SDR's 0 to 40 dB" \
-    "--sdr-antenna RX|1: verdanox-send: cannot use SDR driver=vdxtest: the SDR has no antenna RX (it has TX, CABLE)"; do
+    "--sdr-antenna RX|1: verdanox-send: cannot use SDR driver=vdxtest: the SDR has no antenna RX (it has TX, CABLE)" \
+    "--sdr driver=vdxtest,format=CS12,formats=CS12:CU8|1: verdanox-send: cannot use SDR driver=vdxtest,format=CS12,formats=CS12:CU8: the SDR's transmit stream takes none of CS16, CS8 and CF32 (it offers CS12, CU8)" \
+    "--rig n.toml|2: verdanox-send: the meters' channels lie 699.544 MHz apart (169.406 to 868.95 MHz): one stream would need 874.68 MHz of sample rate, at most 200 MHz is used; send them in separate runs"; do
   err=$("$send" --sdr driver=vdxtest --ticks 1 --rig one.toml ${c%%|*} 2>&1); rc=$?
   check "${c%%|*}" "$rc: $err" "${c#*|}"
 done

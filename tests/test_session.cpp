@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -539,6 +540,24 @@ TEST(DutyCycle, SubBandsAndTheSlidingHour) {
     EXPECT_DOUBLE_EQ(DutyCycle(0.05).limitPercent(t), 0.05);
     EXPECT_DOUBLE_EQ(DutyCycle(5).limitPercent(t), 0.1) << "higher only with the override";
     EXPECT_DOUBLE_EQ(DutyCycle(5, true).limitPercent(t), 5);
+
+    // saved and read again on another clock (+5 s): the bursts still in the
+    // hour; a text that is not an account leaves the account as it was
+    DutyCycle e;
+    e.add(t, 0, 1200000), e.add(t, 10000000, 1200000);
+    const std::string saved = e.save(kHourUs, 5000000);
+    EXPECT_EQ(saved, "verdanox duty-cycle account 1\n868700000 5000000 6200000\n868700000 15000000 16200000\n");
+    size_t bad = 0;
+    ASSERT_TRUE(e.load(saved, kHourUs + 6000000, 5000000, &bad));
+    EXPECT_EQ(e.usedUs(t, kHourUs + 6000000), 1200000) << "the first burst has left the hour";
+    for (const char* wrong :
+         {"", "verdanox duty-cycle account 2\n", "verdanox duty-cycle account 1\n868700000 9 5\n",
+          "verdanox duty-cycle account 1\n868700000 9 10\n868700000 5 6\n",
+          "verdanox duty-cycle account 1\n868600000 5 6\n", "verdanox duty-cycle account 1\n1 2 3 4\n"})
+        EXPECT_FALSE(e.load(wrong, kHourUs, 0, &bad)) << wrong;
+    EXPECT_EQ(bad, 2u);
+    EXPECT_EQ(e.usedUs(t, kHourUs + 6000000), 1200000);
+    EXPECT_EQ(dutyStateFile("/s", "driver=hackrf,serial=Ä 1"), "/s/duty-driver_hackrf_serial____1");
 }
 
 namespace {
@@ -578,8 +597,19 @@ private:
 
 class SdrSession : public ::testing::Test {
 protected:
-    void SetUp() override { setLinkPlatform(&fake); }
-    void TearDown() override { setLinkPlatform(nullptr); }
+    // the duty-cycle accounts in a directory of the test's own
+    void SetUp() override {
+        setLinkPlatform(&fake);
+        char name[] = "/tmp/vdx-state-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        state = name;
+        setenv("XDG_STATE_HOME", name, 1);
+    }
+    void TearDown() override {
+        setLinkPlatform(nullptr);
+        unsetenv("XDG_STATE_HOME");
+        std::filesystem::remove_all(state);
+    }
     // One T1 mode 7 meter every `interval` seconds.
     void run(double interval, long telegrams, SdrSettings settings = {}) {
         Rig rig;
@@ -588,6 +618,8 @@ protected:
                              "one.toml", &rig, &error))
             << error;
         settings.request.args = "driver=fake";
+        settings.wallUs = [this] { return static_cast<int64_t>(fake.clock) * 1000 + 1769900000000000; };
+        told.clear(), planned.clear();
         path = std::make_unique<SdrPath>(settings, [this](const TxRequest&, bool, std::string* why) {
             ++air.opens;
             return air.absent ? (*why = "gone", nullptr) : std::make_unique<FakeTx>(&air);
@@ -618,6 +650,7 @@ protected:
     std::vector<unsigned> counts;
     std::function<void(size_t)> onTelegram;
     volatile std::sig_atomic_t stop = 0;
+    std::string state;
 };
 
 }  // namespace
@@ -630,7 +663,7 @@ TEST_F(SdrSession, DutyCycleHoldsTelegramsOverASlidingHour) {
     run(0.88, 4500);
     EXPECT_EQ(path->startLines().back(),
               "duty cycle in 868.7-869.2 MHz (T1): the meters ask for 2 % of the time on air (72 s an hour), the band "
-              "allows 0.1 % (3.6 s): telegrams past it are held back");
+              "allows 0.1 % (3.6 s), 3.59 s of it used in the last hour: telegrams past it are held back");
     std::vector<uint64_t> sent;
     for (const RigRun::Planned& p : planned) {
         EXPECT_NEAR(p.air.airMs, 17.6, 1e-9);
@@ -670,17 +703,67 @@ TEST_F(SdrSession, FailingDeviceIsReportedAndOpenedAgain) {
     EXPECT_EQ(air.times.back(), static_cast<int64_t>(start + 7000) * 1000000 + 7000000000);
 }
 
-// R2 telegrams (about 0.45 s on the air) every 0.1 s: on the stream's clock
-// each burst waits for the one before it, a millisecond apart.
-TEST_F(SdrSession, LongerBurstsThanTheSpacingQueueUp) {
+// R2 telegrams (about 0.5 s on the air) every 0.3 s: one transmitter gives
+// 100 %, which the start says; a telegram whose burst would leave while the
+// one before is still on the air is skipped, the others leave on time.
+TEST_F(SdrSession, BurstsThatCannotLeaveOnTimeAreSkipped) {
     SdrSettings s;
     s.mode = RadioMode::R2;
     s.dutyPercent = 100, s.dutyOverride = true;
-    run(0.1, 3, s);
-    ASSERT_EQ(air.times.size(), 3u);
+    run(0.3, 5, s);
     const int64_t length = std::llround(planned[0].air.airMs * 1e6);
-    EXPECT_GT(length, 400000000);
-    EXPECT_EQ(air.times[0], static_cast<int64_t>(start) * 1000000 + 7000000000);
-    EXPECT_EQ(air.times[1], air.times[0] + length + 1000000);
-    EXPECT_EQ(air.times[2], air.times[1] + length + 1000000);
+    ASSERT_GT(length, 300000000);
+    ASSERT_LT(length, 595000000);
+    std::vector<bool> busy;
+    for (const RigRun::Planned& p : planned) busy.push_back(p.air.busy && !p.telegram.delivered);
+    EXPECT_EQ(busy, (std::vector<bool>{false, true, false, true, false}));
+    EXPECT_EQ(counts, (std::vector<unsigned>{3, 0, 0}));
+    EXPECT_EQ(air.times, (std::vector<int64_t>{static_cast<int64_t>(start) * 1000000 + 7000000000,
+                                               static_cast<int64_t>(start + 600) * 1000000 + 7000000000,
+                                               static_cast<int64_t>(start + 1200) * 1000000 + 7000000000}));
+    const std::vector<std::string> lines = path->startLines();
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) {
+                               return l.rfind("the meters ask for 1", 0) == 0 &&
+                                      l.find(
+                                          "% of the time on air, and one transmitter gives 100 %: a telegram whose "
+                                          "burst cannot leave within 5 ms of its time") != std::string::npos;
+                           }),
+              lines.end());
+}
+
+// The account outlives the run: 0.001 % (36 ms an hour) lets two 17.6 ms
+// bursts out, the next run none, a run an hour later two again. A file
+// that is not an account is said and taken as empty; one that cannot be
+// written is said once.
+TEST_F(SdrSession, DutyCycleAccountOutlivesTheRun) {
+    SdrSettings s;
+    s.dutyPercent = 0.001;
+    const auto usedLine = [this] {
+        return path->startLines().back().substr(path->startLines().back().find("0.1 %, ") + 7);
+    };
+    run(0.1, 5, s);
+    EXPECT_EQ(counts, (std::vector<unsigned>{2, 0, 3}));
+    run(0.1, 5, s);
+    EXPECT_EQ(counts, (std::vector<unsigned>{0, 0, 5}));
+    fake.clock += 3600000;
+    run(0.1, 5, s);
+    EXPECT_EQ(counts, (std::vector<unsigned>{2, 0, 3}));
+    EXPECT_EQ(usedLine(), "0.0352 s of it used in the last hour: telegrams past it are held back");
+
+    const std::string file = state + "/verdanox/duty-driver_fake";
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    std::fputs("verdanox duty-cycle account 1\n868700000 oops\n", f);
+    std::fclose(f);
+    run(0.1, 5, s);
+    EXPECT_EQ(counts, (std::vector<unsigned>{2, 0, 3}));
+    EXPECT_EQ(path->startLines()[1],
+              "the duty-cycle account " + file + " cannot be read (line 2): it is taken as empty and written anew");
+
+    std::filesystem::remove_all(state + "/verdanox");
+    std::fclose(std::fopen((state + "/verdanox").c_str(), "w"));  // a file where the directory should be
+    run(0.1, 5);
+    EXPECT_EQ(counts, (std::vector<unsigned>{5, 0, 0}));
+    EXPECT_EQ(told, (std::vector<std::string>{"the duty-cycle account cannot be written to " + file +
+                                              ": later runs do not see this run's time on air"}));
 }

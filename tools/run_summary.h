@@ -15,7 +15,7 @@ public:
     // Counts one planned telegram; `sent`: it went out (a fault telegram
     // that was written counts as sent: it went on the air).
     void count(const RigRun::Planned& p, bool sent);
-    // "; 4 held for duty cycle; faults sent: replay 1, bad-mac 2;
+    // "; 4 held for duty cycle; 2 skipped, transmitter busy; faults sent: replay 1, bad-mac 2;
     // counter-rewind: 1 could not apply; 27 slots skipped", each part only
     // where there is something to count; empty when there is nothing.
     std::string text() const;
@@ -23,7 +23,7 @@ public:
 private:
     static constexpr int kKinds = kFaultKinds;
     uint64_t sent_[kKinds] = {}, notApplied_[kKinds] = {};
-    uint64_t skipped_ = 0, held_ = 0;
+    uint64_t skipped_ = 0, held_ = 0, busy_ = 0;
 };
 
 }  // namespace vdx

@@ -83,18 +83,21 @@ const char kHelp[] =
     "                          s2, t1 (default), r2, c1, f or n, as\n"
     "                          verdanox-frames --help lists them\n"
     "  --frame-format a|b      frame format B for modes C1, F and N\n"
-    "  --duty-cycle PERCENT    a lower limit of time on air per hour than each\n"
-    "                          sub-band's (ERC Rec 70-03: 1 % in 868.0-868.6\n"
-    "                          MHz, 0.1 % in 868.7-869.2 MHz, ...); telegrams\n"
-    "                          past the limit are held back and counted\n"
-    "  --duty-cycle-override   allows a --duty-cycle above a band's limit, with\n"
-    "                          a warning: only into a cable or shielded box\n"
+    "  --duty-cycle PERCENT    a lower limit of time on air per hour, where it\n"
+    "                          is below a sub-band's (ERC Rec 70-03: 1 % in\n"
+    "                          868.0-868.6 MHz, 0.1 % in 868.7-869.2 MHz, ...);\n"
+    "                          telegrams past the limit are held back and\n"
+    "                          counted; the account is kept per device across\n"
+    "                          runs in $XDG_STATE_HOME/verdanox\n"
+    "  --duty-cycle-override   lets a --duty-cycle raise the bands whose limit\n"
+    "                          is below it, with a warning: only into a cable\n"
+    "                          or shielded box\n"
     "  --list-sdr              the devices SoapySDR finds, with their transmit\n"
     "                          ranges\n\n"
     "  -h, --help              print this text\n"
     "  -V, --version           print the version\n\n"
-    "Exit status: 0 when every telegram was written or held for the duty\n"
-    "cycle, 1 when the --config or --rig file cannot be read, no stick or SDR\n"
+    "Exit status: 0 when every telegram was written, held for the duty\n"
+    "cycle or skipped while the SDR was busy, 1 when the --config or --rig file cannot be read, no stick or SDR\n"
     "was found or it could not be opened or set up, or standard output cannot\n"
     "be written, 2 on a bad option, a rig file that\n"
     "is not right, a fault that cannot apply, a channel in no sub-band or a\n"
@@ -231,7 +234,8 @@ int main(int argc, char** argv) {
     session.report = [&options, &summary, &logLost](const vdx::RigRun::Planned& p) {
         summary.count(p, p.telegram.delivered);
         if (options.quiet) return;
-        vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, vdx::utcTimestamp());
+        // an SDR's burst: the time it is on the air, not its hand-over
+        vdx::TelegramRecord record = vdx::telegramRecord(p.telegram, vdx::utcTimestamp(p.air.leadMs));
         record.skipped = p.skipped;
         record.air = p.air;
         if (!vdx::putLine(options.json ? vdx::jsonLine(record) : vdx::textLine(record))) {
