@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 namespace vdx {
@@ -134,7 +135,7 @@ bool DutyCycle::load(const std::string& text, int64_t nowUs, int64_t offsetUs, s
 
 std::string dutyStateDirectory() {
     const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') return std::string(state) + "/verdanox";
+    if (state != nullptr && std::filesystem::path(state).is_absolute()) return std::string(state) + "/verdanox";
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] != '\0') return std::string(home) + "/.local/state/verdanox";
     return "";

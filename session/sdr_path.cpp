@@ -214,7 +214,9 @@ void SdrPath::saveAccount() {
     std::FILE* f = std::fopen(temporary.c_str(), "wb");
     bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (f != nullptr && std::fclose(f) == 0) && ok;
-    ok = ok && std::rename(temporary.c_str(), accountFile_.c_str()) == 0;
+    std::error_code renamed;
+    if (ok) std::filesystem::rename(temporary, accountFile_, renamed);  // replaces the old account, on Windows too
+    ok = ok && !renamed;
     if (ok) return;
     std::remove(temporary.c_str());
     accountUnwritable_ = true;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -600,15 +601,25 @@ protected:
     // the duty-cycle accounts in a directory of the test's own
     void SetUp() override {
         setLinkPlatform(&fake);
-        char name[] = "/tmp/vdx-state-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        state = name;
-        setenv("XDG_STATE_HOME", name, 1);
+        state =
+            (std::filesystem::temp_directory_path() / ("vdx-state-" + std::to_string(std::random_device()()))).string();
+        ASSERT_TRUE(std::filesystem::create_directory(state));
+        setStateHome(state);
     }
     void TearDown() override {
         setLinkPlatform(nullptr);
-        unsetenv("XDG_STATE_HOME");
+        setStateHome("");
         std::filesystem::remove_all(state);
+    }
+    static void setStateHome(const std::string& directory) {
+#ifdef _WIN32
+        _putenv_s("XDG_STATE_HOME", directory.c_str());
+#else
+        if (directory.empty())
+            unsetenv("XDG_STATE_HOME");
+        else
+            setenv("XDG_STATE_HOME", directory.c_str(), 1);
+#endif
     }
     // One T1 mode 7 meter every `interval` seconds.
     void run(double interval, long telegrams, SdrSettings settings = {}) {
