@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "link/platform.h"
@@ -208,7 +209,9 @@ void SdrPath::saveAccount() {
     const uint64_t nowMs = linkPlatform().monotonicMs();
     savedMs_ = nowMs, saved_ = true, unsaved_ = false;
     const std::string text = duty_.save(static_cast<int64_t>(nowMs) * 1000, wallOffsetUs());
-    const std::string temporary = accountFile_ + ".new";
+    // a name of this run's own: two runs on one device must not write one
+    // temporary file together (the last to finish then holds the account)
+    const std::string temporary = accountFile_ + ".new" + std::to_string(std::random_device{}() & 0xFFFFFF);
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(accountFile_).parent_path(), error);
     std::FILE* f = std::fopen(temporary.c_str(), "wb");
