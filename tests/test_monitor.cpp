@@ -333,6 +333,25 @@ TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
         << lowBattery;
     EXPECT_EQ(frames, "full compact+ compact+ compact+ ") << "the water meter's first four";
     EXPECT_EQ(converted, "VDX 87654321 v01 t04 via VDX 12345678 v01 t37, acc87654321");
+
+    // records and layers the program does not send, built by hand: 64-bit
+    // integers signed (-50 at 0.1 C, INT64_MAX in litres) and flags not,
+    // reals to their digits (1.5, 0.1, -5.25 C, 1234.5 l), manufacturer
+    // data by its length
+    const struct {
+        const char* radio;
+        const char* line;
+    } handMade[] = {
+        {"44449858705634120107780766CEFFFFFFFFFFFFFF0713FFFFFFFFFFFFFF7F07FD17FFFFFFFFFFFFFFFF05160000C03F0516CDCCCC3D"
+         "05670000A8C0051300509A441F0102",
+         "VDX 12345670 v01 t07, no header, plain, external-temperature -5.0 C, volume 9223372036854775.807 m3, "
+         "error-flags 0xFFFFFFFFFFFFFFFF, volume 1.5 m3, volume 0.1 m3, external-temperature -5.25 C, volume 1.2345 "
+         "m3, manufacturer-data 2 bytes (more records follow)"},
+        {"0B449858705634120107780F", "VDX 12345670 v01 t07, no header, plain, manufacturer-data 0 bytes"},
+    };
+    vstick::TelegramMonitor monitor({});
+    for (const auto& h : handMade) EXPECT_EQ(monitor.feedRadio(testhex::bytes(h.radio), false), h.line);
+    EXPECT_EQ(monitor.verdicts().summary(), "2 ok");
 }
 
 // A table of 1,000 meters with derived keys: each sends under its own
