@@ -337,7 +337,8 @@ TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
     // records and layers the program does not send, built by hand: 64-bit
     // integers signed (-50 at 0.1 C, INT64_MAX in litres) and flags not,
     // reals to their digits (1.5, 0.1, -5.25 C, 1234.5 l), manufacturer
-    // data by its length
+    // data by its length; an unencrypted ELL (session number 0) read like an
+    // encrypted one, its payload CRC checked
     const struct {
         const char* radio;
         const char* line;
@@ -348,10 +349,16 @@ TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
          "error-flags 0xFFFFFFFFFFFFFFFF, volume 1.5 m3, volume 0.1 m3, external-temperature -5.25 C, volume 1.2345 "
          "m3, manufacturer-data 2 bytes (more records follow)"},
         {"0B449858705634120107780F", "VDX 12345670 v01 t07, no header, plain, manufacturer-data 0 bytes"},
+        {"1D4498589356341201078D2400000000004B6B7A000000000413E8030000",
+         "VDX 12345693 v01 t07, access 0, short header, ELL, session 00000000 (time 0, counter 0), not encrypted, "
+         "payload CRC ok, volume 1.000 m3"},
+        {"1D4498589356341201078D2401000000004A6B7A000000000413E8030000",
+         "VDX 12345693 v01 t07, access 1, ELL, session 00000000 (time 0, counter 0), not encrypted, payload CRC "
+         "FAILED (got 6B4A, computed 6B4B)"},
     };
     vstick::TelegramMonitor monitor({});
     for (const auto& h : handMade) EXPECT_EQ(monitor.feedRadio(testhex::bytes(h.radio), false), h.line);
-    EXPECT_EQ(monitor.verdicts().summary(), "2 ok");
+    EXPECT_EQ(monitor.verdicts().summary(), "3 ok, 1 payload CRC FAILED");
 }
 
 // A table of 1,000 meters with derived keys: each sends under its own
