@@ -16,6 +16,7 @@
 #include "telegram/radio.h"
 #include "telegram/readings.h"
 #include "tests/hex.h"
+#include "tools/oracle/openssl_aes.h"
 #include "tools/virtual_stick/monitor.h"
 
 namespace {
@@ -273,6 +274,37 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         EXPECT_NE(lines[0].find("MAC ok"), std::string::npos) << lines[0];
     }
     EXPECT_EQ(monitor.verdicts()["ok"] + monitor.verdicts()["malformed records"], 500u) << monitor.verdicts().summary();
+
+    // an ELL AES-CTR telegram re-encrypted under its predecessor's session
+    // number (radio bytes 13-16): the same keystream over other plain text
+    m.faults.clear();
+    m.security = vdx::Security::EllCtr;
+    rig.meters = {m};
+    vdx::RigRun ell(rig, 0, 0);
+    vstick::TelegramMonitor sessions(vstick::rigMeterKeys(rig));
+    std::vector<uint8_t> radio[2];
+    for (auto& r : radio) {
+        const vdx::SentTelegram s = ell.next().telegram;
+        r = vdx::radioFrame(s.addressFrame, s.telegramFrame);
+    }
+    uint8_t block[2][16] = {};
+    for (int i = 0; i < 2; ++i) {  // M, A, CC, SN; frame number and block counter 0
+        std::memcpy(block[i], radio[i].data() + 2, 8), std::memcpy(block[i] + 9, &radio[i][13], 4);
+        block[i][8] = radio[i][11];
+    }
+    std::vector<uint8_t> plain(radio[1].size() - 17), reused = radio[1];
+    oracle::ctr(kKey, block[1], radio[1].data() + 17, plain.size(), plain.data());
+    oracle::ctr(kKey, block[0], plain.data(), plain.size(), reused.data() + 17);
+    std::copy(&radio[0][13], &radio[0][17], reused.begin() + 13);
+    sessions.feedRadio(radio[0], false);
+    const std::string line = sessions.feedRadio(reused, false);
+    EXPECT_NE(line.find("access 1, ELL AES-CTR, session 20000000 (time 0, counter 0), payload CRC ok"),
+              std::string::npos)
+        << line;
+    const std::string told = ", session number repeated: keystream reused";
+    EXPECT_EQ(line.substr(line.size() - told.size()), told) << "decoded, and told";
+    EXPECT_EQ(sessions.feedRadio(reused, false).find("session number repeated"), std::string::npos) << "a replay";
+    EXPECT_EQ(sessions.verdicts().summary(), "1 ok, 1 session number repeated, 1 replay");
 }
 
 // The monitor's own decoder reads every profile of the example rig back to
