@@ -16,6 +16,7 @@
 #include "telegram/radio.h"
 #include "telegram/readings.h"
 #include "tests/hex.h"
+#include "tools/oracle/openssl_aes.h"
 #include "tools/virtual_stick/monitor.h"
 
 namespace {
@@ -273,6 +274,37 @@ TEST(Monitor, RecognisesEveryFaultKind) {
         EXPECT_NE(lines[0].find("MAC ok"), std::string::npos) << lines[0];
     }
     EXPECT_EQ(monitor.verdicts()["ok"] + monitor.verdicts()["malformed records"], 500u) << monitor.verdicts().summary();
+
+    // an ELL AES-CTR telegram re-encrypted under its predecessor's session
+    // number (radio bytes 13-16): the same keystream over other plain text
+    m.faults.clear();
+    m.security = vdx::Security::EllCtr;
+    rig.meters = {m};
+    vdx::RigRun ell(rig, 0, 0);
+    vstick::TelegramMonitor sessions(vstick::rigMeterKeys(rig));
+    std::vector<uint8_t> radio[2];
+    for (auto& r : radio) {
+        const vdx::SentTelegram s = ell.next().telegram;
+        r = vdx::radioFrame(s.addressFrame, s.telegramFrame);
+    }
+    uint8_t block[2][16] = {};
+    for (int i = 0; i < 2; ++i) {  // M, A, CC, SN; frame number and block counter 0
+        std::memcpy(block[i], radio[i].data() + 2, 8), std::memcpy(block[i] + 9, &radio[i][13], 4);
+        block[i][8] = radio[i][11];
+    }
+    std::vector<uint8_t> plain(radio[1].size() - 17), reused = radio[1];
+    oracle::ctr(kKey, block[1], radio[1].data() + 17, plain.size(), plain.data());
+    oracle::ctr(kKey, block[0], plain.data(), plain.size(), reused.data() + 17);
+    std::copy(&radio[0][13], &radio[0][17], reused.begin() + 13);
+    sessions.feedRadio(radio[0], false);
+    const std::string line = sessions.feedRadio(reused, false);
+    EXPECT_NE(line.find("access 1, ELL AES-CTR, session 20000000 (time 0, counter 0), payload CRC ok"),
+              std::string::npos)
+        << line;
+    const std::string told = ", session number repeated: keystream reused";
+    EXPECT_EQ(line.substr(line.size() - told.size()), told) << "decoded, and told";
+    EXPECT_EQ(sessions.feedRadio(reused, false).find("session number repeated"), std::string::npos) << "a replay";
+    EXPECT_EQ(sessions.verdicts().summary(), "1 ok, 1 session number repeated, 1 replay");
 }
 
 // The monitor's own decoder reads every profile of the example rig back to
@@ -333,6 +365,32 @@ TEST(Monitor, DecodesEveryProfileToTheJsonValues) {
         << lowBattery;
     EXPECT_EQ(frames, "full compact+ compact+ compact+ ") << "the water meter's first four";
     EXPECT_EQ(converted, "VDX 87654321 v01 t04 via VDX 12345678 v01 t37, acc87654321");
+
+    // records and layers the program does not send, built by hand: 64-bit
+    // integers signed (-50 at 0.1 C, INT64_MAX in litres) and flags not,
+    // reals to their digits (1.5, 0.1, -5.25 C, 1234.5 l), manufacturer
+    // data by its length; an unencrypted ELL (session number 0) read like an
+    // encrypted one, its payload CRC checked
+    const struct {
+        const char* radio;
+        const char* line;
+    } handMade[] = {
+        {"44449858705634120107780766CEFFFFFFFFFFFFFF0713FFFFFFFFFFFFFF7F07FD17FFFFFFFFFFFFFFFF05160000C03F0516CDCCCC3D"
+         "05670000A8C0051300509A441F0102",
+         "VDX 12345670 v01 t07, no header, plain, external-temperature -5.0 C, volume 9223372036854775.807 m3, "
+         "error-flags 0xFFFFFFFFFFFFFFFF, volume 1.5 m3, volume 0.1 m3, external-temperature -5.25 C, volume 1.2345 "
+         "m3, manufacturer-data 2 bytes (more records follow)"},
+        {"0B449858705634120107780F", "VDX 12345670 v01 t07, no header, plain, manufacturer-data 0 bytes"},
+        {"1D4498589356341201078D2400000000004B6B7A000000000413E8030000",
+         "VDX 12345693 v01 t07, access 0, short header, ELL, session 00000000 (time 0, counter 0), not encrypted, "
+         "payload CRC ok, volume 1.000 m3"},
+        {"1D4498589356341201078D2401000000004A6B7A000000000413E8030000",
+         "VDX 12345693 v01 t07, access 1, ELL, session 00000000 (time 0, counter 0), not encrypted, payload CRC "
+         "FAILED (got 6B4A, computed 6B4B)"},
+    };
+    vstick::TelegramMonitor monitor({});
+    for (const auto& h : handMade) EXPECT_EQ(monitor.feedRadio(testhex::bytes(h.radio), false), h.line);
+    EXPECT_EQ(monitor.verdicts().summary(), "3 ok, 1 payload CRC FAILED");
 }
 
 // A table of 1,000 meters with derived keys: each sends under its own

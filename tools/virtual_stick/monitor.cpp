@@ -52,7 +52,7 @@ std::string TelegramMonitor::describe(const std::vector<uint8_t>& f) {
     if (f[0] != 0x44 || f.size() < 5) return format("frame: command %02X, %zu payload bytes", f[0], f.size() - 3);
     ++telegrams_;
     records_.clear();
-    replay_ = duplicateAccess_ = false;
+    replay_ = duplicateAccess_ = sessionReused_ = false;
     TelegramLayers t;
     std::string why;
     const bool read = readLayers(f, &t, &why);
@@ -90,6 +90,12 @@ std::string TelegramMonitor::describeRead(const std::vector<uint8_t>& f, const T
     const bool access = t.header != TelegramLayers::None || t.ell;  // no access number without either
     duplicateAccess_ =
         access && haveAddress_ && !replay_ && history_.sameAccess(meter_, static_cast<uint8_t>(accessOf(t)));
+    // AES-CTR's counter block again (same link address, CC and session
+    // number) over another payload: its keystream over two plain texts
+    sessionReused_ =
+        t.ellSession && t.sessionNumber >> 29 == 1 && haveAddress_ &&
+        history_.sessionReused(address_, t.cc, t.sessionNumber, f.data() + t.payloadAt, f.size() - t.payloadAt) &&
+        !replay_;
     const size_t expected = t.blockAt + 16 * t.blocks;
     std::string line;
     if (!t.ellSession && f.size() < expected) {
@@ -100,6 +106,7 @@ std::string TelegramMonitor::describeRead(const std::vector<uint8_t>& f, const T
     }
     if (replay_) line += format(", replay of access %u", accessOf(t));
     if (duplicateAccess_) line += format(", access %u again with other content", accessOf(t));
+    if (sessionReused_) line += ", session number repeated: keystream reused";
     if (haveAddress_) history_.remember(meter_, f, static_cast<uint8_t>(accessOf(t)));
     return line;
 }
@@ -120,7 +127,10 @@ std::string TelegramMonitor::describeTelegram(const std::vector<uint8_t>& f, con
 }
 
 void TelegramMonitor::count(const std::string& verdict) {
-    verdicts_.count(replay_ ? "replay" : duplicateAccess_ && verdict == "ok" ? "duplicate access" : verdict);
+    verdicts_.count(replay_                               ? "replay"
+                    : sessionReused_                      ? "session number repeated"
+                    : duplicateAccess_ && verdict == "ok" ? "duplicate access"
+                                                          : verdict);
 }
 
 std::string TelegramMonitor::describeBlock(const uint8_t* block, size_t n, bool compact, size_t check) {
@@ -174,7 +184,7 @@ std::string TelegramMonitor::feedRadio(const std::vector<uint8_t>& radio, bool f
         return lines.empty() ? "" : lines.back();
     }
     ++telegrams_;
-    replay_ = duplicateAccess_ = false;
+    replay_ = duplicateAccess_ = sessionReused_ = false;
     count(error.rfind("CRC", 0) == 0       ? "CRC FAILED"
           : error.rfind("L-field", 0) == 0 ? "length mismatch"
                                            : "not understood");

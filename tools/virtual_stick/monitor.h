@@ -70,7 +70,8 @@ private:
     // with its meter's format.
     std::string describeBlock(const uint8_t* block, size_t n, bool compact = false, size_t check = 0);
     std::string describeCompact(const uint8_t* block, size_t n);
-    // Counts a verdict; a replay counts as one whatever else it shows, a
+    // Counts a verdict; a replay counts as one whatever else it shows, then
+    // a repeated ELL session number (a keystream used twice), then a
     // duplicate access number where all else is ok.
     void count(const std::string& verdict);
     const MeterKey* keyFor(const uint8_t* address) const;
@@ -86,6 +87,7 @@ private:
     FormatStore formats_;
     bool replay_ = false;           // the telegram being described repeats its meter's last one
     bool duplicateAccess_ = false;  // ... or has its access number over other bytes
+    bool sessionReused_ = false;    // ... or its ELL's counter block over another payload
     VerdictCounts verdicts_;
     std::vector<DecodedRecord> records_;
 };

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,21 +15,9 @@
 #include "tools/oracle/openssl_aes.h"
 #include "tools/virtual_stick/compact_formats.h"
 #include "tools/virtual_stick/monitor.h"
+#include "tools/virtual_stick/monitor_text.h"
 
 namespace vstick {
-namespace {
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-    char buf[256];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
-
-}  // namespace
 
 // Every meter of every table; a derived key made here with OpenSSL: AES-128
 // under the master key of the address and eight zero bytes.

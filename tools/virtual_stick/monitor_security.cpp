@@ -127,25 +127,28 @@ std::string TelegramMonitor::describeMode5(const std::vector<uint8_t>& f, const 
     return line + ", 2F 2F ok, " + describeBlock(plain.data(), plain.size(), t.compact, 2);
 }
 
-// The ELL's encryption (EN 13757-4, CI 8D): AES-128-CTR under the key of
-// the link layer's meter (nothing else can be read before decrypting) from
-// the counter block M, A, CC, SN, frame number 0, block counter 0; then the
+// The ELL with its session number (EN 13757-4, CI 8D), whose bits 29-31
+// tell the encryption: 0 none, 1 AES-128-CTR under the key of the link
+// layer's meter (nothing else can be read before decrypting) from the
+// counter block M, A, CC, SN, frame number 0, block counter 0. Then the
 // payload's CRC, then the transport layer and what follows, read from the
 // plain payload.
 std::string TelegramMonitor::describeEll(const std::vector<uint8_t>& f, const TelegramLayers& t) {
-    const unsigned sn = t.sessionNumber;
-    const std::string ell =
-        format(", ELL AES-CTR, session %08X (time %u, counter %u)", sn, (sn >> 4) & 0x1FFFFFF, sn & 0x0F);
+    const unsigned sn = t.sessionNumber, encryption = sn >> 29;
+    const std::string ell = format(", ELL%s, session %08X (time %u, counter %u)%s", encryption == 1 ? " AES-CTR" : "",
+                                   sn, (sn >> 4) & 0x1FFFFFF, sn & 0x0F, encryption == 0 ? ", not encrypted" : "");
     std::string line = meterName(meter_) + format(", access %u", t.ellAccess) + ell;
     const MeterKey* key = haveAddress_ ? keyFor(address_) : nullptr;
-    if ((sn >> 29) != 1) return count("not understood"), line + format(", encryption %u unknown", sn >> 29);
-    if (key == nullptr || !key->keyValid) return count("no key"), line + ", no key for this meter";
-    uint8_t counter[16] = {0};
-    std::memcpy(counter, address_, 8);
-    counter[8] = t.cc;
-    std::memcpy(counter + 9, f.data() + t.payloadAt - 4, 4);  // SN as sent; frame number, block counter 0
-    std::vector<uint8_t> plain(f.size() - t.payloadAt);
-    oracle::ctr(key->key, counter, f.data() + t.payloadAt, plain.size(), plain.data());
+    if (encryption > 1) return count("not understood"), line + format(", encryption %u unknown", encryption);
+    if (encryption == 1 && (key == nullptr || !key->keyValid)) return count("no key"), line + ", no key for this meter";
+    std::vector<uint8_t> plain(f.begin() + static_cast<long>(t.payloadAt), f.end());
+    if (encryption == 1) {
+        uint8_t counter[16] = {0};
+        std::memcpy(counter, address_, 8);
+        counter[8] = t.cc;
+        std::memcpy(counter + 9, f.data() + t.payloadAt - 4, 4);  // SN as sent; frame number, block counter 0
+        oracle::ctr(key->key, counter, f.data() + t.payloadAt, plain.size(), plain.data());
+    }
     // the transport layer and what follows, as a telegram frame of their own
     // sized once and filled: GCC 12 at -O3 warns (falsely) on an insert
     // into a four-byte vector
@@ -162,15 +165,17 @@ std::string TelegramMonitor::describeEll(const std::vector<uint8_t>& f, const Te
     if (plain.size() < 2 || got != computed) {
         // a transport layer's CI after decryption: only the CRC is wrong
         static const uint8_t kCis[] = {0x72, 0x73, 0x78, 0x79, 0x7A, 0x7B};
-        const bool wrongKey =
-            inner.size() < 5 || std::find(std::begin(kCis), std::end(kCis), inner[4]) == std::end(kCis);
+        const bool wrongKey = encryption == 1 && (inner.size() < 5 || std::find(std::begin(kCis), std::end(kCis),
+                                                                                inner[4]) == std::end(kCis));
         count(wrongKey ? "wrong key" : "payload CRC FAILED");
         return line + format(", payload CRC FAILED (got %04X, computed %04X)", got, computed) +
                (wrongKey ? ", nothing readable after decryption (wrong key?)" : "");
     }
     line += ", payload CRC ok";
     if (!readable && it.unknownCi) return count("unknown CI"), line + format(", CI %02X unknown, not decoded", it.ci);
-    if (!readable || it.mode != 0) return count("not understood"), line + ", not understood after decryption";
+    if (!readable || it.mode != 0)
+        return count("not understood"),
+               line + (encryption == 1 ? ", not understood after decryption" : ", not understood");
     if (it.header == TelegramLayers::Long) {
         std::memcpy(meter_, it.meter + 4, 2), std::memcpy(meter_ + 2, it.meter, 4);
         meter_[6] = it.meter[6], meter_[7] = it.meter[7];

@@ -1,7 +1,9 @@
 #include "tools/virtual_stick/record_decoder.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace vstick {
@@ -160,6 +162,14 @@ bool decodeBcd(const uint8_t* b, size_t size, double* value, std::string* digits
     return true;
 }
 
+// `size` bytes of two's complement, sign-extended.
+int64_t signedInteger(uint64_t u, size_t size) {
+    if (size < 8 && (u >> (8 * size - 1)) != 0) u |= ~uint64_t(0) << (8 * size);
+    int64_t v;
+    std::memcpy(&v, &u, sizeof v);
+    return v;
+}
+
 // The value of one record's data field; false when it cannot be read.
 bool decodeValue(uint8_t dif, const uint8_t* d, size_t size, DecodedRecord* r) {
     const int code = dif & 0x0F;
@@ -171,20 +181,21 @@ bool decodeValue(uint8_t dif, const uint8_t* d, size_t size, DecodedRecord* r) {
     }
     if (r->kind == Kind::Date || r->kind == Kind::DateTime)
         return (code == 0x2 || code == 0x4 || code == 0x6) && decodeDate(d, size, &r->text);
-    if (code >= 0x9) return decodeBcd(d, size, &r->value, &r->text);
+    if (code >= 0x9) return r->field = DecodedRecord::Bcd, decodeBcd(d, size, &r->value, &r->text);
+    uint64_t u = 0;
+    for (size_t i = size; i-- > 0;) u = u << 8 | d[i];
+    r->integer = u;
     if (code == 0x5) {
-        uint32_t bits = 0;
-        for (int i = 3; i >= 0; --i) bits = bits << 8 | d[i];
+        const uint32_t bits = static_cast<uint32_t>(u);
         float f;
         std::memcpy(&f, &bits, 4);
         r->value = f;
-        return true;
+        return r->field = DecodedRecord::Real, true;
     }
-    uint64_t u = 0;
-    for (size_t i = size; i-- > 0;) u = u << 8 | d[i];
-    const bool isSigned = r->kind == Kind::Number && size < 8 && (u >> (8 * size - 1)) != 0;
-    r->value =
-        isSigned ? static_cast<double>(static_cast<int64_t>(u) - (int64_t(1) << (8 * size))) : static_cast<double>(u);
+    // type B is two's complement at every length, 64 bits included; bit
+    // fields and identifiers are read unsigned
+    r->field = DecodedRecord::Integer;
+    r->value = r->kind == Kind::Number ? static_cast<double>(signedInteger(u, size)) : static_cast<double>(u);
     return true;
 }
 
@@ -233,7 +244,7 @@ bool readVif(const uint8_t* p, size_t n, size_t* i, DecodedRecord* r, Meaning* m
     }
     r->vif = hex(p + at, *i - at);
     r->quantity = m->quantity, r->unit = m->unit, r->kind = m->kind;
-    r->decimals = m->exponent < 0 ? -m->exponent : 0;
+    r->exponent = m->exponent, r->decimals = m->exponent < 0 ? -m->exponent : 0;
     return true;
 }
 
@@ -248,7 +259,14 @@ bool decodeRecords(const uint8_t* p, size_t n, std::vector<DecodedRecord>* out, 
             ++i;
             continue;
         }
-        if (dif == 0x0F || dif == 0x1F) return true;                     // manufacturer data to the end
+        if (dif == 0x0F || dif == 0x1F) {  // manufacturer data to the end
+            DecodedRecord r;
+            r.quantity = "manufacturer-data", r.unit = "bytes", r.kind = Kind::Manufacturer;
+            r.size = n - i - 1, r.value = static_cast<double>(r.size), r.moreRecords = dif == 0x1F;
+            r.text = hex(p + i + 1, r.size);
+            out->push_back(r);
+            return true;
+        }
         if ((dif & 0x0F) == 0x0F || (dif & 0x0F) == 0x08) return false;  // special functions, selection
         DecodedRecord r;
         Meaning m = kUnknown;
@@ -271,22 +289,61 @@ bool decodeRecords(const uint8_t* p, size_t n, std::vector<DecodedRecord>* out, 
 
 namespace {
 
-// The value as text: numbers at the VIF's resolution, flags in hex at the
-// field's width, identifiers' digits, dates, quoted text.
+// A type B integer times 10^exponent, exactly (a double holds 53 bits).
+std::string integerText(const DecodedRecord& r) {
+    const int64_t v = signedInteger(r.integer, r.size);
+    const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    std::string digits = std::to_string(magnitude);
+    if (r.exponent > 0 && magnitude != 0) digits.append(static_cast<size_t>(r.exponent), '0');
+    if (r.exponent < 0) {
+        const size_t decimals = static_cast<size_t>(-r.exponent);
+        if (digits.size() <= decimals) digits.insert(0, decimals + 1 - digits.size(), '0');
+        digits.insert(digits.size() - decimals, ".");
+    }
+    return (v < 0 ? "-" : "") + digits;
+}
+
+// A 32-bit real times 10^exponent with the fewest decimals that give the
+// same float back: 1.5 stays 1.5 and 0.1 is 0.1 whatever the VIF's
+// resolution. 64 decimals reach below the smallest float times 10^-9.
+std::string realText(const DecodedRecord& r) {
+    char value[128];
+    if (!std::isfinite(r.value)) return std::snprintf(value, sizeof value, "%g", r.value), value;
+    const uint32_t bits = static_cast<uint32_t>(r.integer);
+    float sent;
+    std::memcpy(&sent, &bits, 4);
+    const double scale = std::pow(10.0, -r.exponent);
+    for (int decimals = 0; decimals <= 64; ++decimals) {
+        std::snprintf(value, sizeof value, "%.*f", decimals, r.value);
+        const double back = std::strtod(value, nullptr) * scale;
+        if (std::fabs(back) <= FLT_MAX && static_cast<float>(back) == sent) break;
+    }
+    return value;
+}
+
+// The value as text: integers and BCD at the VIF's resolution, reals to
+// their digits, flags in hex at the field's width, identifiers' digits,
+// dates, quoted text, the length of manufacturer data.
 std::string valueText(const DecodedRecord& r) {
     char value[64] = "";
+    const bool number = r.kind == Kind::Number || r.kind == Kind::Flags || r.kind == Kind::Identifier;
+    if (number && r.field == DecodedRecord::Real) return realText(r);
     switch (r.kind) {
         case Kind::Number:
+            if (r.field == DecodedRecord::Integer) return integerText(r);
             std::snprintf(value, sizeof value, "%.*f", r.decimals, r.value);
             return value;
         case Kind::Flags:
+            if (r.field == DecodedRecord::Bcd) return r.text;
             std::snprintf(value, sizeof value, "0x%0*llX", static_cast<int>(2 * r.size),
-                          static_cast<unsigned long long>(r.value));
+                          static_cast<unsigned long long>(r.integer));
             return value;
         case Kind::Identifier:
             if (!r.text.empty()) return r.text;
-            std::snprintf(value, sizeof value, "%.0f", r.value);
+            std::snprintf(value, sizeof value, "%llu", static_cast<unsigned long long>(r.integer));
             return value;
+        case Kind::Manufacturer:
+            return std::to_string(r.size);
         case Kind::Date:
         case Kind::DateTime:
             return r.text.size() > 10 ? r.text.substr(0, 10) + " " + r.text.substr(11, 8) : r.text;
@@ -311,6 +368,7 @@ std::string describeRecord(const DecodedRecord& r) {
     if (r.tariff != 0) notes.push_back("tariff " + std::to_string(r.tariff));
     if (r.subunit != 0) notes.push_back("subunit " + std::to_string(r.subunit));
     if (r.function != 0) notes.push_back(kFunctions[r.function]);
+    if (r.moreRecords) notes.push_back("more records follow");
     for (size_t k = 0; k < notes.size(); ++k)
         s += (k == 0 ? " (" : ", ") + notes[k] + (k + 1 == notes.size() ? ")" : "");
     return s;

@@ -36,6 +36,21 @@ void MeterHistory::rememberCounter(const uint8_t address[8], uint32_t counter) {
     s.haveCounter = true;
 }
 
+bool MeterHistory::sessionReused(const uint8_t address[8], uint8_t cc, uint32_t sn, const uint8_t* payload, size_t n) {
+    uint64_t hash = 14695981039346656037u;
+    for (size_t i = 0; i < n; ++i) hash = (hash ^ payload[i]) * 1099511628211u;
+    Seen& s = seen_[key(address)];
+    bool reused = false;
+    for (const Session& e : s.sessions) reused = reused || (e.sn == sn && e.cc == cc && e.payloadHash != hash);
+    const Session now{hash, sn, cc};
+    if (s.sessions.size() < kSessionsKept)
+        s.sessions.push_back(now);
+    else
+        s.sessions[s.nextSession] = now;
+    s.nextSession = (s.nextSession + 1) % kSessionsKept;
+    return reused;
+}
+
 void VerdictCounts::count(const std::string& verdict) {
     for (auto& c : counts_)
         if (c.first == verdict) return void(++c.second);
