@@ -21,7 +21,11 @@
 
 namespace vdx {
 
-// The records of `list` (an array of tables); throws TomlError.
+// The records of `list` (an array of tables); throws TomlError. A list of
+// more than kMaxRecords, or whose records pass kMaxBlockSize bytes, is
+// refused before the rest is read.
+// "more than 64 records, more than fit one telegram".
+std::string tooManyRecords();
 std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& fields);
 
 }  // namespace vdx

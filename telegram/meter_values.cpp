@@ -169,7 +169,13 @@ RecordValue recordValue(const DataRecord& s, const ReadingsModel& m, const Momen
     }
     const double scale = power10(-s.exponent), value = roundedValue(s, m, at);
     v.real = value * scale;
-    v.count = std::llround(value * scale);
+    if (s.source == Source::Constant && s.exactCount) {
+        v.count = s.count, v.countUnsigned = s.countUnsigned;
+        return v;
+    }
+    // checked before converting: a double outside int64 is undefined there
+    v.outOfRange = !(v.real > -9223372036854775808.0 && v.real < 9223372036854775808.0);
+    v.count = v.outOfRange ? 0 : std::llround(v.real);
     return v;
 }
 

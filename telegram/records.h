@@ -59,6 +59,11 @@ struct DataRecord {
     Source source = Source::Constant;
     Register reg = Register::Volume;
     double constant = 0;
+    // an integer constant (a TOML integer or "0x..."), already a count of
+    // 10^exponent, kept exact: it never passes through `constant`
+    bool exactCount = false;
+    bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
+    int64_t count = 0;
     int64_t constantTime = 0;  // a constant date (for date rows)
     std::string text;          // a constant text (variable-length field)
 };
@@ -106,6 +111,8 @@ bool registerNamed(const std::string& name, Register* reg);
 struct RecordValue {
     enum Kind : uint8_t { Number, Time, Text, Nothing } kind = Number;
     int64_t count = 0;
+    bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
+    bool outOfRange = false;     // a number that no 64-bit count holds (or not finite): never encoded
     double real = 0;
     int64_t time = 0;
 };
@@ -116,11 +123,18 @@ inline size_t recordSize(const DataRecord& record) { return record.headerSize + 
 
 // Writes the record, header and data, to `out` (recordSize bytes). False,
 // writing nothing, when the value does not fit the data field (a negative
-// or too large BCD or integer, a date outside 2000-2099, text too long).
+// or too large BCD or integer, a real that is not finite or beyond a 32-bit
+// float, a date outside 2000-2099, text too long).
 bool encodeRecord(const DataRecord& record, const RecordValue& value, uint8_t* out, std::string* error = nullptr);
 
 // The value in the unit of the row: count x 10^exponent, the real, or 0.
 double numericValue(const DataRecord& record, const RecordValue& value);
+
+// The count of 10^exponent that a constant `magnitude` (negative when
+// `negative`) in the row's unit makes, exactly: multiplied by 10^-exponent
+// (refused on overflow) or divided by 10^exponent, rounded half away from
+// zero. False when it passes the 64-bit range (-2^63 to 2^64 - 1).
+bool exactCount(uint64_t magnitude, bool negative, int exponent, DataRecord* record);
 
 // 10^n, exactly for 0 <= n <= 22 (n from -22 to 22).
 double powerOfTen(int n);
