@@ -144,7 +144,7 @@ std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& f)
     for (const toml::node& n : array) {
         const toml::table& t = f.table(n);
         f.allowKeys(t, {"quantity", "unit", "modifier", "digits", "bits", "type", "decimals", "storage", "tariff",
-                        "subunit", "function", "dif", "vif", "value", "register", "text"});
+                        "subunit", "function", "dif", "vif", "value", "register", "text", "weekday"});
         DataRecord s;
         if (t.get("dif") != nullptr)
             byBytes(f, t, &s);
@@ -153,6 +153,12 @@ std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& f)
         else
             f.fail(t, "a record needs its quantity, or dif and vif");
         valueOf(f, t, &s);
+        if (const toml::node* w = t.get("weekday")) {
+            if (!w->is_boolean()) f.fail(*w, "weekday is true or false");
+            if (!isDate(s) || kDataFields[s.dataField].size != 6)
+                f.fail(*w, "weekday goes with a type I date and time (48 bits)");
+            s.weekday = *w->value<bool>();
+        }
         if ((size += recordSize(s)) > kMaxBlockSize)
             f.fail(n, "the records take more than " + std::to_string(kMaxBlockSize) +
                           " bytes from here on, more than fit one telegram");

@@ -36,7 +36,9 @@ void putTypeF(uint8_t* p, const CivilTime& c) {
 }
 
 // Type I (date and time): second, minute, hour with the day of the week in
-// bits 5-7 (0: not given), the date as in type G, the week (0: not given).
+// bits 5-7 (1 Monday to 7 Sunday, for every date: the meter time, the due
+// date and constants alike; 0, not given, only in the window's gas block's
+// due date), the date as in type G, the week (0: not given).
 void putTypeI(uint8_t* p, const CivilTime& c, bool weekday) {
     p[0] = static_cast<uint8_t>(c.second);
     p[1] = static_cast<uint8_t>(c.minute);
@@ -108,7 +110,7 @@ bool writeData(const DataRecord& s, const RecordValue& v, uint8_t* data, std::st
                                                  : std::string("an integer or BCD field takes a finite number"));
     switch (field.kind) {
         case DataKind::Integer: {
-            if (v.kind == RecordValue::Time) return putDate(data, field.size, v.time, s.source == Source::Time, error);
+            if (v.kind == RecordValue::Time) return putDate(data, field.size, v.time, s.weekday, error);
             const bool unsignedField =
                 s.row == nullptr || s.row->type == ValueType::Bits || s.row->type == ValueType::Identifier;
             // an unnamed VIF takes both readings of its bytes

@@ -65,6 +65,7 @@ struct DataRecord {
     bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
     int64_t count = 0;
     int64_t constantTime = 0;  // a constant date (for date rows)
+    bool weekday = true;       // type I: the day of the week in the hour byte (else 0, not given)
     std::string text;          // a constant text (variable-length field)
 };
 
@@ -111,10 +112,10 @@ bool registerNamed(const std::string& name, Register* reg);
 struct RecordValue {
     enum Kind : uint8_t { Number, Time, Text, Nothing } kind = Number;
     int64_t count = 0;
-    bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
-    bool outOfRange = false;     // a number that no 64-bit count holds (or not finite): never encoded
     double real = 0;
     int64_t time = 0;
+    bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
+    bool outOfRange = false;     // a number that no 64-bit count holds (or not finite): never encoded
 };
 
 // Bytes of the record's data field (variable length: its LVAR byte too).

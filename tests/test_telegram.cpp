@@ -500,7 +500,7 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         {{"date", ""}, at(y2099), "02 6C 7FCC"},
         {{"date-time", "", "", 0, 32}, at(y2000), "04 6D 00200101"},
         {{"date-time", "", "", 0, 32}, at(y2099), "04 6D 3B377FCC"},
-        {{"date-time", "", "", 0, 48}, at(y2000), "06 6D 000000010100"},
+        {{"date-time", "", "", 0, 48}, at(y2000), "06 6D 0000C0010100"},  // Saturday
         {{"date-time", "", "", 0, 48}, at(y2099), "06 6D 3B3B977FCC00"},  // Thursday
         // functions, storage numbers, tariffs, subunits
         {{"volume", "m3", "", 0, 32, false, false, 3, 0, 0, 0, kMax}, num(1), "14 13 01000000"},
