@@ -116,8 +116,9 @@ void valueOf(const TomlFields& f, const toml::table& t, DataRecord* s) {
     else if (const toml::node* n = t.get("register"))
         f.fail(*n, "register goes with value = \"register\", \"due\" or \"rate\"");
     const DataKind kind = kDataFields[s->dataField].kind;
+    s->constant *= powerOfTen(s->unitShift);  // GJ into J, l into m3, ...
     if (integer && (kind == DataKind::Integer || kind == DataKind::Bcd) &&
-        !exactCount(magnitude, negative, s->exponent, s))
+        !exactCount(magnitude, negative, s->exponent - s->unitShift, s))
         f.fail(*value, (negative ? "-" : "") + std::to_string(magnitude) +
                            (s->exponent < 0 ? " with " + std::to_string(-s->exponent) + " decimals" : "") +
                            " does not fit a 64-bit integer");

@@ -65,6 +65,7 @@ struct DataRecord {
     bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
     int64_t count = 0;
     int64_t constantTime = 0;  // a constant date (for date rows)
+    int unitShift = 0;         // a constant written in 10^unitShift of the row's unit (GJ: 9 for J)
     bool weekday = true;       // type I: the day of the week in the hour byte (else 0, not given)
     std::string text;          // a constant text (variable-length field)
 };
@@ -86,7 +87,12 @@ struct RecordRequest {
 // is wrong: an unknown quantity, no VIF for the unit at that resolution, a
 // data field the quantity cannot take, storage, tariff or subunit beyond ten
 // DIFEs.
+// A unit with another prefix (Wh, MWh, kJ, MJ, GJ, l, t, W, MW, l/h) is
+// converted to the tables' (kWh, J, m3, kg, kW, m3/h): a constant is then
+// written in it (record->unitShift), the decimals count in it.
 bool describeRecord(const RecordRequest& request, DataRecord* record, std::string* error);
+// The unit names a quantity takes, for messages and listings: "kWh, Wh, MWh, J, kJ, MJ, GJ".
+std::string unitNames(const std::string& quantity);
 
 // Fills `record`'s coding from raw DIF and VIF bytes (DIF and its DIFEs; VIF,
 // an extension table's code and VIFEs), written as hexadecimal; false with
