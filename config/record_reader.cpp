@@ -1,5 +1,7 @@
 #include "config/record_reader.h"
 
+#include <cmath>
+
 #include "config/rig.h"
 #include "telegram/meter_values.h"
 
@@ -80,15 +82,25 @@ void valueOf(const TomlFields& f, const toml::table& t, DataRecord* s) {
     }
     if (const toml::node* n = t.get("text")) f.fail(*n, "text goes with type = \"text\"");
     if (value == nullptr) f.fail(t, "a record needs its value (a source such as \"register\", or a constant)");
-    if (value->is_number()) {
+    // integers stay exact: a TOML integer or "0x..." up to 16 digits
+    bool integer = false, negative = false;
+    uint64_t magnitude = 0;
+    if (value->is_integer()) {
+        const int64_t i = *value->value<int64_t>();
+        integer = true, negative = i < 0;
+        magnitude = negative ? ~static_cast<uint64_t>(i) + 1 : static_cast<uint64_t>(i);
+        s->constant = static_cast<double>(i);
+    } else if (value->is_number()) {
         s->constant = *value->value<double>();
+        if (!std::isfinite(s->constant)) f.fail(*value, "a constant must be a finite number");
     } else {
         const std::string v = f.text(*value, "a value source or a constant");
         int64_t time = 0;
         if (sourceOf(v, &s->source)) {
         } else if (v.size() > 2 && v.compare(0, 2, "0x") == 0 &&
                    v.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos && v.size() <= 18) {
-            s->constant = static_cast<double>(std::stoull(v.substr(2), nullptr, 16));
+            integer = true, magnitude = std::stoull(v.substr(2), nullptr, 16);
+            s->constant = static_cast<double>(magnitude);
         } else if (isDate(*s) && (parseMeterTime(v.size() == 10 ? v + "T00:00:00Z" : v, &time))) {
             s->constantTime = time;
         } else {
@@ -103,6 +115,13 @@ void valueOf(const TomlFields& f, const toml::table& t, DataRecord* s) {
         registerFor(f, t, *value, s);
     else if (const toml::node* n = t.get("register"))
         f.fail(*n, "register goes with value = \"register\", \"due\" or \"rate\"");
+    const DataKind kind = kDataFields[s->dataField].kind;
+    s->constant *= powerOfTen(s->unitShift);  // GJ into J, l into m3, ...
+    if (integer && (kind == DataKind::Integer || kind == DataKind::Bcd) &&
+        !exactCount(magnitude, negative, s->exponent - s->unitShift, s))
+        f.fail(*value, (negative ? "-" : "") + std::to_string(magnitude) +
+                           (s->exponent < 0 ? " with " + std::to_string(-s->exponent) + " decimals" : "") +
+                           " does not fit a 64-bit integer");
     std::string error;
     uint8_t bytes[64];
     if (s->source == Source::Constant && !encodeRecord(*s, recordValue(*s, ReadingsModel(), Moment()), bytes, &error))
@@ -111,13 +130,22 @@ void valueOf(const TomlFields& f, const toml::table& t, DataRecord* s) {
 
 }  // namespace
 
+std::string tooManyRecords() {
+    return "more than " + std::to_string(kMaxRecords) + " records, more than fit one telegram";
+}
+
 std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& f) {
     if (!list.is_array()) f.fail(list, "records must be a list of { quantity = ..., value = ... } tables");
+    // refused before any element is read: a record takes two bytes at
+    // least, so no more than kMaxRecords fit one telegram
+    const toml::array& array = *list.as_array();
+    if (array.size() > kMaxRecords) f.fail(list, tooManyRecords());
     std::vector<DataRecord> records;
-    for (const toml::node& n : *list.as_array()) {
+    size_t size = 0;
+    for (const toml::node& n : array) {
         const toml::table& t = f.table(n);
         f.allowKeys(t, {"quantity", "unit", "modifier", "digits", "bits", "type", "decimals", "storage", "tariff",
-                        "subunit", "function", "dif", "vif", "value", "register", "text"});
+                        "subunit", "function", "dif", "vif", "value", "register", "text", "weekday"});
         DataRecord s;
         if (t.get("dif") != nullptr)
             byBytes(f, t, &s);
@@ -126,6 +154,15 @@ std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& f)
         else
             f.fail(t, "a record needs its quantity, or dif and vif");
         valueOf(f, t, &s);
+        if (const toml::node* w = t.get("weekday")) {
+            if (!w->is_boolean()) f.fail(*w, "weekday is true or false");
+            if (!isDate(s) || kDataFields[s.dataField].size != 6)
+                f.fail(*w, "weekday goes with a type I date and time (48 bits)");
+            s.weekday = *w->value<bool>();
+        }
+        if ((size += recordSize(s)) > kMaxBlockSize)
+            f.fail(n, "the records take more than " + std::to_string(kMaxBlockSize) +
+                          " bytes from here on, more than fit one telegram");
         records.push_back(std::move(s));
     }
     return records;

@@ -11,7 +11,9 @@
 // dif and vif in hexadecimal (DIFEs and VIFEs included). Both: value (a
 // source name, a number, "0x..." or a date for a date record), register
 // (whose register, due or rate: "volume", "volume_uncorrected", "energy",
-// "energy_export", "units"; default from the quantity), text (type text).
+// "energy_export", "units"; default from the quantity), text (type text),
+// weekday (type I date and time: false sends the day of the week as 0, not
+// given; by default every type I date carries it).
 #pragma once
 
 #include <vector>
@@ -21,7 +23,11 @@
 
 namespace vdx {
 
-// The records of `list` (an array of tables); throws TomlError.
+// The records of `list` (an array of tables); throws TomlError. A list of
+// more than kMaxRecords, or whose records pass kMaxBlockSize bytes, is
+// refused before the rest is read.
+// "more than 64 records, more than fit one telegram".
+std::string tooManyRecords();
 std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& fields);
 
 }  // namespace vdx

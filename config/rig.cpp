@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "config/config.h"
+#include "config/record_reader.h"
 #include "config/rig_pieces.h"
 #include "config/rig_reader.h"
 #include "config/rig_text.h"
@@ -204,6 +205,12 @@ bool readInPieces(const std::string& text, const std::string& name, RigReader& r
             } catch (const TomlError&) {
                 // read again below, where every node knows where it is
             }
+        }
+        toml::source_position at{};
+        if (recordsPast(piece, kMaxRecords, &at)) {  // the reader's line offset is the piece's
+            toml::source_region region;
+            region.begin = region.end = at;
+            reader.fail(region, tooManyRecords());
         }
         toml::parse_result one = toml::parse(piece, std::string_view());
         if (!one) parseFailure(one.error(), name, p.line - 1);

@@ -143,6 +143,10 @@ void RigReader::identity(const toml::table& t, const TableKeys& k, SimMeter* m, 
         else
             fail(*n, "security must be \"none\", \"mode5\", \"mode7\" or \"ell-ctr\"");
         if (m->security != Security::None && !keyed) fail(*n, v + " needs the meter's key");
+        if (m->security == Security::None && keyed)
+            fail(key != nullptr ? *key : *derived,
+                 std::string(key != nullptr ? "key" : "key_derivation") +
+                     " has no effect with security = \"none\" (a plain meter has no key)");
     }
 }
 

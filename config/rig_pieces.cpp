@@ -167,4 +167,42 @@ bool simpleTable(std::string_view piece, toml::table* t, toml::source_position* 
     return true;
 }
 
+bool recordsPast(std::string_view p, size_t most, toml::source_position* at) {
+    size_t line = 1, lineStart = 0, i = 0;
+    for (; i < p.size(); ++i) {  // a line that begins `records = [`
+        if (i == lineStart) {
+            size_t k = p.find_first_not_of(" \t", i);
+            if (k != std::string_view::npos && p.compare(k, 7, "records") == 0) {
+                k = p.find_first_not_of(" \t", k + 7);
+                if (k != std::string_view::npos && p[k] == '=') k = p.find_first_not_of(" \t", k + 1);
+                if (k != std::string_view::npos && p[k] == '[') {
+                    at->line = static_cast<toml::source_index>(line);
+                    at->column = static_cast<toml::source_index>(k - lineStart + 1);
+                    i = k + 1;
+                    break;
+                }
+            }
+        }
+        if (p[i] == '\n') ++line, lineStart = i + 1;
+    }
+    if (i >= p.size()) return false;
+    size_t depth = 1, tables = 0;
+    for (; i < p.size() && depth > 0; ++i) {
+        const char c = p[i];
+        if (c == '#') {
+            i = p.find('\n', i);
+            if (i == std::string_view::npos) return false;
+        } else if (c == '"' || c == '\'') {  // a string on one line; a basic one with escapes
+            for (++i; i < p.size() && p[i] != c && p[i] != '\n'; ++i)
+                if (c == '"' && p[i] == '\\') ++i;
+        } else if (c == '[' || c == '{') {
+            if (c == '{' && depth == 1 && ++tables > most) return true;
+            ++depth;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 }  // namespace vdx

@@ -36,4 +36,11 @@ bool cutRig(const std::string& text, RigPieces* pieces);
 // address's value, where there is one.
 bool simpleTable(std::string_view piece, toml::table* table, toml::source_position* addressAt);
 
+// Whether the piece's `records = [` array holds more than `most` inline
+// tables, counted in the text before toml++ builds them (a file of a
+// million records would take a gigabyte and many seconds to build, only to
+// be refused); `at` gets the line (from the piece's first, 1) and column of
+// the array.
+bool recordsPast(std::string_view piece, size_t most, toml::source_position* at);
+
 }  // namespace vdx

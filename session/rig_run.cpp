@@ -33,6 +33,9 @@ RigRun::RigRun(Rig rig, double intervalOverride, int64_t now)
         meterAddress(rig_.meters[table], k, state_[i].manufacturer);  // counters from 0
     }
     if (derives) keys_.resize(state_.size()), keyMade_.resize(state_.size());
+    if (std::any_of(rig_.meters.begin(), rig_.meters.end(),
+                    [](const SimMeter& m) { return m.security == Security::EllCtr; }))
+        sessionRun_.resize(state_.size());
     clockShown_ = std::any_of(rig_.meters.begin(), rig_.meters.end(), [](const SimMeter& m) { return m.live; });
 }
 
@@ -101,6 +104,13 @@ RigRun::Planned RigRun::next() {
     if (p.telegram.notApplied != FaultKind::None && p.notApplied == FaultKind::None)
         p.notApplied = p.telegram.notApplied;
     if (needsHistory(meter)) history_[e.meter].add(p.telegram);
+    if (meter.security == Security::EllCtr) {
+        auto& run = sessionRun_[e.meter];
+        const uint32_t minute = p.telegram.sessionNumber >> 4;
+        run =
+            run.second > 0 && run.first == minute ? std::make_pair(minute, run.second + 1) : std::make_pair(minute, 1u);
+        p.telegram.sessionReused = run.second > 16;
+    }
     return p;
 }
 

@@ -91,6 +91,10 @@ private:
     std::vector<std::array<uint8_t, 16>> keys_;  // derived keys, once made
     std::vector<bool> keyMade_;
     std::unordered_map<size_t, MeterHistory> history_;  // for meters whose faults look back
+    // per meter, where some are ell-ctr: the session time (meter minute) of
+    // its last telegram and how many it sent in that minute; past 16 the
+    // 4-bit session counter repeats a session number
+    std::vector<std::pair<uint32_t, uint32_t>> sessionRun_;
     std::string endProblem_;
 };
 

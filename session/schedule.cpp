@@ -75,6 +75,20 @@ Schedule::Entry Schedule::next() {
     return e;
 }
 
+std::vector<std::pair<size_t, double>> sessionReuse(const Rig& rig, double intervalOverride) {
+    std::vector<std::pair<size_t, double>> tables;
+    const double turn = (intervalOverride > 0 ? intervalOverride : rig.interval) * rig.meterCount();
+    for (size_t i = 0; i < rig.meters.size(); ++i) {
+        if (rig.meters[i].security != Security::EllCtr) continue;
+        const double every =
+            rig.speed * (rig.schedule == ScheduleMode::Turns ? turn : meterInterval(rig, i, intervalOverride));
+        // 17 telegrams span 16 periods: less than a minute, and they can
+        // fall in one
+        if (16 * every < 60) tables.emplace_back(i, std::ceil(60 / every - 1e-9));
+    }
+    return tables;
+}
+
 std::string scheduleOverload(const Rig& rig, double intervalOverride) {
     if (rig.schedule != ScheduleMode::Each || ms(rig.gap) == 0) return "";
     double asked = 0;  // telegrams a second, as the schedule counts them (whole milliseconds)

@@ -70,4 +70,12 @@ private:
 // Empty when the stick keeps up, and in "turns".
 std::string scheduleOverload(const Rig& rig, double intervalOverride = 0);
 
+// The tables of ell-ctr meters whose schedule and clock make a meter send
+// more than 16 telegrams in one meter minute, with the most it sends in
+// one: the ELL's session number (the meter minute and a 4-bit counter)
+// repeats, and with it the AES-CTR keystream. A meter sends every
+// interval x meters (turns) or every its interval (each), times the clock's
+// speed, in meter seconds.
+std::vector<std::pair<size_t, double>> sessionReuse(const Rig& rig, double intervalOverride = 0);
+
 }  // namespace vdx

@@ -40,6 +40,7 @@ TelegramRecord telegramRecord(const SentTelegram& t, const std::string& time) {
     r.formatKnown = t.formatKnown;
     r.signature = t.signature;
     r.sessionNumber = t.sessionNumber;
+    r.sessionReused = t.sessionReused;
     r.aflCounter = t.aflCounter;
     r.lengthError = t.lengthError;
     r.access = t.accessNumber;
@@ -183,6 +184,7 @@ std::string jsonLine(const TelegramRecord& r) {
         j["session"] = {{"number", r.sessionNumber},
                         {"time", (r.sessionNumber >> 4) & 0x1FFFFFF},
                         {"counter", r.sessionNumber & 0x0F}};
+    if (r.security == Security::EllCtr && r.sessionReused) j["session_reused"] = true;
     if (!r.time.empty()) j["written"] = r.written;
     j["frames"] = {r.addressFrame, r.telegramFrame};
     if (r.gasReadings)

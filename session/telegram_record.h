@@ -56,6 +56,7 @@ struct TelegramRecord {
     bool viaConverter = false;
     AddressName converter;       // the radio converter in the link layer (the fields above: the meter)
     uint32_t sessionNumber = 0;  // ell-ctr
+    bool sessionReused = false;  // ... the same as a telegram of the meter before
     uint32_t aflCounter = 0;     // mode 7: the AFL's counter as sent
     int lengthError = 0;         // length-mismatch: the radio frame's L-field this far off
     AirFacts air;
@@ -79,7 +80,8 @@ std::string textLine(const TelegramRecord& r);
 //  "signature":"0x1A2B" before "records" where the format is known; behind a converter
 //  "converter":{"manufacturer":...,"id":...,"version":...,"type":55} (the meter's own
 //  address in "manufacturer" ... "type"); for ell-ctr "session":{"number":N,"time":
-//  minutes,"counter":C} after "mode"; "afl_counter" where the AFL's differs from
+//  minutes,"counter":C} after "mode", and "session_reused":true where the meter sent that
+//  session number before (more than 16 telegrams in one meter minute); "afl_counter" where the AFL's differs from
 //  "counter"; "l_field_error" (1 or -1) for length-mismatch; counter null unless mode 7; "time" and
 // "written" only for sent telegrams, "offset" only where given; "readings" only for
 // the window's gas layout; "status" null without a transport header; dates as

@@ -67,6 +67,10 @@ std::string kindProblem(FaultKind kind, const FaultTarget& t, const std::string&
         case FaultKind::EllBadCrc:
             if (t.security != "ell-ctr") return name + " needs security ell-ctr " + a + "has no ELL payload CRC)";
             break;
+        case FaultKind::DuplicateAccess:
+            if (!t.access)
+                return name + " needs an access number (a meter without a transport header or an ELL has none)";
+            break;
         case FaultKind::CompactUnknown:
         case FaultKind::CompactBadCrc:
             if (!compact) return name + " needs compact frames (compact = { every = N } or { after = N } on the meter)";
@@ -95,14 +99,32 @@ std::string kindProblem(FaultKind kind, const FaultTarget& t, const std::string&
     return "";
 }
 
-// Why the rule's telegram numbers (`at` alone) meet only frames the kind
-// cannot change: full frames for the compact faults, compact ones for
-// bad-records; empty when one of them can take it.
+uint64_t gcd(uint64_t a, uint64_t b) { return b == 0 ? a : gcd(b, a % b); }
+
+// Whether some multiple of `every` is a full frame: with `after` full
+// frames first, `every` itself must be one; with a full frame every E
+// telegrams (numbers 1 mod E), some k x every is 1 mod E when every and E
+// have no common divisor. (Compact frames fall on some multiple of every
+// `every`, as E is at least 2.)
+bool everyMeetsFull(uint32_t every, const FaultTarget& t) {
+    return t.compactEvery != 0 ? gcd(every, t.compactEvery) == 1 : every <= t.compactAfter;
+}
+
+// Why the rule's telegram numbers (`at`, or the multiples of `every`) meet
+// only frames the kind cannot change: full frames for the compact faults,
+// compact ones for bad-records; empty when one of them can take it.
 std::string frameProblem(const FaultRule& rule, const FaultTarget& t) {
     const bool compactKind = rule.kind == FaultKind::CompactUnknown || rule.kind == FaultKind::CompactBadCrc;
     if ((!compactKind && rule.kind != FaultKind::BadRecords) || (t.compactEvery == 0 && t.compactAfter == 0) ||
-        rule.every != 0 || rule.probability > 0 || rule.at.empty())
+        rule.probability > 0)
         return "";
+    if (rule.every != 0)
+        return compactKind || everyMeetsFull(rule.every, t)
+                   ? ""
+                   : std::string(faultName(rule.kind)) +
+                         " cannot change any telegram of every = " + std::to_string(rule.every) +
+                         ": each is a compact frame (no DIF/VIF bytes)";
+    if (rule.at.empty()) return "";
     for (uint64_t n : rule.at)
         if (compactFrameNumber(t.compactEvery, t.compactAfter, n) == compactKind) return "";
     const std::string frames = compactKind ? "full frame" : "compact frame (no DIF/VIF bytes)";

@@ -126,13 +126,15 @@ bool compactFrameNumber(uint32_t every, uint32_t after, uint64_t number);
 struct FaultTarget {
     std::string security;
     uint32_t compactEvery = 0, compactAfter = 0;
+    bool access = true;  // an access number: a transport header or an ELL carries one
 };
 
 // Why `rule` cannot be used for `target` when telegrams go to `output`
 // ("stick", "radio", "radio-crc", "iq", ...), or when it falls only on
 // telegrams where its kind can never apply (a replay only at telegram 1, a
 // counter rewind only at 1 and 2, a compact-frame fault only at full
-// frames, bad-records only at compact ones); empty when it can. Whether the
+// frames, bad-records only at compact ones, by `at` or by an `every` whose
+// multiples all fall there); empty when it can. Whether the
 // meter's radio mode has the 3-out-of-6 code is the capture's to check.
 std::string faultProblem(const FaultRule& rule, const FaultTarget& target, const std::string& output);
 inline std::string faultProblem(const FaultRule& rule, const std::string& securityName, const std::string& output) {

@@ -60,7 +60,9 @@ Moment momentAt(const ReadingsModel& m, int64_t t) {
     at.hours = static_cast<double>(t - m.start) / 3600;
     const CivilTime c = civilTime(t);
     at.dueDate = unixTime(c.year, c.month, 1);
-    at.dueHours = at.dueDate < m.start ? 0 : static_cast<double>(at.dueDate - m.start) / 3600;
+    // before the start, the register is worked back by its rate (and held
+    // at 0 where that would go below)
+    at.dueHours = static_cast<double>(at.dueDate - m.start) / 3600;
     return at;
 }
 
@@ -105,7 +107,7 @@ RecordValue registerValue(const DataRecord& s, const ReadingsModel& m, const Mom
     const double scale = power10(-s.exponent);
     const double hours = s.source == Source::Due ? at.dueHours : at.hours;
     if (kDataFields[s.dataField].kind == DataKind::Real)
-        v.real = (start + rate * hours) * scale;
+        v.real = std::max(0.0, start + rate * hours) * scale;
     else
         v.count = registerCount(start, rate, hours, scale, rollover(s));
     return v;
@@ -169,7 +171,13 @@ RecordValue recordValue(const DataRecord& s, const ReadingsModel& m, const Momen
     }
     const double scale = power10(-s.exponent), value = roundedValue(s, m, at);
     v.real = value * scale;
-    v.count = std::llround(value * scale);
+    if (s.source == Source::Constant && s.exactCount) {
+        v.count = s.count, v.countUnsigned = s.countUnsigned;
+        return v;
+    }
+    // checked before converting: a double outside int64 is undefined there
+    v.outOfRange = !(v.real > -9223372036854775808.0 && v.real < 9223372036854775808.0);
+    v.count = v.outOfRange ? 0 : std::llround(v.real);
     return v;
 }
 

@@ -15,7 +15,7 @@ struct Moment {
     int64_t time = 0;
     int64_t dueDate = 0;  // the first day of the time's month, 00:00:00
     double hours = 0;     // meter hours since the model's start
-    double dueHours = 0;  // ... at the due date; 0 when it lies before the start
+    double dueHours = 0;  // ... at the due date; negative when it lies before the start
     bool frozen = false;  // the window's fixed block: no time passes, no event applies
 };
 

@@ -32,6 +32,7 @@ MeterProfile makeGasFixed() {
         rawRecord(r.dif, r.vif, &s, nullptr);
         s.source = r.source;
         s.reg = r.reg;
+        s.weekday = r.source != Source::DueDate;  // the window's block sends its due date without it
         p.records.push_back(s);
     }
     return p;

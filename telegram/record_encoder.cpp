@@ -1,7 +1,9 @@
 // Writing a record's data field: integers (EN 13757-3 type B, signed; bit
 // fields and identifiers unsigned), BCD (type A), 32-bit real (type H),
 // variable-length text and the dates of types G, F and I.
+#include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "telegram/readings.h"
@@ -34,7 +36,9 @@ void putTypeF(uint8_t* p, const CivilTime& c) {
 }
 
 // Type I (date and time): second, minute, hour with the day of the week in
-// bits 5-7 (0: not given), the date as in type G, the week (0: not given).
+// bits 5-7 (1 Monday to 7 Sunday, for every date: the meter time, the due
+// date and constants alike; 0, not given, only in the window's gas block's
+// due date), the date as in type G, the week (0: not given).
 void putTypeI(uint8_t* p, const CivilTime& c, bool weekday) {
     p[0] = static_cast<uint8_t>(c.second);
     p[1] = static_cast<uint8_t>(c.minute);
@@ -52,25 +56,39 @@ bool putDate(uint8_t* p, size_t size, int64_t t, bool weekday, std::string* erro
     return size == 2 || size == 4 || size == 6 || fail(error, "no date type of this size");
 }
 
-bool putInteger(uint8_t* p, size_t size, int64_t v, bool unsignedField, std::string* error) {
+// The count as a decimal number: above INT64_MAX where `wide` says so.
+std::string countText(int64_t v, bool wide) {
+    return wide ? std::to_string(static_cast<uint64_t>(v)) : std::to_string(v);
+}
+
+std::string numberText(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", v);
+    return text;
+}
+
+// EN 13757-3 type B: two's complement of the field's width; bit fields and
+// identifiers unsigned, the whole 64 bits included.
+bool putInteger(uint8_t* p, size_t size, int64_t v, bool wide, bool unsignedField, std::string* error) {
     const int bits = static_cast<int>(8 * size);
+    const bool fits = wide ? unsignedField && bits == 64 : true;
     const int64_t low = unsignedField ? 0 : bits == 64 ? INT64_MIN : -(int64_t(1) << (bits - 1));
     const int64_t high = bits == 64      ? INT64_MAX
                          : unsignedField ? (int64_t(1) << bits) - 1
                                          : (int64_t(1) << (bits - 1)) - 1;
-    if (v < low || v > high)
-        return fail(error, std::to_string(v) + " does not fit " + (bits == 8 ? "an " : "a ") + std::to_string(bits) +
+    if (!fits || (!wide && (v < low || v > high)))
+        return fail(error, countText(v, wide) + " does not fit " + (bits == 8 ? "an " : "a ") + std::to_string(bits) +
                                "-bit " + (unsignedField ? "unsigned" : "signed") + " integer");
     const uint64_t u = static_cast<uint64_t>(v);
     for (size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
     return true;
 }
 
-bool putBcd(uint8_t* p, size_t size, int64_t v, std::string* error) {
+bool putBcd(uint8_t* p, size_t size, int64_t v, bool wide, std::string* error) {
     int64_t max = 1;
     for (size_t i = 0; i < size; ++i) max *= 100;
-    if (v < 0 || v >= max)
-        return fail(error, std::to_string(v) + " does not fit " + std::to_string(2 * size) + " BCD digits");
+    if (wide || v < 0 || v >= max)
+        return fail(error, countText(v, wide) + " does not fit " + std::to_string(2 * size) + " BCD digits");
     for (size_t i = 0; i < size; ++i, v /= 100) p[i] = static_cast<uint8_t>((v % 10) | (v / 10 % 10) << 4);
     return true;
 }
@@ -86,20 +104,27 @@ namespace {
 // The data field of a fixed size (not variable length) into `data`.
 bool writeData(const DataRecord& s, const RecordValue& v, uint8_t* data, std::string* error) {
     const DataFieldRow& field = kDataFields[s.dataField];
+    if (v.outOfRange && v.kind == RecordValue::Number &&
+        (field.kind == DataKind::Integer || field.kind == DataKind::Bcd))
+        return fail(error, std::isfinite(v.real) ? numberText(v.real) + " does not fit a 64-bit integer"
+                                                 : std::string("an integer or BCD field takes a finite number"));
     switch (field.kind) {
         case DataKind::Integer: {
-            if (v.kind == RecordValue::Time) return putDate(data, field.size, v.time, s.source == Source::Time, error);
+            if (v.kind == RecordValue::Time) return putDate(data, field.size, v.time, s.weekday, error);
             const bool unsignedField =
                 s.row == nullptr || s.row->type == ValueType::Bits || s.row->type == ValueType::Identifier;
             // an unnamed VIF takes both readings of its bytes
             const int64_t count = s.row == nullptr && v.count < 0 && field.size < 8
                                       ? v.count + (int64_t(1) << (8 * field.size))
                                       : v.count;
-            return putInteger(data, field.size, count, unsignedField, error);
+            return putInteger(data, field.size, count, v.countUnsigned, unsignedField, error);
         }
         case DataKind::Bcd:
-            return putBcd(data, field.size, v.count, error);
+            return putBcd(data, field.size, v.count, v.countUnsigned, error);
         case DataKind::Real: {
+            // checked before the conversion: a double beyond float is undefined there
+            if (!std::isfinite(v.real)) return fail(error, "a 32-bit real takes a finite number");
+            if (std::fabs(v.real) > FLT_MAX) return fail(error, numberText(v.real) + " does not fit a 32-bit real");
             const float f = static_cast<float>(v.real);
             uint32_t bits;
             std::memcpy(&bits, &f, 4);
@@ -134,10 +159,29 @@ bool encodeRecord(const DataRecord& s, const RecordValue& v, uint8_t* out, std::
 double numericValue(const DataRecord& s, const RecordValue& v) {
     if (v.kind != RecordValue::Number) return 0;
     // a real holds what a count would: units of 10^exponent
-    const double units =
-        kDataFields[s.dataField].kind == DataKind::Real ? static_cast<float>(v.real) : static_cast<double>(v.count);
+    const double units = kDataFields[s.dataField].kind == DataKind::Real ? static_cast<float>(v.real)
+                         : v.countUnsigned ? static_cast<double>(static_cast<uint64_t>(v.count))
+                                           : static_cast<double>(v.count);
     // divided by an exact power of ten, so that 123456 x 10^-3 is 123.456
     return s.exponent < 0 ? units / powerOfTen(-s.exponent) : units * powerOfTen(s.exponent);
+}
+
+bool exactCount(uint64_t magnitude, bool negative, int exponent, DataRecord* s) {
+    for (int e = exponent; e < 0; ++e) {
+        if (magnitude > UINT64_MAX / 10) return false;
+        magnitude *= 10;
+    }
+    if (exponent > 0) {  // one division, so that 149 at 10^2 is 1, not 2
+        uint64_t unit = 1;
+        for (int e = 0; e < exponent && unit <= UINT64_MAX / 10; ++e) unit *= 10;
+        magnitude = exponent > 19 ? 0 : magnitude / unit + (magnitude % unit >= unit - unit / 2);
+    }
+    if (negative && magnitude > uint64_t(1) << 63) return false;
+    s->exactCount = true;
+    s->countUnsigned = !negative && magnitude > uint64_t(INT64_MAX);
+    // two's complement: -2^63 is its own negation
+    s->count = static_cast<int64_t>(negative ? ~magnitude + 1 : magnitude);
+    return true;
 }
 
 double powerOfTen(int n) {

@@ -108,25 +108,59 @@ bool readDif(const std::vector<uint8_t>& b, DataRecord* s, std::string* error) {
     return true;
 }
 
+// Units written with another prefix than the tables': the table's unit and
+// the power of ten between them.
+struct UnitAlias {
+    const char *name, *unit;
+    int shift;
+};
+const UnitAlias kUnitAliases[] = {{"Wh", "kWh", -3}, {"MWh", "kWh", 3},  {"kJ", "J", 3}, {"MJ", "J", 6},
+                                  {"GJ", "J", 9},    {"l", "m3", -3},    {"t", "kg", 3}, {"W", "kW", -3},
+                                  {"MW", "kW", 3},   {"l/h", "m3/h", -3}};
+
 }  // namespace
+
+std::string unitNames(const std::string& quantity) {
+    size_t count = 0;
+    const VifRow* rows = vifRows(&count);
+    std::string names;
+    const auto add = [&](const std::string& u) {
+        if (!u.empty() && (" " + names + ",").find(" " + u + ",") == std::string::npos)
+            names += (names.empty() ? "" : ", ") + u;
+    };
+    for (size_t i = 0; i < count; ++i) {
+        if (quantity != rows[i].quantity) continue;
+        add(rows[i].unit);
+        for (const UnitAlias& a : kUnitAliases)
+            if (std::string(rows[i].unit) == a.unit) add(a.name);
+    }
+    return names;
+}
 
 bool describeRecord(const RecordRequest& r, DataRecord* s, std::string* error) {
     size_t count = 0;
     const VifRow* rows = vifRows(&count);
     std::string unit = r.unit;
+    int decimals = r.decimals;
+    s->unitShift = 0;
+    for (const UnitAlias& a : kUnitAliases)
+        if (unit == a.name) unit = a.unit, decimals -= a.shift, s->unitShift = a.shift;
     const VifRow* named = nullptr;
     for (size_t i = 0; i < count && named == nullptr; ++i)
         if (r.quantity == rows[i].quantity && (unit.empty() || unit == rows[i].unit)) named = &rows[i];
-    if (named == nullptr)
-        return fail(error, "no VIF writes \"" + r.quantity + "\"" + (unit.empty() ? "" : " in " + unit));
+    if (named == nullptr) {
+        const std::string names = unitNames(r.quantity);
+        return fail(error, "no VIF writes \"" + r.quantity + "\"" + (unit.empty() ? "" : " in " + r.unit) +
+                               (names.empty() ? "" : " (its units: " + names + ")"));
+    }
     if (unit.empty()) unit = named->unit;
     uint8_t code = 0;
-    const VifRow* row = findVifRow(r.quantity, unit, -r.decimals, &code);
+    const VifRow* row = findVifRow(r.quantity, unit, -decimals, &code);
     if (row == nullptr)
-        return fail(error, "no VIF writes " + r.quantity + (unit.empty() ? "" : " in " + unit) + " with " +
+        return fail(error, "no VIF writes " + r.quantity + (unit.empty() ? "" : " in " + r.unit) + " with " +
                                std::to_string(r.decimals) + " decimals");
     s->row = row;
-    s->exponent = -r.decimals;
+    s->exponent = -decimals;
     if (!dataFieldOf(r, row->type, &s->dataField, error) || !suits(row->type, s->dataField, error)) return false;
     s->function = r.function;
     s->storage = r.storage;

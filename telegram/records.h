@@ -59,7 +59,14 @@ struct DataRecord {
     Source source = Source::Constant;
     Register reg = Register::Volume;
     double constant = 0;
+    // an integer constant (a TOML integer or "0x..."), already a count of
+    // 10^exponent, kept exact: it never passes through `constant`
+    bool exactCount = false;
+    bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
+    int64_t count = 0;
     int64_t constantTime = 0;  // a constant date (for date rows)
+    int unitShift = 0;         // a constant written in 10^unitShift of the row's unit (GJ: 9 for J)
+    bool weekday = true;       // type I: the day of the week in the hour byte (else 0, not given)
     std::string text;          // a constant text (variable-length field)
 };
 
@@ -80,7 +87,12 @@ struct RecordRequest {
 // is wrong: an unknown quantity, no VIF for the unit at that resolution, a
 // data field the quantity cannot take, storage, tariff or subunit beyond ten
 // DIFEs.
+// A unit with another prefix (Wh, MWh, kJ, MJ, GJ, l, t, W, MW, l/h) is
+// converted to the tables' (kWh, J, m3, kg, kW, m3/h): a constant is then
+// written in it (record->unitShift), the decimals count in it.
 bool describeRecord(const RecordRequest& request, DataRecord* record, std::string* error);
+// The unit names a quantity takes, for messages and listings: "kWh, Wh, MWh, J, kJ, MJ, GJ".
+std::string unitNames(const std::string& quantity);
 
 // Fills `record`'s coding from raw DIF and VIF bytes (DIF and its DIFEs; VIF,
 // an extension table's code and VIFEs), written as hexadecimal; false with
@@ -108,6 +120,8 @@ struct RecordValue {
     int64_t count = 0;
     double real = 0;
     int64_t time = 0;
+    bool countUnsigned = false;  // `count` holds the bits of a value above INT64_MAX
+    bool outOfRange = false;     // a number that no 64-bit count holds (or not finite): never encoded
 };
 
 // Bytes of the record's data field (variable length: its LVAR byte too).
@@ -116,11 +130,18 @@ inline size_t recordSize(const DataRecord& record) { return record.headerSize + 
 
 // Writes the record, header and data, to `out` (recordSize bytes). False,
 // writing nothing, when the value does not fit the data field (a negative
-// or too large BCD or integer, a date outside 2000-2099, text too long).
+// or too large BCD or integer, a real that is not finite or beyond a 32-bit
+// float, a date outside 2000-2099, text too long).
 bool encodeRecord(const DataRecord& record, const RecordValue& value, uint8_t* out, std::string* error = nullptr);
 
 // The value in the unit of the row: count x 10^exponent, the real, or 0.
 double numericValue(const DataRecord& record, const RecordValue& value);
+
+// The count of 10^exponent that a constant `magnitude` (negative when
+// `negative`) in the row's unit makes, exactly: multiplied by 10^-exponent
+// (refused on overflow) or divided by 10^exponent, rounded half away from
+// zero. False when it passes the 64-bit range (-2^63 to 2^64 - 1).
+bool exactCount(uint64_t magnitude, bool negative, int exponent, DataRecord* record);
 
 // 10^n, exactly for 0 <= n <= 22 (n from -22 to 22).
 double powerOfTen(int n);

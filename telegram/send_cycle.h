@@ -46,6 +46,7 @@ struct SentTelegram {
     bool viaConverter = false;               // the address frame holds a radio converter's address
     uint8_t meterAddress[8] = {};            // ... and this the meter's own (M, ID, version, type)
     uint32_t sessionNumber = 0;              // ell-ctr: the ELL's session number
+    bool sessionReused = false;              // ... one the meter sent before (its keystream again)
     uint32_t aflCounter = 0;                 // mode 7: the AFL's counter as sent
     int lengthError = 0;                     // length-mismatch: how far the radio frame's L-field is off
     FaultKind notApplied = FaultKind::None;  // a fault that fell on it and could not apply

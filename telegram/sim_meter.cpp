@@ -112,7 +112,10 @@ bool compactFrame(const SimMeter& m, uint64_t number) {
     return compactFrameNumber(m.compactEvery, m.compactAfter, number);
 }
 
-FaultTarget faultTarget(const SimMeter& m) { return {securityName(m.security), m.compactEvery, m.compactAfter}; }
+FaultTarget faultTarget(const SimMeter& m) {
+    return {securityName(m.security), m.compactEvery, m.compactAfter,
+            m.header != HeaderForm::None || m.security == Security::EllCtr};
+}
 
 uint32_t sessionNumberAt(int64_t meterTime, uint8_t access) {
     constexpr int64_t k2000 = 946684800;  // 2000-01-01T00:00:00Z

@@ -233,6 +233,10 @@ address = "9858715634120103"
 TEST(RigFile, ErrorsNameFileLineAndColumn) {
     const std::string m = "[[meter]]\naddress = \"9858705634120103\"\n", live = "readings = \"live\"\n";
     const std::string w = m.substr(0, m.size() - 4) + "07\"\nprofile = \"water\"\n";  // a water meter
+    std::string huge = w + "records = [\n";  // refused before toml++ builds its tables
+    for (int i = 0; i < 100000; ++i) huge += "{dif=\"04\",vif=\"13\",value=1},\n";
+    huge += "]\n";
+    const std::string rec = w + "records = [ { quantity = \"volume\", ";
     std::string big = m + "records = [\n";
     for (int i = 0; i < 30; ++i)
         big += "  { quantity = \"volume\", digits = 12, decimals = 3, value = \"register\" },\n";
@@ -344,6 +348,27 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
          "r.toml:4:54: 300 does not fit an 8-bit signed integer"},
         {w + "records = [ { quantity = \"flow-temperature\", bits = 16, value = \"register\" } ]\n",
          "r.toml:4:65: no register goes with this quantity: give register = \"volume\", \"energy\", ..."},
+        // constants exactly or not at all; units by name; too many records
+        {rec + "bits = 16, value = 9007199254740993 } ]\n",
+         "r.toml:4:55: 9007199254740993 does not fit a 16-bit signed integer"},
+        {rec + "bits = 64, value = \"0xFFFFFFFFFFFFFFFF\" } ]\n",
+         "r.toml:4:55: 18446744073709551615 does not fit a 64-bit signed integer"},
+        {rec + "bits = 64, decimals = 3, value = 9.3e15 } ]\n", "r.toml:4:69: 9.3e+18 does not fit a 64-bit integer"},
+        {rec + "bits = 64, decimals = 3, value = 9300000000000000 } ]\n",
+         "r.toml:4:69: 9300000000000000000 does not fit a 64-bit signed integer"},
+        {rec + "type = \"real\", value = 1e39 } ]\n", "r.toml:4:59: 1e+39 does not fit a 32-bit real"},
+        {rec + "type = \"real\", value = nan } ]\n", "r.toml:4:59: a constant must be a finite number"},
+        {w + "records = [ { quantity = \"energy\", unit = \"BTU\", bits = 32, value = 1 } ]\n",
+         "r.toml:4:13: no VIF writes \"energy\" in BTU (its units: kWh, Wh, MWh, J, kJ, MJ, GJ)"},
+        {huge, "r.toml:4:11: more than 64 records, more than fit one telegram"},
+        {m + "security = \"none\"\nkey_derivation = \"000102030405060708090A0B0C0D0E0F\"\n",
+         "r.toml:4:18: key_derivation has no effect with security = \"none\" (a plain meter has no key)"},
+        {w + "events = [ { at = \"2026-02-01T06:00:00Z\", status = [\"busy\", \"error\"] } ]\n",
+         "r.toml:4:61: busy, error and alarm are one application status code (bits 0-1, EN 13757-3), not flags: "
+         "give at most one"},
+        {w + "events = [ { at = \"2026-02-01T06:00:00Z\", status = [\"busy\"] },\n"
+             "  { at = \"2026-02-01T06:00:00Z\", status = [\"power-low\"] } ]\n",
+         "r.toml:5:10: two events at the same time: write them as one (error_flags and status together)"},
         {w + "records = [ { dif = \"84\", vif = \"13\", value = 1 } ]\n",
          "r.toml:4:21: dif: the extension bits must chain exactly these bytes"},
         // compact frames, converters, the ELL's encryption
@@ -495,6 +520,11 @@ TEST(FaultSpec, RulesAndErrors) {
          after,
          "stick",
          "bad-records cannot change telegram 3: it is a compact frame (no DIF/VIF bytes)"},
+        {FaultKind::DuplicateAccess,
+         {},
+         {"plain", 0, 0, false},
+         "stick",
+         "duplicate-access needs an access number (a meter without a transport header or an ELL has none)"},
     };
     for (const auto& n : needs) {
         FaultRule rule;
@@ -503,6 +533,16 @@ TEST(FaultSpec, RulesAndErrors) {
         rule.every = n.at.empty() ? 1 : 0;
         EXPECT_EQ(faultProblem(rule, n.target, n.output), n.problem) << faultName(n.kind);
     }
+    // every = N by the compact pattern: multiples of 4 are all compact with
+    // a full frame every 2 (or after 2), not with one every 3
+    FaultRule everyFour, everyThree;
+    everyFour.kind = FaultKind::BadRecords, everyFour.every = 4;
+    everyThree.kind = FaultKind::CompactBadCrc, everyThree.every = 3;
+    EXPECT_EQ(faultProblem(everyFour, FaultTarget{"plain", 2, 0}, "stick"),
+              "bad-records cannot change any telegram of every = 4: each is a compact frame (no DIF/VIF bytes)");
+    EXPECT_NE(faultProblem(everyFour, after, "stick"), "");
+    EXPECT_EQ(faultProblem(everyFour, FaultTarget{"plain", 3, 0}, "stick"), "") << "telegram 4 is full";
+    EXPECT_EQ(faultProblem(everyThree, FaultTarget{"plain", 3, 0}, "stick"), "");
     EXPECT_EQ(faultProblem(r, "plain", "radio-crc"), "");
     r.kind = FaultKind::BadSync;
     EXPECT_EQ(faultProblem(r, "plain", "stick"),

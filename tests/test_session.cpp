@@ -286,6 +286,25 @@ TEST(Schedule, EachSkipsMissedSlotsAndStarvesNoMeter) {
     std::vector<uint64_t> at;
     for (int t = 0; t < 4; ++t) at.push_back(r.next().atMs);
     EXPECT_EQ(at, (std::vector<uint64_t>{30000, 45000, 90000, 105000}));
+
+    // ell-ctr every 0.5 s at speed 1: 120 telegrams a meter minute; from the
+    // 17th of a minute the 4-bit session counter repeats a session number
+    Rig fast = each(2, 0.5, 0, 0.01);
+    fast.meters[1].security = Security::EllCtr;
+    fast.meters[1].live = true;
+    fast.start = 1775001600;  // 2026-04-01T00:00:00Z
+    EXPECT_EQ(sessionReuse(fast), (std::vector<std::pair<size_t, double>>{{1, 120}}));
+    fast.speed = 4;  // one every 2 meter seconds: 30 a minute
+    EXPECT_EQ(sessionReuse(fast), (std::vector<std::pair<size_t, double>>{{1, 30}}));
+    EXPECT_TRUE(sessionReuse(each(1000, 300, 300, 0.1)).empty());
+    fast.speed = 1;
+    fast.startNow = false;
+    RigRun ctr(fast, 0, 0);
+    std::vector<int> reused;
+    for (int t = 0; t < 40; ++t)
+        if (const RigRun::Planned p = ctr.next(); p.telegram.sessionReused) reused.push_back(t / 2 + 1);
+    EXPECT_EQ(reused.front(), 17);
+    EXPECT_EQ(reused.size(), 4u) << "telegrams 17 to 20 of meter 1";
 }
 
 // The tools' run of the configuration's ten meters is the window's send

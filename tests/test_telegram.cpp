@@ -473,6 +473,7 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
     const auto num = [](int64_t count) { return RecordValue{RecordValue::Number, count, 0, 0}; };
     const auto real = [](double r) { return RecordValue{RecordValue::Number, 0, r, 0}; };
     const auto at = [](int64_t t) { return RecordValue{RecordValue::Time, 0, 0, t}; };
+    const auto wide = [](uint64_t u) { return RecordValue{RecordValue::Number, int64_t(u), 0, 0, u > INT64_MAX}; };
     const int64_t y2000 = unixTime(2000, 1, 1), y2099 = unixTime(2099, 12, 31, 23, 59, 59);
     const Function kMax = Function::Maximum, kMin = Function::Minimum, kErr = Function::Error;
     // request: quantity, unit, modifier, digits, bits, real, text, decimals, storage, tariff, subunit, function
@@ -500,7 +501,7 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         {{"date", ""}, at(y2099), "02 6C 7FCC"},
         {{"date-time", "", "", 0, 32}, at(y2000), "04 6D 00200101"},
         {{"date-time", "", "", 0, 32}, at(y2099), "04 6D 3B377FCC"},
-        {{"date-time", "", "", 0, 48}, at(y2000), "06 6D 000000010100"},
+        {{"date-time", "", "", 0, 48}, at(y2000), "06 6D 0000C0010100"},  // Saturday
         {{"date-time", "", "", 0, 48}, at(y2099), "06 6D 3B3B977FCC00"},  // Thursday
         // functions, storage numbers, tariffs, subunits
         {{"volume", "m3", "", 0, 32, false, false, 3, 0, 0, 0, kMax}, num(1), "14 13 01000000"},
@@ -536,11 +537,19 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         {{"current", "A", "", 0, 16, false, false, 3}, num(1), "02 FD59 0100"},
         {{"volume", "m3", "backward", 0, 32, false, false, 3}, num(3), "04 933C 03000000"},
         {{"volume", "m3", "uncorrected", 8, 0, false, false, 3}, num(735), "0C 933A 35070000"},
+        {{"energy", "GJ", "", 0, 32, false, false, 3}, num(1), "04 0E 01000000"},  // 10^6 J
+        {{"volume", "l", "", 0, 32}, num(1), "04 13 01000000"},
+        {{"error-flags", "", "", 0, 64}, wide(UINT64_MAX), "07 FD17 FFFFFFFFFFFFFFFF"},
+        {{"volume", "m3", "", 0, 64}, wide(uint64_t(INT64_MAX)), "07 16 FFFFFFFFFFFFFF7F"},
         // refused: negative BCD, values past their field, dates outside 2000-2099,
         // no VIF for the quantity or resolution, storage past ten DIFEs
         {{"volume", "m3", "", 8, 0, false, false, 3}, num(-1), nullptr},
         {{"volume", "m3", "", 2, 0, false, false, 3}, num(100), nullptr},
         {{"volume", "m3", "", 0, 8, false, false, 3}, num(128), nullptr},
+        {{"volume", "m3", "", 0, 64}, wide(uint64_t(INT64_MAX) + 1), nullptr},
+        {{"volume", "m3", "", 0, 0, true}, real(1e39), nullptr},
+        {{"volume", "m3", "", 0, 0, true}, real(NAN), nullptr},
+        {{"volume", "m3", "", 0, 32}, RecordValue{RecordValue::Number, 0, 1e19, 0, false, true}, nullptr},
         {{"error-flags", "", "", 0, 8}, num(256), nullptr},
         {{"error-flags", "", "", 0, 8}, num(-1), nullptr},
         {{"date", ""}, at(unixTime(1999, 12, 31)), nullptr},
@@ -568,6 +577,14 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         ASSERT_TRUE(ok) << what << ": " << error;
         EXPECT_EQ(str(out, recordSize(s)), norm(c.bytes)) << what;
     }
+    // integer constants as exact counts: scaled, rounded once, to 2^64 - 1
+    DataRecord e;
+    EXPECT_TRUE(exactCount(123, false, -3, &e) && e.count == 123000 && !e.countUnsigned);
+    EXPECT_TRUE(exactCount(149, false, 2, &e) && e.count == 1) << "one rounding, not two";
+    EXPECT_TRUE(exactCount(UINT64_MAX, false, 0, &e) && e.countUnsigned && uint64_t(e.count) == UINT64_MAX);
+    EXPECT_TRUE(exactCount(uint64_t(1) << 63, true, 0, &e) && e.count == INT64_MIN);
+    EXPECT_FALSE(exactCount((uint64_t(1) << 63) + 1, true, 0, &e));
+    EXPECT_FALSE(exactCount(UINT64_MAX / 5, false, -1, &e));
     // raw bytes read back: DIFEs, extension tables and VIFEs
     DataRecord raw;
     std::string error;

@@ -265,6 +265,8 @@ int main(int argc, char** argv) {
                    2;
     const double intervalOverride = o.source.rig != nullptr ? o.interval : 0;
     if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
+    if (const std::string reuse = vdx::sessionReuseLine(rig, intervalOverride); !reuse.empty())
+        vdx::tell(kProgram, reuse);
     vdx::RigRun run(std::move(rig), intervalOverride, std::time(nullptr));
     if (const int status = checkModes(run.rig(), o)) return status;
     if (const std::string end = run.lengthProblem(static_cast<uint64_t>(o.ticks)); !end.empty())

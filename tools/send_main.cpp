@@ -206,6 +206,8 @@ int main(int argc, char** argv) {
     if (!options.sdr.use) tellRadioUnused(rig);  // an SDR sends each meter in its own mode
     const double intervalOverride = options.source.rig != nullptr ? options.interval : 0;
     if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
+    if (const std::string reuse = vdx::sessionReuseLine(rig, intervalOverride); !reuse.empty())
+        vdx::tell(kProgram, reuse);
     std::unique_ptr<vdx::SdrPath> sdr;
     std::string why;
     if (options.sdr.use) {

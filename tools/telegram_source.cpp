@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "config/fault_spec.h"
 #include "session/configuration.h"
+#include "session/schedule.h"
 #include "session/startup.h"
 #include "session/telegram_record.h"
 #include "tools/cli.h"
@@ -86,6 +88,21 @@ int addCommandLineFault(const char* program, const FaultRule& rule, const std::s
 }
 
 }  // namespace
+
+std::string sessionReuseLine(const Rig& rig, double intervalOverride) {
+    const auto tables = sessionReuse(rig, intervalOverride);
+    if (tables.empty()) return "";
+    std::string text = "ell-ctr ";
+    for (size_t i = 0; i < tables.size(); ++i) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.0f", tables[i].second);
+        text += (i > 0 ? "; " : "") + meterList({tables[i].first}, rig) + ": up to " + rate +
+                " telegrams in one meter minute";
+    }
+    return text +
+           ". A real meter sends at most 16 (its ELL session number is the minute and a 4-bit counter): the session "
+           "numbers and the AES-CTR keystream repeat (\"session_reused\" in the JSON)";
+}
 
 std::string meterList(const std::vector<size_t>& tables, const Rig& rig) {
     std::vector<size_t> first(rig.meters.size());

@@ -46,6 +46,12 @@ int loadTelegramSource(const char* program, const SourceOptions& options, Rig* r
 // one by one.
 std::string meterList(const std::vector<size_t>& tables, const Rig& rig);
 
+// One line for the ell-ctr meters of `rig` that send more than 16
+// telegrams in one meter minute (session/schedule.h: sessionReuse): which,
+// how many a minute, and that their keystream repeats; empty when none do.
+// The rig is not refused: the telegrams are marked in the JSON.
+std::string sessionReuseLine(const Rig& rig, double intervalOverride);
+
 // The meters a command-line choice for every meter leaves out, grouped by
 // why, in meter order; added by their table in the rig.
 class LeftOut {
