@@ -111,6 +111,7 @@ bool DutyCycle::load(const std::string& text, int64_t nowUs, int64_t offsetUs, s
     std::vector<int64_t> lastStart(kSubBandCount, INT64_MIN);
     for (size_t n = 1; std::getline(in, line); ++n) {
         *badLine = n;
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // a file saved with CR LF
         if (n == 1) {
             if (line != kAccountHeader) return false;
             continue;
