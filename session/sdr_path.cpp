@@ -6,10 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "link/platform.h"
 #include "session/air_burst.h"
@@ -181,7 +179,8 @@ int64_t SdrPath::wallOffsetUs() const {
 }
 
 // The transmitter's account of earlier runs, from its file: a missing file
-// is an empty account, one that cannot be read is said and taken as empty.
+// is an empty account, one that cannot be read is said and taken as empty,
+// bursts that start in the future are said and left out.
 void SdrPath::loadAccount() {
     accountRead_ = true;
     const std::string directory = dutyStateDirectory();
@@ -191,24 +190,40 @@ void SdrPath::loadAccount() {
     }
     const std::string& key = device_->setup().key;
     accountFile_ = dutyStateFile(directory, key.empty() ? s_.request.args : key);
-    std::ifstream in(accountFile_, std::ios::binary);
-    if (!in) return;
-    std::ostringstream text;
-    text << in.rdbuf();
-    size_t bad = 0;
+    offsetUs_ = wallOffsetUs();
+    std::string text, problem;
+    const AccountFile read = readAccountFile(accountFile_, &text, &problem);
+    if (read == AccountFile::Missing) return;
+    size_t bad = 0, future = 0;
     const int64_t nowUs = static_cast<int64_t>(linkPlatform().monotonicMs()) * 1000;
-    if (!duty_.load(text.str(), nowUs, wallOffsetUs(), &bad))
-        accountLine_ = "the duty-cycle account " + accountFile_ + " cannot be read (line " + std::to_string(bad) +
-                       "): it is taken as empty and written anew";
+    if (read == AccountFile::Read && !duty_.load(text, nowUs, offsetUs_, &bad, &future))
+        problem = "cannot be read (line " + std::to_string(bad) + ")";
+    if (!problem.empty())
+        accountLine_ =
+            "the duty-cycle account " + accountFile_ + " " + problem + ": it is taken as empty and written anew";
+    else if (future > 0)
+        accountLine_ = "the duty-cycle account " + accountFile_ + " holds " + std::to_string(future) +
+                       (future == 1 ? " burst that starts" : " bursts that start") +
+                       " after now (the clock was set back since?): left out";
+}
+
+// Another run on the same transmitter may have saved bursts since: they
+// join this run's account (a burst both hold counted once), so that
+// neither run's time on air is lost and each sees the other's.
+void SdrPath::mergeAccount() {
+    std::string text, problem;
+    if (readAccountFile(accountFile_, &text, &problem) != AccountFile::Read) return;
+    duty_.merge(text, static_cast<int64_t>(linkPlatform().monotonicMs()) * 1000, offsetUs_);
 }
 
 // Written to a file of its own and renamed over the account, so that a run
 // stopped while it writes leaves the old account whole.
 void SdrPath::saveAccount() {
     if (accountFile_.empty() || accountUnwritable_) return;
+    mergeAccount();
     const uint64_t nowMs = linkPlatform().monotonicMs();
     savedMs_ = nowMs, saved_ = true, unsaved_ = false;
-    const std::string text = duty_.save(static_cast<int64_t>(nowMs) * 1000, wallOffsetUs());
+    const std::string text = duty_.save(static_cast<int64_t>(nowMs) * 1000, offsetUs_);
     // a name of this run's own: two runs on one device must not write one
     // temporary file together (the last to finish then holds the account)
     const std::string temporary = accountFile_ + ".new" + std::to_string(std::random_device{}() & 0xFFFFFF);

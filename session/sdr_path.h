@@ -75,6 +75,7 @@ private:
     void loadAccount();
     void saveAccount();
     int64_t wallOffsetUs() const;
+    void mergeAccount();
 
     SdrSettings s_;
     TxOpener opener_;
@@ -96,7 +97,10 @@ private:
     std::string accountFile_, accountLine_;  // where the account is kept; what was wrong with it
     bool accountRead_ = false, accountUnwritable_ = false, saved_ = false, unsaved_ = false;
     uint64_t savedMs_ = 0;  // the account was last saved
-    int64_t freeUs_ = 0;    // on the platform clock, when the transmitter is free again
+    // the wall clock against the platform's, taken once when the account is
+    // read, so that this run's bursts read back from the file are the same
+    int64_t offsetUs_ = 0;
+    int64_t freeUs_ = 0;  // on the platform clock, when the transmitter is free again
     bool streamTime_ = false, lost_ = false;
     // the stream's clock against the platform's, taken anew where they drift apart
     int64_t anchorNs_ = 0;

@@ -577,6 +577,21 @@ TEST(DutyCycle, SubBandsAndTheSlidingHour) {
         EXPECT_FALSE(e.load(wrong, kHourUs, 0, &bad)) << wrong;
     EXPECT_EQ(bad, 2u);
     EXPECT_EQ(e.usedUs(t, kHourUs + 6000000), 1200000);
+    // a burst more than a second after now cannot have been sent (the clock
+    // was set back): left out and counted, never written back
+    size_t future = 0;
+    ASSERT_TRUE(
+        e.load("verdanox duty-cycle account 1\n868700000 3601000000 3601001000\n868700000 3601000001 3601001000\n",
+               kHourUs, 0, &bad, &future));
+    EXPECT_EQ(future, 1u);
+    EXPECT_EQ(e.save(kHourUs, 0), "verdanox duty-cycle account 1\n868700000 3601000000 3601001000\n");
+    // another run's account joins this one's, a burst both hold once
+    DutyCycle m;
+    m.add(t, 0, 1000), m.add(t, 20000, 1000);
+    ASSERT_TRUE(m.merge("verdanox duty-cycle account 1\n868700000 0 1000\n868700000 10000 11000\n", 30000, 0));
+    EXPECT_EQ(m.usedUs(t, 30000), 3000);
+    EXPECT_EQ(m.save(30000, 0),
+              "verdanox duty-cycle account 1\n868700000 0 1000\n868700000 10000 11000\n868700000 20000 21000\n");
     EXPECT_EQ(dutyStateFile("/s", "driver=hackrf,serial=Ä 1"), "/s/duty-driver_hackrf_serial____1");
 }
 
@@ -763,9 +778,10 @@ TEST_F(SdrSession, BurstsThatCannotLeaveOnTimeAreSkipped) {
 }
 
 // The account outlives the run: 0.001 % (36 ms an hour) lets two 17.6 ms
-// bursts out, the next run none, a run an hour later two again. A file
-// that is not an account is said and taken as empty; one that cannot be
-// written is said once.
+// bursts out, the next run none, a run an hour later two again. Another
+// run's bursts saved meanwhile are taken in; a burst in the future is said
+// and left out; a file that is not an account is said and taken as empty;
+// one that cannot be written is said once.
 TEST_F(SdrSession, DutyCycleAccountOutlivesTheRun) {
     SdrSettings s;
     s.dutyPercent = 0.001;
@@ -781,10 +797,44 @@ TEST_F(SdrSession, DutyCycleAccountOutlivesTheRun) {
     EXPECT_EQ(counts, (std::vector<unsigned>{2, 0, 3}));
     EXPECT_EQ(usedLine(), "0.0352 s of it used in the last hour: telegrams past it are held back");
 
+    // another run on the transmitter saves a burst of its own after this
+    // run's first: this run's next save takes it in (0.002 %, 72 ms: three
+    // bursts of its own, not four), and the account keeps all four
     const std::string file = state + "/verdanox/duty-driver_fake";
-    std::FILE* f = std::fopen(file.c_str(), "w");
-    std::fputs("verdanox duty-cycle account 1\n868700000 oops\n", f);
-    std::fclose(f);
+    const auto write = [&file](const std::string& text) {
+        std::FILE* f = std::fopen(file.c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    };
+    const auto wallUs = [this] { return static_cast<int64_t>(fake.clock) * 1000 + 1769900000000000; };
+    fake.clock += 3600000;
+    s.dutyPercent = 0.002;
+    onTelegram = [&](size_t n) {
+        if (n == 1)
+            write("verdanox duty-cycle account 1\n868700000 " + std::to_string(wallUs() - 500000) + " " +
+                  std::to_string(wallUs() - 482400) + "\n");
+    };
+    run(1, 5, s);
+    onTelegram = nullptr;
+    EXPECT_EQ(counts, (std::vector<unsigned>{3, 0, 2}));
+    std::string saved;
+    ASSERT_EQ(readAccountFile(file, &saved, &saved), AccountFile::Read);
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 5) << saved;
+
+    // a burst a day ahead (the clock set back since): said, left out
+    fake.clock += 3600000;
+    write("verdanox duty-cycle account 1\n868700000 " + std::to_string(wallUs() + 86400000000) + " " +
+          std::to_string(wallUs() + 86403599000) + "\n");
+    run(0.1, 2);
+    EXPECT_EQ(counts, (std::vector<unsigned>{2, 0, 0}));
+    EXPECT_EQ(path->startLines()[1],
+              "the duty-cycle account " + file +
+                  " holds 1 burst that starts after now (the clock was set back since?): left out");
+    ASSERT_EQ(readAccountFile(file, &saved, &saved), AccountFile::Read);
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 3) << "the two bursts of the run";
+
+    s.dutyPercent = 0.001;
+    write("verdanox duty-cycle account 1\n868700000 oops\n");
     run(0.1, 5, s);
     EXPECT_EQ(counts, (std::vector<unsigned>{2, 0, 3}));
     EXPECT_EQ(path->startLines()[1],
