@@ -38,7 +38,7 @@ double meterAirMs(const Rig& rig, size_t i, RadioMode mode, FrameFormat format) 
 SdrPath::SdrPath(const SdrSettings& settings, TxOpener opener) : s_(settings), opener_(std::move(opener)) {}
 SdrPath::~SdrPath() = default;
 
-bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
+bool SdrPath::plan(Rig& rig, double intervalOverride, std::string* why) {
     duty_ = DutyCycle(s_.dutyPercent, s_.dutyOverride);
     if (rig.meters.empty()) return *why = "no meter to send for", false;
     index_ = std::make_unique<MeterIndex>(rig);
@@ -101,20 +101,44 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
     return true;
 }
 
-// What the meters ask of each sub-band (the air time per security mode
-// and radio mode), what they ask of the one transmitter, and the
-// override's warnings for the sub-bands it raises.
-void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[7]) {
+// The gap the longest burst needs in "each"; in "turns" a word where a
+// burst outlasts the interval. What the meters ask of each sub-band (the
+// air time per security mode and radio mode), and the override's warnings
+// for the sub-bands it raises.
+void SdrPath::planDuty(Rig& rig, double intervalOverride, const bool used[7]) {
     // each table's air time from one telegram of its first meter; past
     // kAirTables tables (a listed rig of a million meters) their mean
-    std::map<const SubBand*, double> asked;
-    double airSum = 0, total = 0;
+    std::vector<double> air(rig.meters.size());
+    double airSum = 0, longest = 0;
     for (size_t i = 0; i < rig.meters.size(); ++i) {
-        const double air = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
-        if (i < kAirTables) airSum += air;
-        asked[bands_[static_cast<int>(modes_[i])]] +=
-            rig.meters[i].count * telegramsPerHour(rig, i, intervalOverride) * air / 36000;
+        air[i] = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
+        if (i < kAirTables) airSum += air[i];
+        longest = std::max(longest, air[i]);
     }
+    // the transmitter sends one burst at a time: where the schedule let two
+    // meters' telegrams follow closer than a burst, the second would be
+    // skipped as busy at the same place in every round, and a meter could
+    // never reach the air; in "each" the gap keeps them apart instead, and
+    // the schedule chooses the meter that waited longest
+    gapLine_.clear();
+    const double leastGapMs = std::ceil(longest - 1e-9) + kBusyToleranceUs / 1000.0;
+    if (rig.schedule == ScheduleMode::Each && std::llround(rig.gap * 1000) < leastGapMs) {
+        gapLine_ = "the gap of " + num(rig.gap) + " s leaves no room for the longest burst, " + num(longest, "%.3g") +
+                   " ms on the air: telegrams go at least " + num(leastGapMs) + " ms apart on the SDR (the burst and " +
+                   num(kBusyToleranceUs / 1000.0) + " ms)";
+        rig.gap = leastGapMs / 1000;
+    }
+    const double spacing = intervalOverride > 0 ? intervalOverride : rig.interval;
+    if (rig.schedule == ScheduleMode::Turns && longest > spacing * 1000)
+        notes_.push_back("a burst of " + num(longest, "%.3g") + " ms is longer than the " + num(spacing) +
+                         " s between telegrams, and one transmitter sends one burst at a time: a telegram whose "
+                         "burst cannot leave within " +
+                         num(kBusyToleranceUs / 1000.0) +
+                         " ms of its time, the transmitter still sending the one before, is skipped");
+    std::map<const SubBand*, double> asked;
+    for (size_t i = 0; i < rig.meters.size(); ++i)
+        asked[bands_[static_cast<int>(modes_[i])]] +=
+            rig.meters[i].count * telegramsPerHour(rig, i, intervalOverride) * air[i] / 36000;
     asked_.clear();
     for (size_t b = 0; b < kSubBandCount; ++b) {
         const SubBand& band = kSubBands[b];
@@ -124,18 +148,11 @@ void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[
             if (used[static_cast<int>(m.mode)] && bands_[static_cast<int>(m.mode)] == &band)
                 modes += (modes.empty() ? "" : ", ") + std::string(m.label);
         asked_.push_back({&band, modes, asked[&band]});
-        total += asked[&band];
         if (duty_.limitPercent(band) > band.percent)
             warnings_.push_back("warning: --duty-cycle-override: " + num(duty_.limitPercent(band)) + " % in " +
                                 bandName(band) + ", where ETSI EN 300 220 allows " + num(band.percent) +
                                 " %: transmit only into a cable with attenuation or a shielded box");
     }
-    if (total > 100)
-        notes_.push_back("the meters ask for " + num(total, "%.3g") +
-                         " % of the time on air, and one transmitter gives 100 %: a telegram whose burst cannot "
-                         "leave within " +
-                         num(kBusyToleranceUs / 1000.0) +
-                         " ms of its time, the transmitter still sending the one before, is skipped");
 }
 
 std::vector<std::string> SdrPath::startLines() const {

@@ -34,10 +34,17 @@ public:
 
     // Takes the rig's meters: each one's mode, the stream's centre between
     // their channels, the sample rate they need, the sub-band of each mode
-    // and what the meters ask of it. False with the reason: a channel in no
-    // sub-band, channels too far apart for one stream, a --sdr-rate too
-    // low, a --duty-cycle above every sub-band's limit without the override.
-    bool plan(const Rig& rig, double intervalOverride, std::string* why);
+    // and what the meters ask of it. In "each" the rig's gap is raised to
+    // the longest burst and kBusyToleranceUs, so that the schedule, not the
+    // busy transmitter, chooses who sends (gapLine() says so). False with
+    // the reason: a channel in no sub-band, channels too far apart for one
+    // stream, a --sdr-rate too low, a --duty-cycle above every sub-band's
+    // limit without the override.
+    bool plan(Rig& rig, double intervalOverride, std::string* why);
+    // After plan(), where it raised the gap: "the gap of 0.001 s leaves no
+    // room for the longest burst, 17.6 ms: telegrams go at least 23 ms
+    // apart on the SDR"; else empty.
+    const std::string& gapLine() const { return gapLine_; }
     // After open(): what the device was set to, a line per sub-band with
     // what earlier runs used of it, what cannot leave on time, and the
     // warnings.
@@ -67,7 +74,7 @@ public:
 
 private:
     RadioMode modeOf(int meter) const;
-    void planDuty(const Rig& rig, double intervalOverride, const bool used[7]);
+    void planDuty(Rig& rig, double intervalOverride, const bool used[7]);
     bool start(std::unique_ptr<TxDevice> device, std::string* why);
     bool transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, uint64_t dueMs, std::string* why);
     void lose(const std::string& why);
@@ -93,6 +100,7 @@ private:
     };
     std::vector<BandAsk> asked_;
     std::vector<std::string> notes_, warnings_;  // said at the start, after the sub-bands' lines
+    std::string gapLine_;
     DutyCycle duty_;
     std::string accountFile_, accountLine_;  // where the account is kept; what was wrong with it
     bool accountRead_ = false, accountUnwritable_ = false, saved_ = false, unsaved_ = false;
