@@ -237,6 +237,20 @@ void SdrPath::mergeAccount() {
 // stopped while it writes leaves the old account whole.
 void SdrPath::saveAccount() {
     if (accountFile_.empty() || accountUnwritable_) return;
+    // two runs saving at one moment take turns: a directory beside the
+    // account is made by one of them only (on every file system, Windows
+    // too); one left by a run that was killed is taken over after kLockMs
+    const std::filesystem::path lock = accountFile_ + ".lock";
+    std::error_code error;
+    std::filesystem::create_directories(lock.parent_path(), error);
+    for (uint64_t waited = 0; !std::filesystem::create_directory(lock, error) && !error && waited < kLockMs;
+         waited += 5)
+        linkPlatform().sleepMs(5);
+    saveLocked();
+    std::filesystem::remove(lock, error);
+}
+
+void SdrPath::saveLocked() {
     mergeAccount();
     const uint64_t nowMs = linkPlatform().monotonicMs();
     savedMs_ = nowMs, saved_ = true, unsaved_ = false;
@@ -244,8 +258,6 @@ void SdrPath::saveAccount() {
     // a name of this run's own: two runs on one device must not write one
     // temporary file together (the last to finish then holds the account)
     const std::string temporary = accountFile_ + ".new" + std::to_string(std::random_device{}() & 0xFFFFFF);
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(accountFile_).parent_path(), error);
     std::FILE* f = std::fopen(temporary.c_str(), "wb");
     bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (f != nullptr && std::fclose(f) == 0) && ok;

@@ -71,6 +71,9 @@ public:
     // The duty-cycle account is saved after a burst at most this often, and
     // at the end of the run.
     static constexpr uint64_t kSaveEveryMs = 1000;
+    // A save waits at most this long for another run's to end (it takes a
+    // few milliseconds), then goes ahead.
+    static constexpr uint64_t kLockMs = 500;
 
 private:
     RadioMode modeOf(int meter) const;
@@ -81,6 +84,7 @@ private:
     SendResult sendBurst(RigRun::Planned& p, const std::vector<uint8_t>& chips, RadioMode mode, uint64_t dueMs);
     void loadAccount();
     void saveAccount();
+    void saveLocked();
     int64_t wallOffsetUs() const;
     void mergeAccount();
 
