@@ -166,13 +166,24 @@ bool SoapyTx::startStream(std::string* why) {
 bool SoapyTx::configure(const TxRequest& q, std::string* why) {
     if (d_->getNumChannels(SOAPY_SDR_TX) == 0) return *why = "the SDR has no transmitter", false;
     s_.device = d_->getDriverKey() + " " + d_->getHardwareKey();
-    // the transmitter's name for its duty-cycle account: its serial number
-    // as the driver or the arguments give it
-    const SoapySDR::Kwargs info = d_->getHardwareInfo(), args = SoapySDR::KwargsFromString(q.args);
-    const std::string serial = info.count("serial") != 0   ? info.at("serial")
-                               : args.count("serial") != 0 ? args.at("serial")
-                                                           : "";
-    if (!serial.empty()) s_.key = d_->getDriverKey() + "-" + serial;
+    // the transmitter's name for its duty-cycle account: the driver and the
+    // serial number the device reports (its hardware information, else what
+    // enumerating the arguments found: the device make() took is the first
+    // of those), never the argument text, so that "driver=hackrf" and
+    // "hackrf,serial=..." share one account; without a serial number the
+    // driver's devices share one, which keeps to the limit all the same
+    std::string serial;
+    const SoapySDR::Kwargs info = d_->getHardwareInfo();
+    if (info.count("serial") != 0) serial = info.at("serial");
+    if (serial.empty()) {
+        try {
+            const SoapySDR::KwargsList found = SoapySDR::Device::enumerate(q.args);
+            if (!found.empty() && found.front().count("serial") != 0) serial = found.front().at("serial");
+        } catch (const std::exception&) {  // no serial number then
+        }
+    }
+    const std::string driver = d_->getDriverKey();
+    s_.key = (driver.empty() ? "sdr" : driver) + (serial.empty() ? "" : "-" + serial);
     if (!q.antenna.empty()) {
         const std::vector<std::string> names = d_->listAntennas(SOAPY_SDR_TX, 0);
         if (std::find(names.begin(), names.end(), q.antenna) == names.end()) {

@@ -37,7 +37,7 @@ struct TxSetup {
     std::string nativeFormat;          // as SoapySDR names it: "CS16"
     bool streamTime = false;           // bursts carry a time on the device's clock
     bool ppmByTuning = false;          // no correction in the device: the tuned frequency carries it
-    std::string key;                   // "hackrf-SERIAL" where it has a serial number, else empty
+    std::string key;                   // for the duty-cycle account: "HackRF-SERIAL", the driver alone without one
 };
 
 // The highest sample rate verdanox-send uses, given (--sdr-rate) or chosen:

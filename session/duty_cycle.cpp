@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace vdx {
@@ -104,11 +105,12 @@ std::string DutyCycle::save(int64_t nowUs, int64_t offsetUs) {
     return text;
 }
 
-bool DutyCycle::load(const std::string& text, int64_t nowUs, int64_t offsetUs, size_t* badLine) {
+bool DutyCycle::read(const std::string& text, int64_t nowUs, int64_t offsetUs, DutyCycle* into, size_t* badLine,
+                     size_t* future) {
     std::istringstream in(text);
     std::string line;
-    DutyCycle read(percent_, override_);
     std::vector<int64_t> lastStart(kSubBandCount, INT64_MIN);
+    size_t ahead = 0;
     for (size_t n = 1; std::getline(in, line); ++n) {
         *badLine = n;
         if (!line.empty() && line.back() == '\r') line.pop_back();  // a file saved with CR LF
@@ -122,16 +124,76 @@ bool DutyCycle::load(const std::string& text, int64_t nowUs, int64_t offsetUs, s
         const SubBand* band = nullptr;
         for (size_t i = 0; i < kSubBandCount; ++i)
             if (std::llround(kSubBands[i].lowHz) == low) band = &kSubBands[i];
-        // a burst is shorter than an hour, and the bursts of a band follow each other
-        if (band == nullptr || end <= start || end - start > kHourUs) return false;
+        // a burst is shorter than an hour, and the bursts of a band follow
+        // each other; times this far from 1970 (2^61 us, 73000 years) are
+        // no account, and moving them by the clocks' offset cannot overflow
+        if (band == nullptr || end <= start || end - start > kHourUs || start < -(INT64_MAX / 4) || end > INT64_MAX / 4)
+            return false;
         int64_t& last = lastStart[static_cast<size_t>(band - kSubBands)];
         if (start < last) return false;
         last = start;
-        if (end - offsetUs > nowUs - kHourUs) read.add(*band, start - offsetUs, end - start);
+        if (start - offsetUs > nowUs + kFutureToleranceUs)
+            ++ahead;
+        else if (end - offsetUs > nowUs - kHourUs)
+            into->add(*band, start - offsetUs, end - start);
     }
     if (text.empty()) return *badLine = 1, false;
-    bands_ = std::move(read.bands_);
+    if (future != nullptr) *future = ahead;
     return true;
+}
+
+bool DutyCycle::load(const std::string& text, int64_t nowUs, int64_t offsetUs, size_t* badLine, size_t* future) {
+    DutyCycle account(percent_, override_);
+    if (!read(text, nowUs, offsetUs, &account, badLine, future)) return false;
+    bands_ = std::move(account.bands_);
+    return true;
+}
+
+bool DutyCycle::merge(const std::string& text, int64_t nowUs, int64_t offsetUs, size_t* future) {
+    DutyCycle other(percent_, override_);
+    size_t bad = 0;
+    if (!read(text, nowUs, offsetUs, &other, &bad, future)) return false;
+    for (size_t i = 0; i < kSubBandCount; ++i) {
+        Band& mine = of(kSubBands[i]);
+        const Band& theirs = other.of(kSubBands[i]);
+        if (theirs.bursts.empty()) continue;
+        std::vector<Burst> all(mine.bursts.begin(), mine.bursts.end());
+        all.insert(all.end(), theirs.bursts.begin(), theirs.bursts.end());
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        // two runs' bursts may overlap in time: each is counted whole,
+        // which can only count more time on air than was used
+        mine.bursts.assign(all.begin(), all.end());
+        mine.total = 0;
+        for (const Burst& b : all) mine.total += b.end - b.start;
+    }
+    return true;
+}
+
+AccountFile readAccountFile(const std::string& path, std::string* text, std::string* problem) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);  // follows links
+    if (status.type() == std::filesystem::file_type::not_found) return AccountFile::Missing;
+    if (error) return *problem = "cannot be read (" + error.message() + ")", AccountFile::Unreadable;
+    if (status.type() != std::filesystem::file_type::regular)
+        return *problem = "is not a regular file", AccountFile::Unreadable;
+    const auto tooLarge = [problem] {
+        *problem = "is larger than " + std::to_string(kMostAccountBytes >> 20) +
+                   " MiB, more than any sub-band's limit leaves in an hour";
+        return AccountFile::Unreadable;
+    };
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > kMostAccountBytes) return tooLarge();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return *problem = "cannot be opened", AccountFile::Unreadable;
+    // at most one byte past the bound: a file that grew since is refused too
+    text->clear();
+    char chunk[65536];
+    while (text->size() <= kMostAccountBytes && in.read(chunk, sizeof chunk).gcount() > 0)
+        text->append(chunk, static_cast<size_t>(in.gcount()));
+    if (text->size() > kMostAccountBytes) return text->clear(), tooLarge();
+    if (in.bad()) return *problem = "cannot be read", AccountFile::Unreadable;
+    return AccountFile::Read;
 }
 
 std::string dutyStateDirectory() {

@@ -54,20 +54,37 @@ public:
     // by `offsetUs` (onto the wall clock, microseconds since 1970).
     std::string save(int64_t nowUs, int64_t offsetUs);
     // Takes the bursts of a saved account, moved back by `offsetUs`, those
-    // that left the hour before `nowUs` dropped. False, the account left
-    // as it was and `badLine` the first line that is not right (1: the
-    // header), when the text is not an account.
-    bool load(const std::string& text, int64_t nowUs, int64_t offsetUs, size_t* badLine);
+    // that left the hour before `nowUs` dropped, and those that start more
+    // than kFutureToleranceUs after it (the clock was set back since they
+    // were written, or the file was made up: a burst cannot have been sent
+    // yet), counted in `future`. False, the account left as it was and
+    // `badLine` the first line that is not right (1: the header), when the
+    // text is not an account.
+    bool load(const std::string& text, int64_t nowUs, int64_t offsetUs, size_t* badLine, size_t* future = nullptr);
+    // As load(), but the bursts read are added to the account's own, a
+    // burst in both counted once: another run on the same transmitter
+    // saved them.
+    bool merge(const std::string& text, int64_t nowUs, int64_t offsetUs, size_t* future = nullptr);
+
+    // A running transmitter hands a burst to its device up to a tenth of a
+    // second before the burst's time and counts it at once, so an account
+    // another run is writing holds times that far ahead of now; past this
+    // a burst lies in the future.
+    static constexpr int64_t kFutureToleranceUs = 1000000;
 
 private:
     struct Burst {
         int64_t start, end;
+        bool operator<(const Burst& o) const { return start != o.start ? start < o.start : end < o.end; }
+        bool operator==(const Burst& o) const { return start == o.start && end == o.end; }
     };
     struct Band {
         std::deque<Burst> bursts;
         int64_t total = 0;  // of their lengths
     };
     Band& of(const SubBand& band);
+    static bool read(const std::string& text, int64_t nowUs, int64_t offsetUs, DutyCycle* into, size_t* badLine,
+                     size_t* future);
 
     double percent_;
     bool override_;
@@ -85,12 +102,27 @@ double telegramsPerHour(const Rig& rig, size_t table, double intervalOverride);
 std::string dutyCycleLine(const SubBand& band, const std::string& modes, double askedPercent, const DutyCycle& d,
                           int64_t usedUs);
 
+// The most an account file may hold: 1 MiB. A burst is a line of at most
+// 44 bytes, and within each sub-band's limit even the shortest frame (12
+// bytes: 1.6 ms on the air in C1, 7.9 ms in S2, 79 ms in F, 27 ms in N)
+// leaves fewer than 13,000 bursts in an hour in all the sub-bands
+// together, about 560 kB. Only --duty-cycle-override far above the limits
+// writes more; such a file is said and taken as empty.
+constexpr uintmax_t kMostAccountBytes = 1 << 20;
+
+// Reads an account file: only a regular file (after symbolic links) of at
+// most kMostAccountBytes, so that a device, a FIFO or a stray large file
+// never blocks or fills the memory. Missing: no file (an empty account);
+// Unreadable with what is wrong: "is not a regular file".
+enum class AccountFile { Missing, Read, Unreadable };
+AccountFile readAccountFile(const std::string& path, std::string* text, std::string* problem);
+
 // Where the duty-cycle accounts of the transmitters live between runs:
 // $XDG_STATE_HOME/verdanox (where it is an absolute path), else
 // $HOME/.local/state/verdanox; empty where neither is set.
 std::string dutyStateDirectory();
-// The file of the transmitter named `key` ("hackrf-SERIAL" or its device
-// arguments) in `directory`: "duty-" and the key, each character other
+// The file of the transmitter named `key` ("HackRF-SERIAL", or the driver
+// alone where the device reports no serial number) in `directory`: "duty-" and the key, each character other
 // than a letter, digit, '.', '-' or '_' as '_', cut to 120 characters.
 std::string dutyStateFile(const std::string& directory, const std::string& key);
 

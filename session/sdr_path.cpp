@@ -6,10 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "link/platform.h"
 #include "session/air_burst.h"
@@ -40,7 +38,7 @@ double meterAirMs(const Rig& rig, size_t i, RadioMode mode, FrameFormat format) 
 SdrPath::SdrPath(const SdrSettings& settings, TxOpener opener) : s_(settings), opener_(std::move(opener)) {}
 SdrPath::~SdrPath() = default;
 
-bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
+bool SdrPath::plan(Rig& rig, double intervalOverride, std::string* why) {
     duty_ = DutyCycle(s_.dutyPercent, s_.dutyOverride);
     if (rig.meters.empty()) return *why = "no meter to send for", false;
     index_ = std::make_unique<MeterIndex>(rig);
@@ -103,20 +101,44 @@ bool SdrPath::plan(const Rig& rig, double intervalOverride, std::string* why) {
     return true;
 }
 
-// What the meters ask of each sub-band (the air time per security mode
-// and radio mode), what they ask of the one transmitter, and the
-// override's warnings for the sub-bands it raises.
-void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[7]) {
+// The gap the longest burst needs in "each"; in "turns" a word where a
+// burst outlasts the interval. What the meters ask of each sub-band (the
+// air time per security mode and radio mode), and the override's warnings
+// for the sub-bands it raises.
+void SdrPath::planDuty(Rig& rig, double intervalOverride, const bool used[7]) {
     // each table's air time from one telegram of its first meter; past
     // kAirTables tables (a listed rig of a million meters) their mean
-    std::map<const SubBand*, double> asked;
-    double airSum = 0, total = 0;
+    std::vector<double> air(rig.meters.size());
+    double airSum = 0, longest = 0;
     for (size_t i = 0; i < rig.meters.size(); ++i) {
-        const double air = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
-        if (i < kAirTables) airSum += air;
-        asked[bands_[static_cast<int>(modes_[i])]] +=
-            rig.meters[i].count * telegramsPerHour(rig, i, intervalOverride) * air / 36000;
+        air[i] = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
+        if (i < kAirTables) airSum += air[i];
+        longest = std::max(longest, air[i]);
     }
+    // the transmitter sends one burst at a time: where the schedule let two
+    // meters' telegrams follow closer than a burst, the second would be
+    // skipped as busy at the same place in every round, and a meter could
+    // never reach the air; in "each" the gap keeps them apart instead, and
+    // the schedule chooses the meter that waited longest
+    gapLine_.clear();
+    const double leastGapMs = std::ceil(longest - 1e-9) + kBusyToleranceUs / 1000.0;
+    if (rig.schedule == ScheduleMode::Each && std::llround(rig.gap * 1000) < leastGapMs) {
+        gapLine_ = "the gap of " + num(rig.gap) + " s leaves no room for the longest burst, " + num(longest, "%.3g") +
+                   " ms on the air: telegrams go at least " + num(leastGapMs) + " ms apart on the SDR (the burst and " +
+                   num(kBusyToleranceUs / 1000.0) + " ms)";
+        rig.gap = leastGapMs / 1000;
+    }
+    const double spacing = intervalOverride > 0 ? intervalOverride : rig.interval;
+    if (rig.schedule == ScheduleMode::Turns && longest > spacing * 1000)
+        notes_.push_back("a burst of " + num(longest, "%.3g") + " ms is longer than the " + num(spacing) +
+                         " s between telegrams, and one transmitter sends one burst at a time: a telegram whose "
+                         "burst cannot leave within " +
+                         num(kBusyToleranceUs / 1000.0) +
+                         " ms of its time, the transmitter still sending the one before, is skipped");
+    std::map<const SubBand*, double> asked;
+    for (size_t i = 0; i < rig.meters.size(); ++i)
+        asked[bands_[static_cast<int>(modes_[i])]] +=
+            rig.meters[i].count * telegramsPerHour(rig, i, intervalOverride) * air[i] / 36000;
     asked_.clear();
     for (size_t b = 0; b < kSubBandCount; ++b) {
         const SubBand& band = kSubBands[b];
@@ -126,18 +148,11 @@ void SdrPath::planDuty(const Rig& rig, double intervalOverride, const bool used[
             if (used[static_cast<int>(m.mode)] && bands_[static_cast<int>(m.mode)] == &band)
                 modes += (modes.empty() ? "" : ", ") + std::string(m.label);
         asked_.push_back({&band, modes, asked[&band]});
-        total += asked[&band];
         if (duty_.limitPercent(band) > band.percent)
             warnings_.push_back("warning: --duty-cycle-override: " + num(duty_.limitPercent(band)) + " % in " +
                                 bandName(band) + ", where ETSI EN 300 220 allows " + num(band.percent) +
                                 " %: transmit only into a cable with attenuation or a shielded box");
     }
-    if (total > 100)
-        notes_.push_back("the meters ask for " + num(total, "%.3g") +
-                         " % of the time on air, and one transmitter gives 100 %: a telegram whose burst cannot "
-                         "leave within " +
-                         num(kBusyToleranceUs / 1000.0) +
-                         " ms of its time, the transmitter still sending the one before, is skipped");
 }
 
 std::vector<std::string> SdrPath::startLines() const {
@@ -181,7 +196,8 @@ int64_t SdrPath::wallOffsetUs() const {
 }
 
 // The transmitter's account of earlier runs, from its file: a missing file
-// is an empty account, one that cannot be read is said and taken as empty.
+// is an empty account, one that cannot be read is said and taken as empty,
+// bursts that start in the future are said and left out.
 void SdrPath::loadAccount() {
     accountRead_ = true;
     const std::string directory = dutyStateDirectory();
@@ -191,29 +207,57 @@ void SdrPath::loadAccount() {
     }
     const std::string& key = device_->setup().key;
     accountFile_ = dutyStateFile(directory, key.empty() ? s_.request.args : key);
-    std::ifstream in(accountFile_, std::ios::binary);
-    if (!in) return;
-    std::ostringstream text;
-    text << in.rdbuf();
-    size_t bad = 0;
+    offsetUs_ = wallOffsetUs();
+    std::string text, problem;
+    const AccountFile read = readAccountFile(accountFile_, &text, &problem);
+    if (read == AccountFile::Missing) return;
+    size_t bad = 0, future = 0;
     const int64_t nowUs = static_cast<int64_t>(linkPlatform().monotonicMs()) * 1000;
-    if (!duty_.load(text.str(), nowUs, wallOffsetUs(), &bad))
-        accountLine_ = "the duty-cycle account " + accountFile_ + " cannot be read (line " + std::to_string(bad) +
-                       "): it is taken as empty and written anew";
+    if (read == AccountFile::Read && !duty_.load(text, nowUs, offsetUs_, &bad, &future))
+        problem = "cannot be read (line " + std::to_string(bad) + ")";
+    if (!problem.empty())
+        accountLine_ =
+            "the duty-cycle account " + accountFile_ + " " + problem + ": it is taken as empty and written anew";
+    else if (future > 0)
+        accountLine_ = "the duty-cycle account " + accountFile_ + " holds " + std::to_string(future) +
+                       (future == 1 ? " burst that starts" : " bursts that start") +
+                       " after now (the clock was set back since?): left out";
+}
+
+// Another run on the same transmitter may have saved bursts since: they
+// join this run's account (a burst both hold counted once), so that
+// neither run's time on air is lost and each sees the other's.
+void SdrPath::mergeAccount() {
+    std::string text, problem;
+    if (readAccountFile(accountFile_, &text, &problem) != AccountFile::Read) return;
+    duty_.merge(text, static_cast<int64_t>(linkPlatform().monotonicMs()) * 1000, offsetUs_);
 }
 
 // Written to a file of its own and renamed over the account, so that a run
 // stopped while it writes leaves the old account whole.
 void SdrPath::saveAccount() {
     if (accountFile_.empty() || accountUnwritable_) return;
+    // two runs saving at one moment take turns: a directory beside the
+    // account is made by one of them only (on every file system, Windows
+    // too); one left by a run that was killed is taken over after kLockMs
+    const std::filesystem::path lock = accountFile_ + ".lock";
+    std::error_code error;
+    std::filesystem::create_directories(lock.parent_path(), error);
+    for (uint64_t waited = 0; !std::filesystem::create_directory(lock, error) && !error && waited < kLockMs;
+         waited += 5)
+        linkPlatform().sleepMs(5);
+    saveLocked();
+    std::filesystem::remove(lock, error);
+}
+
+void SdrPath::saveLocked() {
+    mergeAccount();
     const uint64_t nowMs = linkPlatform().monotonicMs();
     savedMs_ = nowMs, saved_ = true, unsaved_ = false;
-    const std::string text = duty_.save(static_cast<int64_t>(nowMs) * 1000, wallOffsetUs());
+    const std::string text = duty_.save(static_cast<int64_t>(nowMs) * 1000, offsetUs_);
     // a name of this run's own: two runs on one device must not write one
     // temporary file together (the last to finish then holds the account)
     const std::string temporary = accountFile_ + ".new" + std::to_string(std::random_device{}() & 0xFFFFFF);
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(accountFile_).parent_path(), error);
     std::FILE* f = std::fopen(temporary.c_str(), "wb");
     bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (f != nullptr && std::fclose(f) == 0) && ok;

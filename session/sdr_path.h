@@ -34,10 +34,17 @@ public:
 
     // Takes the rig's meters: each one's mode, the stream's centre between
     // their channels, the sample rate they need, the sub-band of each mode
-    // and what the meters ask of it. False with the reason: a channel in no
-    // sub-band, channels too far apart for one stream, a --sdr-rate too
-    // low, a --duty-cycle above every sub-band's limit without the override.
-    bool plan(const Rig& rig, double intervalOverride, std::string* why);
+    // and what the meters ask of it. In "each" the rig's gap is raised to
+    // the longest burst and kBusyToleranceUs, so that the schedule, not the
+    // busy transmitter, chooses who sends (gapLine() says so). False with
+    // the reason: a channel in no sub-band, channels too far apart for one
+    // stream, a --sdr-rate too low, a --duty-cycle above every sub-band's
+    // limit without the override.
+    bool plan(Rig& rig, double intervalOverride, std::string* why);
+    // After plan(), where it raised the gap: "the gap of 0.001 s leaves no
+    // room for the longest burst, 17.6 ms: telegrams go at least 23 ms
+    // apart on the SDR"; else empty.
+    const std::string& gapLine() const { return gapLine_; }
     // After open(): what the device was set to, a line per sub-band with
     // what earlier runs used of it, what cannot leave on time, and the
     // warnings.
@@ -64,17 +71,22 @@ public:
     // The duty-cycle account is saved after a burst at most this often, and
     // at the end of the run.
     static constexpr uint64_t kSaveEveryMs = 1000;
+    // A save waits at most this long for another run's to end (it takes a
+    // few milliseconds), then goes ahead.
+    static constexpr uint64_t kLockMs = 500;
 
 private:
     RadioMode modeOf(int meter) const;
-    void planDuty(const Rig& rig, double intervalOverride, const bool used[7]);
+    void planDuty(Rig& rig, double intervalOverride, const bool used[7]);
     bool start(std::unique_ptr<TxDevice> device, std::string* why);
     bool transmit(RigRun::Planned& p, const std::vector<uint8_t>& chips, uint64_t dueMs, std::string* why);
     void lose(const std::string& why);
     SendResult sendBurst(RigRun::Planned& p, const std::vector<uint8_t>& chips, RadioMode mode, uint64_t dueMs);
     void loadAccount();
     void saveAccount();
+    void saveLocked();
     int64_t wallOffsetUs() const;
+    void mergeAccount();
 
     SdrSettings s_;
     TxOpener opener_;
@@ -92,11 +104,15 @@ private:
     };
     std::vector<BandAsk> asked_;
     std::vector<std::string> notes_, warnings_;  // said at the start, after the sub-bands' lines
+    std::string gapLine_;
     DutyCycle duty_;
     std::string accountFile_, accountLine_;  // where the account is kept; what was wrong with it
     bool accountRead_ = false, accountUnwritable_ = false, saved_ = false, unsaved_ = false;
     uint64_t savedMs_ = 0;  // the account was last saved
-    int64_t freeUs_ = 0;    // on the platform clock, when the transmitter is free again
+    // the wall clock against the platform's, taken once when the account is
+    // read, so that this run's bursts read back from the file are the same
+    int64_t offsetUs_ = 0;
+    int64_t freeUs_ = 0;  // on the platform clock, when the transmitter is free again
     bool streamTime_ = false, lost_ = false;
     // the stream's clock against the platform's, taken anew where they drift apart
     int64_t anchorNs_ = 0;

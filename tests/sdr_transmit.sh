@@ -6,7 +6,9 @@
 # the schedule: on the stream's clock, and on the host's where the device
 # has none, and the records' times are the bursts' on the air. A device
 # that fails mid-run is reported and used again; the duty cycle holds
-# telegrams back, also across runs; a stream format, full scale, sample
+# telegrams back, also across runs, in one account per device however it
+# is named, with two runs at once, and a bad account file never blocks;
+# the gap of "each" makes room for a burst; a stream format, full scale, sample
 # rate or write size the device names wrongly is handled; settings the
 # device cannot take and options that do not go together are refused.
 #   sdr_transmit.sh SEND FRAMES MODULE_DIR
@@ -138,12 +140,46 @@ check "--ppm on a device without correction: the tuning carries it" "$(head -1 p
   "centre=868941311"
 
 # the duty cycle: 0.001 % is 36 ms an hour, two mode 7 bursts of 17.6 ms
+# (the runs above used the same transmitter's account: it starts anew)
+rm -rf "$XDG_STATE_HOME"
 "$send" --sdr driver=vdxtest --duty-cycle 0.001 --ticks 5 --interval 0.1 --rig one.toml > d.txt 2> d.err
 check "duty cycle: exit status 0, 3 held" "$?: $(grep -c ', sent$' d.txt) $(grep -c ', held for duty cycle$' d.txt)" "0: 2 3"
 check "duty cycle: the lines" "$(grep -c -e '--duty-cycle allows 0.001 % (0.036 s), the band 0.1 %, 0 s of it used in the last hour: telegrams past it are held back$' d.err) $(grep -c '^verdanox-send: 2 telegrams sent, 0 not sent; 3 held for duty cycle$' d.err)" "1 1"
-"$send" --sdr driver=vdxtest --duty-cycle 0.001 --ticks 5 --interval 0.1 --rig one.toml -q 2> d2.err
-check "duty cycle: the next run finds the hour used up" "$(grep -c -e 'the band 0.1 %, 0.0352 s of it used in the last hour: telegrams' d2.err) $(tail -1 d2.err)" \
-  "1 verdanox-send: 0 telegrams sent, 0 not sent; 5 held for duty cycle"
+"$send" --sdr driver=vdxtest,path=d2.cs16 --duty-cycle 0.001 --ticks 5 --interval 0.1 --rig one.toml -q 2> d2.err
+check "duty cycle: the next run, the device named otherwise, finds the hour used up in the one account" "$(grep -c -e 'the band 0.1 %, 0.0352 s of it used in the last hour: telegrams' d2.err) $(tail -1 d2.err) $(ls "$XDG_STATE_HOME/verdanox")" \
+  "1 verdanox-send: 0 telegrams sent, 0 not sent; 5 held for duty cycle duty-vdxtest-0001"
+# two runs at once on the device: the account keeps both runs' bursts
+account=$XDG_STATE_HOME/verdanox/duty-vdxtest-0001
+rm -f "$account"
+"$send" --sdr driver=vdxtest --ticks 10 --interval 0.1 --rig one.toml -q 2>/dev/null & p1=$!
+"$send" --sdr driver=vdxtest --ticks 10 --interval 0.1 --rig one.toml -q 2>/dev/null & p2=$!
+wait $p1 $p2
+check "two runs at once: 20 bursts in the account" "$(grep -c '^868700000 ' "$account")" 20
+# a burst a day ahead (the clock set back) is said and left out; a FIFO, a
+# link to /dev/zero or a file past 1 MiB is said and taken as empty, never
+# read without bound or waited on
+now=$(python3 -c 'import time; print(int(time.time() * 1e6))')
+printf 'verdanox duty-cycle account 1\n868700000 %d %d\n' $((now + 86400000000)) $((now + 86403599000)) > "$account"
+"$send" --sdr driver=vdxtest --ticks 2 --interval 0.1 --rig one.toml -q 2> fut.err
+check "a burst in the future: said, left out" "$?: $(grep -c 'holds 1 burst that starts after now (the clock was set back since?): left out$' fut.err) $(grep -c '^868700000 ' "$account") $(grep -c " $((now + 86400000000)) " "$account")" "0: 1 2 0"
+for bad in fifo zero big; do
+  rm -f "$account"
+  case $bad in
+    fifo) mkfifo "$account" ;;
+    zero) ln -s /dev/zero "$account" ;;
+    big) { echo 'verdanox duty-cycle account 1'; head -c 1100000 /dev/zero | tr '\0' '#'; } > "$account" ;;
+  esac
+  timeout 20 "$send" --sdr driver=vdxtest --ticks 1 --rig one.toml -q 2> bad.err
+  check "account that is a $bad: said, taken as empty, written anew" "$?: $(grep -c -e 'is not a regular file: it is taken as empty' -e 'is larger than 1 MiB, more than any sub-band.s limit leaves in an hour: it is taken as empty' bad.err) $(grep -c '^868700000 ' "$account")" "0: 1 1"
+done
+# "each", three meters due together, a gap of 1 ms: the gap makes room
+# for a burst, and every meter is sent in turn
+printf '[schedule]\nmode = "each"\ninterval = 1.0\ngap = 0.001\n' > each.toml
+for a in 9858705634120107 9858715634120107 9858725634120107; do printf '[[meter]]\naddress = "%s"\n' $a >> each.toml; done
+"$send" --sdr driver=vdxtest --rig each.toml --ticks 6 --duty-cycle 10 --duty-cycle-override --json 2> each.err > each.jsonl
+check "each, gap 1 ms: raised, told, every meter sent in turn" "$?: $(grep -c 'the gap of 0.001 s leaves no room for the longest burst, 7.28 ms on the air: telegrams go at least 13 ms apart on the SDR' each.err) $(python3 -c 'import json
+print(" ".join(r["id"][-1] + ("" if r["written"] and not r["transmitter_busy"] else "!") for r in map(json.loads, open("each.jsonl"))))')" \
+  "0: 1 0 1 2 0 1 2"
 err=$("$send" --sdr driver=vdxtest --duty-cycle 5 --ticks 1 --rig one.toml 2>&1); rc=$?
 check "--duty-cycle above the band's" "$rc: $err" \
   "2: verdanox-send: --duty-cycle 5 is above the 0.1 % that 868.7-869.2 MHz allows: only with --duty-cycle-override"

@@ -205,17 +205,18 @@ int main(int argc, char** argv) {
     if (const int status = vdx::loadTelegramSource(kProgram, options.source, &rig)) return status;
     if (!options.sdr.use) tellRadioUnused(rig);  // an SDR sends each meter in its own mode
     const double intervalOverride = options.source.rig != nullptr ? options.interval : 0;
-    if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
-    if (const std::string reuse = vdx::sessionReuseLine(rig, intervalOverride); !reuse.empty())
-        vdx::tell(kProgram, reuse);
     std::unique_ptr<vdx::SdrPath> sdr;
     std::string why;
-    if (options.sdr.use) {
+    if (options.sdr.use) {  // before the schedule's lines: it may raise the gap
         sdr = std::make_unique<vdx::SdrPath>(options.sdr.settings, vdx::openSoapyTx);
         if (!sdr->plan(rig, intervalOverride, &why)) return vdx::tell(kProgram, why), 2;
+        if (!sdr->gapLine().empty()) vdx::tell(kProgram, sdr->gapLine());
     } else {
         vdx::chooseStick(options.stick != nullptr ? options.stick : rig.stick);
     }
+    if (const std::string busy = vdx::scheduleOverload(rig, intervalOverride); !busy.empty()) vdx::tell(kProgram, busy);
+    if (const std::string reuse = vdx::sessionReuseLine(rig, intervalOverride); !reuse.empty())
+        vdx::tell(kProgram, reuse);
     vdx::RigRun run(std::move(rig), intervalOverride, std::time(nullptr));
     if (const std::string end = run.lengthProblem(static_cast<uint64_t>(options.telegrams)); !end.empty())
         return vdx::tell(kProgram, end), 2;
