@@ -137,7 +137,7 @@ std::string tooManyRecords() {
 std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& f) {
     if (!list.is_array()) f.fail(list, "records must be a list of { quantity = ..., value = ... } tables");
     // refused before any element is read: a record takes two bytes at
-    // least, so no more than kMaxRecords fit one telegram
+    // least, so no more than kMaxRecords fit one telegram's kMaxBlockSize
     const toml::array& array = *list.as_array();
     if (array.size() > kMaxRecords) f.fail(list, tooManyRecords());
     std::vector<DataRecord> records;

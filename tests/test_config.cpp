@@ -360,7 +360,7 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {rec + "type = \"real\", value = nan } ]\n", "r.toml:4:59: a constant must be a finite number"},
         {w + "records = [ { quantity = \"energy\", unit = \"BTU\", bits = 32, value = 1 } ]\n",
          "r.toml:4:13: no VIF writes \"energy\" in BTU (its units: kWh, Wh, MWh, J, kJ, MJ, GJ)"},
-        {huge, "r.toml:4:11: more than 64 records, more than fit one telegram"},
+        {huge, "r.toml:4:11: more than 120 records, more than fit one telegram"},
         {m + "security = \"none\"\nkey_derivation = \"000102030405060708090A0B0C0D0E0F\"\n",
          "r.toml:4:18: key_derivation has no effect with security = \"none\" (a plain meter has no key)"},
         {w + "events = [ { at = \"2026-02-01T06:00:00Z\", status = [\"busy\", \"error\"] } ]\n",
@@ -617,4 +617,18 @@ address = "9858755634120103"
     EXPECT_EQ(gas.profile->name, "gas-fixed") << "device type 03: the window's gas meter";
     EXPECT_FALSE(gas.live);
     EXPECT_EQ(gas.readings.errorFlags, 0x00419199u);
+    // as many records as one telegram holds: 76 of three bytes make a stick
+    // frame of 250 bytes; a profile's 6 and 65 of the meter's own, 245
+    const std::string meter = "[[meter]]\naddress = \"9858705634120107\"\n";
+    std::string own, more;
+    for (int i = 0; i < 76; ++i) (i < 65 ? own : more) += "{ dif = \"01\", vif = \"16\", value = 1 },\n";
+    const struct {
+        std::string text;
+        size_t records;
+    } full[] = {{meter + "records = [\n" + own + more + "]\n", 76},
+                {meter + "profile = \"water\"\nrecords = [\n" + own + "]\n", 71}};
+    for (const auto& c : full) {
+        ASSERT_TRUE(parseRig(c.text, "rig.toml", &rig, &error)) << error;
+        EXPECT_EQ(rig.meters[0].profile->records.size(), c.records);
+    }
 }
