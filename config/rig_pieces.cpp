@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "config/rig_text.h"
+
 namespace vdx {
 namespace {
 
@@ -168,9 +170,10 @@ bool simpleTable(std::string_view piece, toml::table* t, toml::source_position* 
 }
 
 bool recordsPast(std::string_view p, size_t most, toml::source_position* at) {
-    size_t line = 1, lineStart = 0, i = 0;
-    for (; i < p.size(); ++i) {  // a line that begins `records = [`
-        if (i == lineStart) {
+    TomlScan state = TomlScan::Plain;
+    size_t line = 1, lineStart = 0, depth = 0, tables = 0;
+    for (size_t i = 0; i < p.size();) {
+        if (depth == 0 && i == lineStart && state == TomlScan::Plain) {  // a line that begins `records = [`
             size_t k = p.find_first_not_of(" \t", i);
             if (k != std::string_view::npos && p.compare(k, 7, "records") == 0) {
                 k = p.find_first_not_of(" \t", k + 7);
@@ -178,28 +181,22 @@ bool recordsPast(std::string_view p, size_t most, toml::source_position* at) {
                 if (k != std::string_view::npos && p[k] == '[') {
                     at->line = static_cast<toml::source_index>(line);
                     at->column = static_cast<toml::source_index>(k - lineStart + 1);
-                    i = k + 1;
-                    break;
+                    i = k + 1, depth = 1;
+                    continue;
                 }
             }
         }
-        if (p[i] == '\n') ++line, lineStart = i + 1;
-    }
-    if (i >= p.size()) return false;
-    size_t depth = 1, tables = 0;
-    for (; i < p.size() && depth > 0; ++i) {
+        // the array's own inline tables, past strings and comments as TOML reads them
         const char c = p[i];
-        if (c == '#') {
-            i = p.find('\n', i);
-            if (i == std::string_view::npos) return false;
-        } else if (c == '"' || c == '\'') {  // a string on one line; a basic one with escapes
-            for (++i; i < p.size() && p[i] != c && p[i] != '\n'; ++i)
-                if (c == '"' && p[i] == '\\') ++i;
-        } else if (c == '[' || c == '{') {
+        bool syntax = false;
+        i += scanToml(p, i, &state, &syntax);
+        if (c == '\n') ++line, lineStart = i;
+        if (depth == 0 || !syntax) continue;
+        if (c == '[' || c == '{') {
             if (c == '{' && depth == 1 && ++tables > most) return true;
             ++depth;
-        } else if (c == ']' || c == '}') {
-            --depth;
+        } else if ((c == ']' || c == '}') && --depth == 0) {
+            return false;
         }
     }
     return false;

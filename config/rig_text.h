@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vdx {
 
@@ -26,6 +28,20 @@ constexpr int kMaxTomlNesting = 32;
 // than kMaxRigBytes is read only up to one byte past the bound, for
 // checkTomlText to refuse.
 bool readRigText(const std::string& path, std::string* text, std::string* error);
+
+// Where a scan of TOML text stands: in plain text, in a comment, or in a
+// string of one of TOML's four kinds.
+enum class TomlScan : uint8_t { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral };
+
+// Moves `state` past the character at `i` of `t`, as TOML reads it: a
+// quote opens or closes a string (a multi-line one on three quotes, and it
+// ends on the last three of up to five), # opens a comment, a line end
+// closes a comment (and, in text toml++ will refuse, a one-line string), a
+// backslash in a basic string takes the next character with it. Returns
+// how many characters the step took (more than one for an escape or a run
+// of quotes); `syntax` says whether the character is TOML syntax: outside
+// strings and comments, and not opening one.
+size_t scanToml(std::string_view t, size_t i, TomlScan* state, bool* syntax);
 
 // False, with "NAME:LINE:COLUMN: what is wrong", when `text` is larger than
 // kMaxRigBytes, holds a byte above 0x7F outside a comment, or nests deeper

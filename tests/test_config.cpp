@@ -12,6 +12,7 @@
 #include "config/config.h"
 #include "config/fault_spec.h"
 #include "config/rig.h"
+#include "config/rig_pieces.h"
 #include "config/rig_text.h"
 #include "tests/hex.h"
 
@@ -400,6 +401,25 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
     EXPECT_EQ(error, "cannot read " + dir + ": Is a directory");
     EXPECT_FALSE(parseRig(std::string(kMaxRigBytes + 1, ' '), "big.toml", &rig, &error));
     EXPECT_EQ(error, "big.toml: larger than 256 MiB, the most a rig file may be");
+    // the records pre-scan counts the array's own tables (here: more than
+    // two?), never braces in strings of any kind or comments; past them,
+    // `at` is the array's line and column
+    const struct {
+        const char* piece;
+        uint32_t column;
+    } scans[] = {
+        {"[[meter]]\nrecords = [ {}, {},\n  {} ]\n", 11},
+        {"[[meter]]\nrecords = [ {}, { text = \"\"\"\n}{}{}{\n}\"\"\"\" } ]\n", 0},
+        {"[[meter]]\nrecords = [ {}, { text = '''\n}{}{}{\n}'''' } ]\n", 0},
+        {"[[meter]]\nrecords = [ { a = \"\\\"}{}{\", b = '}{}{' } ]\n", 0},
+        {"[[meter]]\nrecords = [ {} # }{}{}{\n]\n", 0},
+        {"[[meter]]\nx = \"\"\"\nrecords = [ {}, {}, {} ]\n\"\"\"\n", 0},
+    };
+    for (const auto& c : scans) {
+        toml::source_position at{};
+        EXPECT_EQ(recordsPast(c.piece, 2, &at), c.column != 0) << c.piece;
+        EXPECT_TRUE(c.column == 0 || at.line * 100 + at.column == 200 + c.column) << at.line << ":" << at.column;
+    }
 }
 
 // --fault: the rules, and bad specifications with their messages.
