@@ -29,32 +29,6 @@ bool header(std::string_view line, std::string_view* name, bool* array) {
     return true;
 }
 
-// Where a line leaves the scanner: inside a multi-line string or not.
-enum class State { Plain, MultiBasic, MultiLiteral };
-
-State scanLine(std::string_view line, State s) {
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        const bool three = i + 2 < line.size() && line[i + 1] == c && line[i + 2] == c;
-        if (s == State::Plain) {
-            if (c == '#') break;
-            if (c == '"' || c == '\'') {
-                if (three) {
-                    s = c == '"' ? State::MultiBasic : State::MultiLiteral, i += 2;
-                    continue;
-                }
-                for (++i; i < line.size() && line[i] != c; ++i)
-                    if (c == '"' && line[i] == '\\') ++i;
-            }
-        } else if (s == State::MultiBasic && c == '\\') {
-            ++i;
-        } else if (three && c == (s == State::MultiBasic ? '"' : '\'')) {
-            s = State::Plain, i += 2;
-        }
-    }
-    return s;
-}
-
 bool bareKey(std::string_view k) {
     if (k.empty()) return false;
     for (char c : k)
@@ -108,7 +82,7 @@ bool simpleValue(std::string_view v, const std::string& key, toml::table* t) {
 bool cutRig(const std::string& text, RigPieces* pieces) {
     pieces->top.clear();
     pieces->meters.clear();
-    State state = State::Plain;
+    TomlScan state = TomlScan::Plain;
     bool inMeter = false;
     int line = 1;
     for (size_t at = 0; at < text.size(); ++line) {
@@ -117,7 +91,7 @@ bool cutRig(const std::string& text, RigPieces* pieces) {
         const std::string_view l(text.data() + at, end - at);
         std::string_view name;
         bool array = false;
-        if (state == State::Plain && header(l, &name, &array)) {
+        if (state == TomlScan::Plain && header(l, &name, &array)) {
             const bool meter = name == "meter" && array;
             const bool inside = name.rfind("meter.", 0) == 0;
             if (!meter && !inside && name.find("meter") != std::string_view::npos) return false;
@@ -131,7 +105,10 @@ bool cutRig(const std::string& text, RigPieces* pieces) {
         } else {
             pieces->top.append(l);
         }
-        state = scanLine(l, state);
+        for (size_t i = 0; i < l.size();) {  // whether the next line begins inside a multi-line string
+            bool syntax = false;
+            i += scanToml(l, i, &state, &syntax);
+        }
         at = end;
     }
     return true;

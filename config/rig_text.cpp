@@ -83,15 +83,6 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
     return true;
 }
 
-// A multi-line string ends on the last three of up to five quotes in a row
-// (TOML lets one or two quotes stand right before its closing delimiter):
-// how many characters after `at` the closing run takes.
-size_t closingRunAfter(std::string_view t, size_t at) {
-    size_t n = 3;
-    while (n < 5 && at + n < t.size() && t[at + n] == t[at]) ++n;
-    return n - 1;
-}
-
 // A directory opens for reading on some systems and not on others: it is
 // told the same way on all. (Windows' stat does not take a final separator.)
 bool isDirectory(std::string path) {
@@ -115,51 +106,6 @@ bool readRigText(const std::string& path, std::string* text, std::string* error)
     std::fclose(f);
     if (failed) return *error = "cannot read " + path + ": " + std::strerror(reason != 0 ? reason : EIO), false;
     return true;
-}
-
-size_t scanToml(std::string_view t, size_t i, TomlScan* state, bool* syntax) {
-    const char c = t[i];
-    const bool three = i + 2 < t.size() && t[i + 1] == c && t[i + 2] == c;
-    *syntax = false;
-    if (c == '\n') {
-        if (*state == TomlScan::Comment || *state == TomlScan::Basic || *state == TomlScan::Literal)
-            *state = TomlScan::Plain;
-        *syntax = *state == TomlScan::Plain;
-        return 1;
-    }
-    switch (*state) {
-        case TomlScan::Plain:
-            if (c == '#') {
-                *state = TomlScan::Comment;
-            } else if (c == '"' || c == '\'') {
-                *state = c == '"' ? (three ? TomlScan::MultiBasic : TomlScan::Basic)
-                                  : (three ? TomlScan::MultiLiteral : TomlScan::Literal);
-                return three ? 3 : 1;
-            } else {
-                *syntax = true;
-            }
-            return 1;
-        case TomlScan::Basic:
-        case TomlScan::MultiBasic:
-            if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n') return 2;  // an escaped character
-            if (c == '"' && (*state == TomlScan::Basic || three)) {
-                const size_t run = *state == TomlScan::MultiBasic ? closingRunAfter(t, i) : 0;
-                *state = TomlScan::Plain;
-                return 1 + run;
-            }
-            return 1;
-        case TomlScan::Literal:
-        case TomlScan::MultiLiteral:
-            if (c == '\'' && (*state == TomlScan::Literal || three)) {
-                const size_t run = *state == TomlScan::MultiLiteral ? closingRunAfter(t, i) : 0;
-                *state = TomlScan::Plain;
-                return 1 + run;
-            }
-            return 1;
-        case TomlScan::Comment:
-            break;
-    }
-    return 1;
 }
 
 // toml++ 3.3 reaches undefined behaviour on some characters beyond ASCII
