@@ -354,7 +354,14 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
          "r.toml:4:55: 9007199254740993 does not fit a 16-bit signed integer"},
         {rec + "bits = 64, value = \"0xFFFFFFFFFFFFFFFF\" } ]\n",
          "r.toml:4:55: 18446744073709551615 does not fit a 64-bit signed integer"},
-        {rec + "bits = 64, decimals = 3, value = 9.3e15 } ]\n", "r.toml:4:69: 9.3e+18 does not fit a 64-bit integer"},
+        {rec + "bits = 64, decimals = 3, value = 9.3e15 } ]\n",
+         "r.toml:4:69: 9300000000000000000 does not fit a 64-bit signed integer"},
+        {rec + "bits = 64, value = 1.8446744073709552e19 } ]\n",
+         "r.toml:4:55: 1.84467441e+19 does not fit a 64-bit integer"},
+        {w + "records = [ { dif = \"07\", vif = \"FD0B\", value = \"0x10000000000000000\" } ]\n",
+         "r.toml:4:49: \"0x10000000000000000\" has more than 16 hexadecimal digits (64 bits)"},
+        {rec + "type = \"real\", value = 3.4028235677973366e38 } ]\n",
+         "r.toml:4:59: 3.40282357e+38 does not fit a 32-bit real"},
         {rec + "bits = 64, decimals = 3, value = 9300000000000000 } ]\n",
          "r.toml:4:69: 9300000000000000000 does not fit a 64-bit signed integer"},
         {rec + "type = \"real\", value = 1e39 } ]\n", "r.toml:4:59: 1e+39 does not fit a 32-bit real"},
@@ -642,13 +649,22 @@ address = "9858755634120103"
     const std::string meter = "[[meter]]\naddress = \"9858705634120107\"\n";
     std::string own, more;
     for (int i = 0; i < 76; ++i) (i < 65 ? own : more) += "{ dif = \"01\", vif = \"16\", value = 1 },\n";
+    // constants: FLT_MAX as most languages print it, a whole float into an
+    // unsigned 64-bit field, 17 hexadecimal digits of which the first is 0
+    const std::string constants =
+        "{ quantity = \"volume\", type = \"real\", value = 3.4028235e38 },\n"
+        "{ dif = \"07\", vif = \"FD0B\", value = 1e19 },\n"
+        "{ dif = \"07\", vif = \"FD0B\", value = \"0x00000000000000001\" },\n";
     const struct {
         std::string text;
         size_t records;
     } full[] = {{meter + "records = [\n" + own + more + "]\n", 76},
-                {meter + "profile = \"water\"\nrecords = [\n" + own + "]\n", 71}};
+                {meter + "profile = \"water\"\nrecords = [\n" + own + "]\n", 71},
+                {meter + "records = [\n" + constants + "]\n", 3}};
     for (const auto& c : full) {
         ASSERT_TRUE(parseRig(c.text, "rig.toml", &rig, &error)) << error;
         EXPECT_EQ(rig.meters[0].profile->records.size(), c.records);
     }
+    const std::vector<DataRecord>& r = rig.meters[0].profile->records;
+    EXPECT_TRUE(r[1].countUnsigned && uint64_t(r[1].count) == 10000000000000000000u && r[2].count == 1);
 }
