@@ -27,7 +27,7 @@ void readProfileTable(const toml::table& root, const TomlFields& f, MeterProfile
     const toml::node* records = root.get("records");
     if (records == nullptr) f.fail(root, "a profile needs its records");
     p->records = readRecords(*records, f);
-    if (recordsSize(p->records) > kMaxBlockSize || p->records.size() > kMaxRecords)
+    if (recordsSize(p->records) > kMaxBlockSize)  // and so more than kMaxRecords
         f.fail(*records, "the records take " + std::to_string(recordsSize(p->records)) + " bytes, more than " +
                              std::to_string(kMaxBlockSize) + " fit one telegram");
 }

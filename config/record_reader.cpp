@@ -1,5 +1,6 @@
 #include "config/record_reader.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "config/rig.h"
@@ -93,13 +94,20 @@ void valueOf(const TomlFields& f, const toml::table& t, DataRecord* s) {
     } else if (value->is_number()) {
         s->constant = *value->value<double>();
         if (!std::isfinite(s->constant)) f.fail(*value, "a constant must be a finite number");
+        // a whole number written as a float is a count like an integer's
+        // (1e19 fills an unsigned 64-bit field); 2^64 and beyond fit none
+        const double whole = std::fabs(s->constant);
+        if (whole < 18446744073709551616.0 && std::floor(whole) == whole)
+            integer = true, negative = s->constant < 0, magnitude = static_cast<uint64_t>(whole);
     } else {
         const std::string v = f.text(*value, "a value source or a constant");
         int64_t time = 0;
         if (sourceOf(v, &s->source)) {
         } else if (v.size() > 2 && v.compare(0, 2, "0x") == 0 &&
-                   v.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos && v.size() <= 18) {
-            integer = true, magnitude = std::stoull(v.substr(2), nullptr, 16);
+                   v.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) {
+            const size_t first = std::min(v.find_first_not_of('0', 2), v.size() - 1);  // leading zeros add nothing
+            if (v.size() - first > 16) f.fail(*value, "\"" + v + "\" has more than 16 hexadecimal digits (64 bits)");
+            integer = true, magnitude = std::stoull(v.substr(first), nullptr, 16);
             s->constant = static_cast<double>(magnitude);
         } else if (isDate(*s) && (parseMeterTime(v.size() == 10 ? v + "T00:00:00Z" : v, &time))) {
             s->constantTime = time;
@@ -137,7 +145,7 @@ std::string tooManyRecords() {
 std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& f) {
     if (!list.is_array()) f.fail(list, "records must be a list of { quantity = ..., value = ... } tables");
     // refused before any element is read: a record takes two bytes at
-    // least, so no more than kMaxRecords fit one telegram
+    // least, so no more than kMaxRecords fit one telegram's kMaxBlockSize
     const toml::array& array = *list.as_array();
     if (array.size() > kMaxRecords) f.fail(list, tooManyRecords());
     std::vector<DataRecord> records;

@@ -26,7 +26,7 @@ namespace vdx {
 // The records of `list` (an array of tables); throws TomlError. A list of
 // more than kMaxRecords, or whose records pass kMaxBlockSize bytes, is
 // refused before the rest is read.
-// "more than 64 records, more than fit one telegram".
+// "more than 120 records, more than fit one telegram".
 std::string tooManyRecords();
 std::vector<DataRecord> readRecords(const toml::node& list, const TomlFields& fields);
 

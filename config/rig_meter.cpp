@@ -184,7 +184,7 @@ void RigReader::profile(const TableKeys& k, SimMeter* m) {
         mine->name = p != nullptr ? p->name + " and records" : "records";
         mine->gasReadings = false;
         for (DataRecord& s : readRecords(*own, *this)) mine->records.push_back(std::move(s));
-        if (recordsSize(mine->records) > kMaxBlockSize || mine->records.size() > kMaxRecords)
+        if (recordsSize(mine->records) > kMaxBlockSize)  // and so more than kMaxRecords
             fail(*own, "the records take " + std::to_string(recordsSize(mine->records)) + " bytes, more than " +
                            std::to_string(kMaxBlockSize) + " fit one telegram");
         p = mine;

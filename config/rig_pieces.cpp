@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "config/rig_text.h"
+
 namespace vdx {
 namespace {
 
@@ -25,32 +27,6 @@ bool header(std::string_view line, std::string_view* name, bool* array) {
     *array = line.size() >= 4 && line[1] == '[' && line[line.size() - 2] == ']';
     *name = trim(line.substr(*array ? 2 : 1, line.size() - (*array ? 4 : 2)));
     return true;
-}
-
-// Where a line leaves the scanner: inside a multi-line string or not.
-enum class State { Plain, MultiBasic, MultiLiteral };
-
-State scanLine(std::string_view line, State s) {
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        const bool three = i + 2 < line.size() && line[i + 1] == c && line[i + 2] == c;
-        if (s == State::Plain) {
-            if (c == '#') break;
-            if (c == '"' || c == '\'') {
-                if (three) {
-                    s = c == '"' ? State::MultiBasic : State::MultiLiteral, i += 2;
-                    continue;
-                }
-                for (++i; i < line.size() && line[i] != c; ++i)
-                    if (c == '"' && line[i] == '\\') ++i;
-            }
-        } else if (s == State::MultiBasic && c == '\\') {
-            ++i;
-        } else if (three && c == (s == State::MultiBasic ? '"' : '\'')) {
-            s = State::Plain, i += 2;
-        }
-    }
-    return s;
 }
 
 bool bareKey(std::string_view k) {
@@ -106,7 +82,7 @@ bool simpleValue(std::string_view v, const std::string& key, toml::table* t) {
 bool cutRig(const std::string& text, RigPieces* pieces) {
     pieces->top.clear();
     pieces->meters.clear();
-    State state = State::Plain;
+    TomlScan state = TomlScan::Plain;
     bool inMeter = false;
     int line = 1;
     for (size_t at = 0; at < text.size(); ++line) {
@@ -115,7 +91,7 @@ bool cutRig(const std::string& text, RigPieces* pieces) {
         const std::string_view l(text.data() + at, end - at);
         std::string_view name;
         bool array = false;
-        if (state == State::Plain && header(l, &name, &array)) {
+        if (state == TomlScan::Plain && header(l, &name, &array)) {
             const bool meter = name == "meter" && array;
             const bool inside = name.rfind("meter.", 0) == 0;
             if (!meter && !inside && name.find("meter") != std::string_view::npos) return false;
@@ -129,7 +105,10 @@ bool cutRig(const std::string& text, RigPieces* pieces) {
         } else {
             pieces->top.append(l);
         }
-        state = scanLine(l, state);
+        for (size_t i = 0; i < l.size();) {  // whether the next line begins inside a multi-line string
+            bool syntax = false;
+            i += scanToml(l, i, &state, &syntax);
+        }
         at = end;
     }
     return true;
@@ -168,9 +147,10 @@ bool simpleTable(std::string_view piece, toml::table* t, toml::source_position* 
 }
 
 bool recordsPast(std::string_view p, size_t most, toml::source_position* at) {
-    size_t line = 1, lineStart = 0, i = 0;
-    for (; i < p.size(); ++i) {  // a line that begins `records = [`
-        if (i == lineStart) {
+    TomlScan state = TomlScan::Plain;
+    size_t line = 1, lineStart = 0, depth = 0, tables = 0;
+    for (size_t i = 0; i < p.size();) {
+        if (depth == 0 && i == lineStart && state == TomlScan::Plain) {  // a line that begins `records = [`
             size_t k = p.find_first_not_of(" \t", i);
             if (k != std::string_view::npos && p.compare(k, 7, "records") == 0) {
                 k = p.find_first_not_of(" \t", k + 7);
@@ -178,28 +158,22 @@ bool recordsPast(std::string_view p, size_t most, toml::source_position* at) {
                 if (k != std::string_view::npos && p[k] == '[') {
                     at->line = static_cast<toml::source_index>(line);
                     at->column = static_cast<toml::source_index>(k - lineStart + 1);
-                    i = k + 1;
-                    break;
+                    i = k + 1, depth = 1;
+                    continue;
                 }
             }
         }
-        if (p[i] == '\n') ++line, lineStart = i + 1;
-    }
-    if (i >= p.size()) return false;
-    size_t depth = 1, tables = 0;
-    for (; i < p.size() && depth > 0; ++i) {
+        // the array's own inline tables, past strings and comments as TOML reads them
         const char c = p[i];
-        if (c == '#') {
-            i = p.find('\n', i);
-            if (i == std::string_view::npos) return false;
-        } else if (c == '"' || c == '\'') {  // a string on one line; a basic one with escapes
-            for (++i; i < p.size() && p[i] != c && p[i] != '\n'; ++i)
-                if (c == '"' && p[i] == '\\') ++i;
-        } else if (c == '[' || c == '{') {
+        bool syntax = false;
+        i += scanToml(p, i, &state, &syntax);
+        if (c == '\n') ++line, lineStart = i;
+        if (depth == 0 || !syntax) continue;
+        if (c == '[' || c == '{') {
             if (c == '{' && depth == 1 && ++tables > most) return true;
             ++depth;
-        } else if (c == ']' || c == '}') {
-            --depth;
+        } else if ((c == ']' || c == '}') && --depth == 0) {
+            return false;
         }
     }
     return false;

@@ -83,15 +83,6 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
     return true;
 }
 
-// A multi-line string ends on the last three of up to five quotes in a row
-// (TOML lets one or two quotes stand right before its closing delimiter):
-// how many characters after `at` the closing run takes.
-size_t closingRunAfter(const std::string& t, size_t at) {
-    size_t n = 3;
-    while (n < 5 && at + n < t.size() && t[at + n] == t[at]) ++n;
-    return n - 1;
-}
-
 // A directory opens for reading on some systems and not on others: it is
 // told the same way on all. (Windows' stat does not take a final separator.)
 bool isDirectory(std::string path) {
@@ -126,58 +117,27 @@ bool readRigText(const std::string& path, std::string* text, std::string* error)
 bool checkTomlText(std::string* text, const std::string& name, std::string* error) {
     if (text->size() > kMaxRigBytes) return *error = name + ": larger than 256 MiB, the most a rig file may be", false;
     if (text->compare(0, 3, "\xEF\xBB\xBF") == 0) text->erase(0, 3);  // the byte order mark some editors write
-    enum { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral } state = Plain;
+    TomlScan state = TomlScan::Plain;
     Nesting nesting;
     int line = 1, column = 1;
     std::string& t = *text;
-    for (size_t i = 0; i < t.size(); ++i, ++column) {
+    for (size_t i = 0; i < t.size();) {
         const char c = t[i];
-        const bool three = i + 2 < t.size() && t[i + 1] == c && t[i + 2] == c;
         if (static_cast<unsigned char>(c) > 0x7F) {
-            if (state != Comment) return fail(error, name, line, column, "only ASCII characters, outside comments");
+            if (state != TomlScan::Comment)
+                return fail(error, name, line, column, "only ASCII characters, outside comments");
             t[i] = ' ';
+            ++i, ++column;
             continue;
         }
-        if (c == '\n') {
-            if (state == Comment || state == Basic || state == Literal) state = Plain;
-            if (state == Plain) nesting.take(c);
-            ++line, column = 0;
-            continue;
-        }
-        switch (state) {
-            case Plain:
-                if (c == '#') {
-                    state = Comment;
-                } else if (c == '"' || c == '\'') {
-                    if (three) i += 2, column += 2;
-                    state = c == '"' ? (three ? MultiBasic : Basic) : (three ? MultiLiteral : Literal);
-                } else if (nesting.take(c) > kMaxTomlNesting) {
-                    return fail(error, name, line, column,
-                                "nested deeper than " + std::to_string(kMaxTomlNesting) +
-                                    " levels (table headers, dotted keys, arrays and inline tables)");
-                }
-                break;
-            case Basic:
-            case MultiBasic:
-                if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n') {
-                    ++i, ++column;  // an escaped character
-                } else if (c == '"' && (state == Basic || three)) {
-                    const size_t run = state == MultiBasic ? closingRunAfter(t, i) : 0;
-                    i += run, column += static_cast<int>(run);
-                    state = Plain;
-                }
-                break;
-            case Literal:
-            case MultiLiteral:
-                if (c == '\'' && (state == Literal || three)) {
-                    const size_t run = state == MultiLiteral ? closingRunAfter(t, i) : 0;
-                    i += run, column += static_cast<int>(run);
-                    state = Plain;
-                }
-                break;
-            case Comment:
-                break;
-        }
+        bool syntax = false;
+        const size_t n = scanToml(t, i, &state, &syntax);
+        if (syntax && nesting.take(c) > kMaxTomlNesting)
+            return fail(error, name, line, column,
+                        "nested deeper than " + std::to_string(kMaxTomlNesting) +
+                            " levels (table headers, dotted keys, arrays and inline tables)");
+        i += n;
+        column = c == '\n' ? (++line, 1) : column + static_cast<int>(n);
     }
     return true;
 }

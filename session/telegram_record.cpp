@@ -1,8 +1,10 @@
 #include "session/telegram_record.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -112,6 +114,60 @@ void addAir(const AirFacts& a, nlohmann::ordered_json* j) {
     (*j)["stream_time_ns"] = a.streamNs;
 }
 
+// A decimal number's sign, its digits without leading and trailing zeros
+// and the power of ten of the last: "-12.50" and "-1.25e+1" are "-125e-1".
+std::string canonicalDecimal(const std::string& text) {
+    const bool negative = !text.empty() && text[0] == '-';
+    std::string digits;
+    int exponent = 0;
+    bool point = false;
+    size_t i = negative ? 1 : 0;
+    for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+        if (text[i] == '.') {
+            point = true;
+        } else {
+            digits += text[i];
+            exponent -= point ? 1 : 0;
+        }
+    }
+    if (i < text.size()) exponent += std::atoi(text.c_str() + i + 1);
+    const size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return "0";
+    digits.erase(0, first);
+    for (; digits.back() == '0'; ++exponent) digits.pop_back();
+    return (negative ? "-" : "") + digits + "e" + std::to_string(exponent);
+}
+
+// A count of 10^exponent as JSON, exactly. A double prints every count
+// below 10^15 exactly (15 significant digits survive a double), so those
+// keep the plain value. A larger whole number is a JSON integer; one with
+// decimals (or past 64 bits) is the nearest double, and where that does not
+// print the same decimal, "exact" gives it as a string.
+void exactCount(const RecordReading& r, nlohmann::ordered_json* j) {
+    const bool negative = !r.countUnsigned && r.count < 0;
+    const uint64_t magnitude = negative ? ~static_cast<uint64_t>(r.count) + 1 : static_cast<uint64_t>(r.count);
+    if (magnitude < 1000000000000000u) return;
+    std::string digits = std::to_string(magnitude);
+    if (r.exponent >= 0) {
+        uint64_t whole = magnitude;
+        int e = 0;
+        for (; e < r.exponent && whole <= UINT64_MAX / 10; ++e) whole *= 10;
+        if (e == r.exponent && !negative) return void((*j)["value"] = whole);
+        if (e == r.exponent && whole <= uint64_t(1) << 63)
+            return void((*j)["value"] = static_cast<int64_t>(~whole + 1));
+        digits.append(static_cast<size_t>(r.exponent), '0');
+    } else {
+        const size_t point = static_cast<size_t>(-r.exponent);
+        if (digits.size() <= point) digits.insert(0, point + 1 - digits.size(), '0');
+        digits.insert(digits.size() - point, ".");
+    }
+    const std::string exact = (negative ? "-" : "") + digits;
+    double nearest = 0;  // rounded once, from the decimal (the count's double and a division would round twice)
+    std::from_chars(exact.data(), exact.data() + exact.size(), nearest);
+    (*j)["value"] = nearest;
+    if (canonicalDecimal((*j)["value"].dump()) != canonicalDecimal(exact)) (*j)["exact"] = exact;
+}
+
 nlohmann::ordered_json recordJson(const RecordReading& r) {
     nlohmann::ordered_json j;
     j["quantity"] = r.quantity;
@@ -124,6 +180,7 @@ nlohmann::ordered_json recordJson(const RecordReading& r) {
     switch (r.kind) {
         case RecordValue::Number:
             j["value"] = r.number;
+            if (r.counted) exactCount(r, &j);
             break;
         case RecordValue::Time:
             j["value"] = r.dateOnly ? isoTime(r.time).substr(0, 10) : isoTime(r.time);

@@ -37,7 +37,9 @@ constexpr size_t kMaxTelegramFrameSize = 3 + 247;
 // An application block: at most 15 encrypted 16-byte blocks, what a
 // configuration word can count (bits 4-7).
 constexpr size_t kMaxBlockSize = 240;
-constexpr size_t kMaxRecords = 64;
+// A record takes two bytes at least (DIF and VIF), so no more than this
+// many fit the records of one block.
+constexpr size_t kMaxRecords = kMaxBlockSize / 2;
 
 struct LinkLayer {
     uint8_t c = 0x44;  // SND_NR

@@ -139,6 +139,9 @@ bool encodeRecords(const std::vector<DataRecord>& records, const ReadingsModel& 
         r.storage = s.storage, r.tariff = s.tariff, r.subunit = s.subunit, r.function = s.function;
         r.kind = v.kind;
         r.number = numericValue(s, v);
+        const DataKind kind = kDataFields[s.dataField].kind;
+        r.counted = v.kind == RecordValue::Number && (kind == DataKind::Integer || kind == DataKind::Bcd);
+        r.count = v.count, r.countUnsigned = v.countUnsigned, r.exponent = s.exponent;
         r.time = v.kind == RecordValue::Time ? encodedTime(s, v.time) : 0;
         r.dateOnly = s.row != nullptr && s.row->type == ValueType::Date;
         if (v.kind == RecordValue::Text) r.text = s.text;

@@ -38,6 +38,10 @@ struct RecordReading {
     Function function = Function::Instantaneous;
     RecordValue::Kind kind = RecordValue::Number;
     double number = 0;
+    // an integer or BCD field's count of 10^exponent, for its exact decimal
+    bool counted = false, countUnsigned = false;
+    int64_t count = 0;
+    int exponent = 0;
     int64_t time = 0;
     bool dateOnly = false;
     std::string text;

@@ -56,6 +56,18 @@ bool putDate(uint8_t* p, size_t size, int64_t t, bool weekday, std::string* erro
     return size == 2 || size == 4 || size == 6 || fail(error, "no date type of this size");
 }
 
+// The largest double that rounds to a finite float: halfway between FLT_MAX
+// and 2^128 rounds to even, 2^128, infinity. So 3.4028235e38, FLT_MAX's
+// shortest spelling (a little above it), is a 32-bit real still.
+constexpr double kLargestFloat = 3.4028235677973362e38;
+
+// `v` as the float it rounds to, within kLargestFloat (converting a double
+// beyond FLT_MAX is undefined in C++ even where IEEE says FLT_MAX)
+float toFloat(double v) {
+    if (std::fabs(v) > FLT_MAX) return v > 0 ? FLT_MAX : -FLT_MAX;
+    return static_cast<float>(v);
+}
+
 // The count as a decimal number: above INT64_MAX where `wide` says so.
 std::string countText(int64_t v, bool wide) {
     return wide ? std::to_string(static_cast<uint64_t>(v)) : std::to_string(v);
@@ -124,8 +136,9 @@ bool writeData(const DataRecord& s, const RecordValue& v, uint8_t* data, std::st
         case DataKind::Real: {
             // checked before the conversion: a double beyond float is undefined there
             if (!std::isfinite(v.real)) return fail(error, "a 32-bit real takes a finite number");
-            if (std::fabs(v.real) > FLT_MAX) return fail(error, numberText(v.real) + " does not fit a 32-bit real");
-            const float f = static_cast<float>(v.real);
+            if (std::fabs(v.real) > kLargestFloat)
+                return fail(error, numberText(v.real) + " does not fit a 32-bit real");
+            const float f = toFloat(v.real);
             uint32_t bits;
             std::memcpy(&bits, &f, 4);
             for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(bits >> (8 * i));
@@ -159,7 +172,7 @@ bool encodeRecord(const DataRecord& s, const RecordValue& v, uint8_t* out, std::
 double numericValue(const DataRecord& s, const RecordValue& v) {
     if (v.kind != RecordValue::Number) return 0;
     // a real holds what a count would: units of 10^exponent
-    const double units = kDataFields[s.dataField].kind == DataKind::Real ? static_cast<float>(v.real)
+    const double units = kDataFields[s.dataField].kind == DataKind::Real ? toFloat(v.real)
                          : v.countUnsigned ? static_cast<double>(static_cast<uint64_t>(v.count))
                                            : static_cast<double>(v.count);
     // divided by an exact power of ten, so that 123456 x 10^-3 is 123.456

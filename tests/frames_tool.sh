@@ -163,6 +163,19 @@ for l in sys.stdin:
 check "all-profiles rig: L = the radio frame's length - 1" "$("$tool" --rig "$rigs/all-profiles.toml" --ticks 7 --format radio | python3 -c 'import sys
 print(all(int(l[:2], 16) == len(l.strip()) // 2 - 1 for l in sys.stdin))')" True
 
+# exact 64-bit counts: a whole one as a JSON integer, one with decimals as
+# the nearest double and, where that prints another decimal, "exact"; an
+# ordinary value as before
+dir=$(mktemp -d)
+printf '[[meter]]\naddress = "9858705634120107"\nrecords = [
+  { quantity = "volume", bits = 64, value = 9223372036854775807 },
+  { dif = "07", vif = "FD17", value = "0xFFFFFFFFFFFFFFFF" },
+  { quantity = "volume", bits = 64, decimals = 3, value = -9223372036854775 },
+  { quantity = "volume", bits = 32, decimals = 3, value = 123.456 } ]\n' > "$dir/exact.toml"
+check "JSON: exact 64-bit counts" "$("$tool" --rig "$dir/exact.toml" --ticks 1 --json | grep -o '"value":[^}]*' | tr '\n' ' ')" \
+  '"value":9223372036854775807 "value":18446744073709551615 "value":-9.223372036854776e+15,"exact":"-9223372036854775.000" "value":123.456 '
+rm -r "$dir"
+
 # compact frames and the ELL's AES-CTR: each telegram's frame, signature,
 # mode and session counter; a converter's telegram: the meter's own address
 # in the JSON, the converter's beside it and in the link layer (and so in

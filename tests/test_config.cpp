@@ -12,6 +12,7 @@
 #include "config/config.h"
 #include "config/fault_spec.h"
 #include "config/rig.h"
+#include "config/rig_pieces.h"
 #include "config/rig_text.h"
 #include "tests/hex.h"
 
@@ -353,14 +354,21 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
          "r.toml:4:55: 9007199254740993 does not fit a 16-bit signed integer"},
         {rec + "bits = 64, value = \"0xFFFFFFFFFFFFFFFF\" } ]\n",
          "r.toml:4:55: 18446744073709551615 does not fit a 64-bit signed integer"},
-        {rec + "bits = 64, decimals = 3, value = 9.3e15 } ]\n", "r.toml:4:69: 9.3e+18 does not fit a 64-bit integer"},
+        {rec + "bits = 64, decimals = 3, value = 9.3e15 } ]\n",
+         "r.toml:4:69: 9300000000000000000 does not fit a 64-bit signed integer"},
+        {rec + "bits = 64, value = 1.8446744073709552e19 } ]\n",
+         "r.toml:4:55: 1.84467441e+19 does not fit a 64-bit integer"},
+        {w + "records = [ { dif = \"07\", vif = \"FD0B\", value = \"0x10000000000000000\" } ]\n",
+         "r.toml:4:49: \"0x10000000000000000\" has more than 16 hexadecimal digits (64 bits)"},
+        {rec + "type = \"real\", value = 3.4028235677973366e38 } ]\n",
+         "r.toml:4:59: 3.40282357e+38 does not fit a 32-bit real"},
         {rec + "bits = 64, decimals = 3, value = 9300000000000000 } ]\n",
          "r.toml:4:69: 9300000000000000000 does not fit a 64-bit signed integer"},
         {rec + "type = \"real\", value = 1e39 } ]\n", "r.toml:4:59: 1e+39 does not fit a 32-bit real"},
         {rec + "type = \"real\", value = nan } ]\n", "r.toml:4:59: a constant must be a finite number"},
         {w + "records = [ { quantity = \"energy\", unit = \"BTU\", bits = 32, value = 1 } ]\n",
          "r.toml:4:13: no VIF writes \"energy\" in BTU (its units: kWh, Wh, MWh, J, kJ, MJ, GJ)"},
-        {huge, "r.toml:4:11: more than 64 records, more than fit one telegram"},
+        {huge, "r.toml:4:11: more than 120 records, more than fit one telegram"},
         {m + "security = \"none\"\nkey_derivation = \"000102030405060708090A0B0C0D0E0F\"\n",
          "r.toml:4:18: key_derivation has no effect with security = \"none\" (a plain meter has no key)"},
         {w + "events = [ { at = \"2026-02-01T06:00:00Z\", status = [\"busy\", \"error\"] } ]\n",
@@ -400,6 +408,25 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
     EXPECT_EQ(error, "cannot read " + dir + ": Is a directory");
     EXPECT_FALSE(parseRig(std::string(kMaxRigBytes + 1, ' '), "big.toml", &rig, &error));
     EXPECT_EQ(error, "big.toml: larger than 256 MiB, the most a rig file may be");
+    // the records pre-scan counts the array's own tables (here: more than
+    // two?), never braces in strings of any kind or comments; past them,
+    // `at` is the array's line and column
+    const struct {
+        const char* piece;
+        uint32_t column;
+    } scans[] = {
+        {"[[meter]]\nrecords = [ {}, {},\n  {} ]\n", 11},
+        {"[[meter]]\nrecords = [ {}, { text = \"\"\"\n}{}{}{\n}\"\"\"\" } ]\n", 0},
+        {"[[meter]]\nrecords = [ {}, { text = '''\n}{}{}{\n}'''' } ]\n", 0},
+        {"[[meter]]\nrecords = [ { a = \"\\\"}{}{\", b = '}{}{' } ]\n", 0},
+        {"[[meter]]\nrecords = [ {} # }{}{}{\n]\n", 0},
+        {"[[meter]]\nx = \"\"\"\nrecords = [ {}, {}, {} ]\n\"\"\"\n", 0},
+    };
+    for (const auto& c : scans) {
+        toml::source_position at{};
+        EXPECT_EQ(recordsPast(c.piece, 2, &at), c.column != 0) << c.piece;
+        EXPECT_TRUE(c.column == 0 || at.line * 100 + at.column == 200 + c.column) << at.line << ":" << at.column;
+    }
 }
 
 // --fault: the rules, and bad specifications with their messages.
@@ -617,4 +644,27 @@ address = "9858755634120103"
     EXPECT_EQ(gas.profile->name, "gas-fixed") << "device type 03: the window's gas meter";
     EXPECT_FALSE(gas.live);
     EXPECT_EQ(gas.readings.errorFlags, 0x00419199u);
+    // as many records as one telegram holds: 76 of three bytes make a stick
+    // frame of 250 bytes; a profile's 6 and 65 of the meter's own, 245
+    const std::string meter = "[[meter]]\naddress = \"9858705634120107\"\n";
+    std::string own, more;
+    for (int i = 0; i < 76; ++i) (i < 65 ? own : more) += "{ dif = \"01\", vif = \"16\", value = 1 },\n";
+    // constants: FLT_MAX as most languages print it, a whole float into an
+    // unsigned 64-bit field, 17 hexadecimal digits of which the first is 0
+    const std::string constants =
+        "{ quantity = \"volume\", type = \"real\", value = 3.4028235e38 },\n"
+        "{ dif = \"07\", vif = \"FD0B\", value = 1e19 },\n"
+        "{ dif = \"07\", vif = \"FD0B\", value = \"0x00000000000000001\" },\n";
+    const struct {
+        std::string text;
+        size_t records;
+    } full[] = {{meter + "records = [\n" + own + more + "]\n", 76},
+                {meter + "profile = \"water\"\nrecords = [\n" + own + "]\n", 71},
+                {meter + "records = [\n" + constants + "]\n", 3}};
+    for (const auto& c : full) {
+        ASSERT_TRUE(parseRig(c.text, "rig.toml", &rig, &error)) << error;
+        EXPECT_EQ(rig.meters[0].profile->records.size(), c.records);
+    }
+    const std::vector<DataRecord>& r = rig.meters[0].profile->records;
+    EXPECT_TRUE(r[1].countUnsigned && uint64_t(r[1].count) == 10000000000000000000u && r[2].count == 1);
 }

@@ -495,7 +495,8 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         {{"volume", "m3", "", 8, 0, false, false, 3}, num(12345678), "0C 13 78563412"},
         {{"volume", "m3", "", 12, 0, false, false, 3}, num(123456789012), "0E 13 129078563412"},
         {{"volume", "m3", "", 0, 0, true, false, 3}, real(1.5), "05 13 0000C03F"},
-        {{"customer", "", "", 0, 0, false, true}, num(0), "0D FD11 03 434241"},  // "ABC", last character first
+        {{"volume", "m3", "", 0, 0, true}, real(-3.4028235e38), "05 16 FFFF7FFF"},  // rounds to -FLT_MAX
+        {{"customer", "", "", 0, 0, false, true}, num(0), "0D FD11 03 434241"},     // "ABC", last character first
         // dates: G, F (hundred year 1 in the hour byte), I
         {{"date", ""}, at(y2000), "02 6C 0101"},
         {{"date", ""}, at(y2099), "02 6C 7FCC"},
@@ -548,6 +549,7 @@ TEST(Records, EncoderAgainstHandWrittenBytes) {
         {{"volume", "m3", "", 0, 8, false, false, 3}, num(128), nullptr},
         {{"volume", "m3", "", 0, 64}, wide(uint64_t(INT64_MAX) + 1), nullptr},
         {{"volume", "m3", "", 0, 0, true}, real(1e39), nullptr},
+        {{"volume", "m3", "", 0, 0, true}, real(3.4028235677973366e38), nullptr},  // halfway: infinity
         {{"volume", "m3", "", 0, 0, true}, real(NAN), nullptr},
         {{"volume", "m3", "", 0, 32}, RecordValue{RecordValue::Number, 0, 1e19, 0, false, true}, nullptr},
         {{"error-flags", "", "", 0, 8}, num(256), nullptr},
