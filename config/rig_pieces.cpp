@@ -105,9 +105,14 @@ bool cutRig(const std::string& text, RigPieces* pieces) {
         } else {
             pieces->top.append(l);
         }
-        for (size_t i = 0; i < l.size();) {  // whether the next line begins inside a multi-line string
-            bool syntax = false;
-            i += scanToml(l, i, &state, &syntax);
+        // whether the next line begins inside a multi-line string: only three
+        // quotes in a row open or close one (a line begins outside any other
+        // string or comment), so a line without them leaves the state as it was
+        if (l.find("\"\"\"") != std::string_view::npos || l.find("'''") != std::string_view::npos) {
+            for (size_t i = 0; i < l.size();) {
+                bool syntax = false;
+                i += scanToml(l, i, &state, &syntax);
+            }
         }
         at = end;
     }

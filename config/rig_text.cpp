@@ -108,6 +108,26 @@ bool readRigText(const std::string& path, std::string* text, std::string* error)
     return true;
 }
 
+// The characters that change something in each state of the scan (its
+// state, the nesting, or the ASCII check): a rig of a million meters is
+// 130 MB, nearly all of it characters that change nothing.
+namespace {
+
+struct TellingCharacters {
+    bool table[6][256] = {};
+    TellingCharacters() {
+        const char* tells[6] = {"#\"'\n[]{}.=,", "\n", "\"\\\n", "'\n", "\"\\\n", "'\n"};
+        for (size_t s = 0; s < 6; ++s) {
+            for (const char* c = tells[s]; *c != '\0'; ++c) table[s][static_cast<unsigned char>(*c)] = true;
+            for (size_t c = 0x80; c < 256; ++c) table[s][c] = true;
+        }
+    }
+    const bool* operator[](size_t s) const { return table[s]; }
+};
+const TellingCharacters kTells;
+
+}  // namespace
+
 // toml++ 3.3 reaches undefined behaviour on some characters beyond ASCII
 // (its table of non-ASCII white space falls through to "unreachable" for
 // U+00A1, for example), and nothing a rig says needs them. So no byte above
@@ -123,6 +143,10 @@ bool checkTomlText(std::string* text, const std::string& name, std::string* erro
     std::string& t = *text;
     for (size_t i = 0; i < t.size();) {
         const char c = t[i];
+        if (!kTells[static_cast<size_t>(state)][static_cast<unsigned char>(c)]) {  // most characters
+            ++i, ++column;
+            continue;
+        }
         if (static_cast<unsigned char>(c) > 0x7F) {
             if (state != TomlScan::Comment)
                 return fail(error, name, line, column, "only ASCII characters, outside comments");
