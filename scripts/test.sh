@@ -44,7 +44,10 @@ for preset in "${presets[@]}"; do
     *)
       cmake --preset "$preset"
       cmake --build --preset "$preset"
-      ctest --preset "$preset"
+      # the fuzz smoke runs are bounded by run counts, not time: two at once
+      jobs=1
+      [ "$preset" = fuzz ] && jobs=2
+      ctest --preset "$preset" -j "$jobs"
       ;;
   esac
 done
