@@ -264,7 +264,11 @@ void RigReader::check(const toml::table& t, const TableKeys& k, const SimMeter& 
     if (m.header == HeaderForm::None && !m.readings.statusEvents.empty())
         fail(*k.get("events"), "status events need a transport header (header = \"none\" has no status byte)");
     const size_t size = meterTelegramSize(m);
-    if (size == 0 || size > kMaxTelegramFrameSize)
+    if (size == 0)  // the encoder found no room: only an encrypted block can overflow before the frame does
+        fail(t, meterNames(m, meters_) + ": its records with their 2F 2F, padded to whole 16-byte blocks, make an " +
+                    "encrypted block of more than " + std::to_string(kMaxBlockSize) + " bytes, the most a telegram " +
+                    "can carry");
+    else if (size > kMaxTelegramFrameSize)
         fail(t, meterNames(m, meters_) + ": its records make a telegram of " + std::to_string(size) +
                     " bytes where the stick takes one of at most " + std::to_string(kMaxTelegramFrameSize) +
                     (blocks ? " (and at most " + std::to_string(kMaxBlockSize) + " bytes encrypted)" : ""));

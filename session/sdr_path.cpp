@@ -107,12 +107,16 @@ bool SdrPath::plan(Rig& rig, double intervalOverride, std::string* why) {
 // for the sub-bands it raises.
 void SdrPath::planDuty(Rig& rig, double intervalOverride, const bool used[7]) {
     // each table's air time from one telegram of its first meter; past
-    // kAirTables tables (a listed rig of a million meters) their mean
+    // kAirTables tables of one radio mode (a listed rig of a million
+    // meters) the mean of those of its mode, so that a mode first met late
+    // in the rig is measured all the same
     std::vector<double> air(rig.meters.size());
-    double airSum = 0, longest = 0;
+    double airSum[7] = {}, longest = 0;
+    size_t measured[7] = {};
     for (size_t i = 0; i < rig.meters.size(); ++i) {
-        air[i] = i < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum / kAirTables;
-        if (i < kAirTables) airSum += air[i];
+        const int m = static_cast<int>(modes_[i]);
+        air[i] = measured[m] < kAirTables ? meterAirMs(rig, i, modes_[i], s_.format) : airSum[m] / kAirTables;
+        if (measured[m] < kAirTables) airSum[m] += air[i], ++measured[m];
         longest = std::max(longest, air[i]);
     }
     // the transmitter sends one burst at a time: where the schedule let two
@@ -234,20 +238,38 @@ void SdrPath::mergeAccount() {
 }
 
 // Written to a file of its own and renamed over the account, so that a run
-// stopped while it writes leaves the old account whole.
-void SdrPath::saveAccount() {
+// stopped while it writes leaves the old account whole. Two runs saving at
+// one moment take turns: a directory beside the account is made by one of
+// them only (on every file system, Windows too), and only the run that made
+// it removes it. During the run a save never waits for the lock (the
+// bursts would leave late): it is tried again at the next save; at the end
+// the run waits up to kLockMs, then saves without it rather than lose its
+// time on air. A lock older than kStaleLockMs was left by a run that was
+// killed while saving (a save takes milliseconds) and is taken over.
+void SdrPath::saveAccount(bool atEnd) {
     if (accountFile_.empty() || accountUnwritable_) return;
-    // two runs saving at one moment take turns: a directory beside the
-    // account is made by one of them only (on every file system, Windows
-    // too); one left by a run that was killed is taken over after kLockMs
     const std::filesystem::path lock = accountFile_ + ".lock";
     std::error_code error;
     std::filesystem::create_directories(lock.parent_path(), error);
-    for (uint64_t waited = 0; !std::filesystem::create_directory(lock, error) && !error && waited < kLockMs;
-         waited += 5)
-        linkPlatform().sleepMs(5);
+    bool mine = takeLock(lock);
+    for (uint64_t waited = 0; !mine && atEnd && waited < kLockMs; waited += 5)
+        linkPlatform().sleepMs(5), mine = takeLock(lock);
+    if (!mine && !atEnd) {
+        savedMs_ = linkPlatform().monotonicMs(), saved_ = true;  // again after kSaveEveryMs
+        return;
+    }
     saveLocked();
-    std::filesystem::remove(lock, error);
+    if (mine) std::filesystem::remove(lock, error);
+}
+
+bool SdrPath::takeLock(const std::filesystem::path& lock) {
+    std::error_code error;
+    if (std::filesystem::create_directory(lock, error)) return true;
+    if (!std::filesystem::is_directory(lock, error)) return false;  // a file of that name is not ours to remove
+    const auto age = std::filesystem::file_time_type::clock::now() - std::filesystem::last_write_time(lock, error);
+    if (error || age < std::chrono::milliseconds(kStaleLockMs)) return false;
+    std::filesystem::remove(lock, error);  // empty, as a run leaves it
+    return std::filesystem::create_directory(lock, error);
 }
 
 void SdrPath::saveLocked() {
@@ -273,7 +295,7 @@ void SdrPath::saveLocked() {
 }
 
 void SdrPath::finish() {
-    if (unsaved_) saveAccount();
+    if (unsaved_) saveAccount(true);
 }
 
 bool SdrPath::start(std::unique_ptr<TxDevice> device, std::string* why) {

@@ -5,6 +5,7 @@
 // device that fails is reported, let go and opened again, as a lost stick.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,9 +72,11 @@ public:
     // The duty-cycle account is saved after a burst at most this often, and
     // at the end of the run.
     static constexpr uint64_t kSaveEveryMs = 1000;
-    // A save waits at most this long for another run's to end (it takes a
-    // few milliseconds), then goes ahead.
+    // The last save waits at most this long for another run's to end (it
+    // takes a few milliseconds), then goes ahead; a lock older than
+    // kStaleLockMs was left by a run killed while saving.
     static constexpr uint64_t kLockMs = 500;
+    static constexpr uint64_t kStaleLockMs = 10000;
 
 private:
     RadioMode modeOf(int meter) const;
@@ -83,7 +86,8 @@ private:
     void lose(const std::string& why);
     SendResult sendBurst(RigRun::Planned& p, const std::vector<uint8_t>& chips, RadioMode mode, uint64_t dueMs);
     void loadAccount();
-    void saveAccount();
+    void saveAccount(bool atEnd = false);
+    static bool takeLock(const std::filesystem::path& lock);
     void saveLocked();
     int64_t wallOffsetUs() const;
     void mergeAccount();

@@ -337,6 +337,9 @@ TEST(RigFile, ErrorsNameFileLineAndColumn) {
         {big,
          "r.toml:1:1: meter 0 (9858705634120103): its records make a telegram of 257 bytes where the stick takes "
          "one of at most 250"},
+        {m + "key = \"000102030405060708090A0B0C0D0E0F\"\n" + big.substr(m.size()),
+         "r.toml:1:1: meter 0 (9858705634120103): its records with their 2F 2F, padded to whole 16-byte blocks, "
+         "make an encrypted block of more than 240 bytes, the most a telegram can carry"},
         {w + "flow = 40\n",
          "r.toml:1:1: meter 0 (9858705634120107): record 5 (volume-flow): 40000 does not fit a "
          "16-bit signed integer"},

@@ -852,6 +852,25 @@ TEST_F(SdrSession, DutyCycleAccountOutlivesTheRun) {
     ASSERT_EQ(readAccountFile(file, &saved, &saved), AccountFile::Read);
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 3) << "the two bursts of the run";
 
+    // another run's lock is never waited for during the run, and is left to
+    // it; the last save goes ahead after a while; a lock a killed run left
+    // (a minute old) is taken over; a file of that name is not removed
+    const std::string lock = file + ".lock";
+    std::filesystem::create_directory(lock);
+    fake.clock += 3600000;
+    run(0.1, 5);
+    EXPECT_EQ(counts, (std::vector<unsigned>{5, 0, 0}));
+    EXPECT_TRUE(std::filesystem::is_directory(lock));
+    ASSERT_EQ(readAccountFile(file, &saved, &saved), AccountFile::Read);
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 6) << saved;
+    std::filesystem::last_write_time(lock, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
+    run(0.1, 2);
+    EXPECT_FALSE(std::filesystem::exists(lock));
+    std::fclose(std::fopen(lock.c_str(), "w"));
+    run(0.1, 2);
+    EXPECT_TRUE(std::filesystem::is_regular_file(lock));
+    std::filesystem::remove(lock);
+
     s.dutyPercent = 0.001;
     write("verdanox duty-cycle account 1\n868700000 oops\n");
     run(0.1, 5, s);
