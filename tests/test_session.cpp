@@ -863,9 +863,12 @@ TEST_F(SdrSession, DutyCycleAccountOutlivesTheRun) {
     EXPECT_TRUE(std::filesystem::is_directory(lock));
     ASSERT_EQ(readAccountFile(file, &saved, &saved), AccountFile::Read);
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 6) << saved;
-    std::filesystem::last_write_time(lock, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
-    run(0.1, 2);
-    EXPECT_FALSE(std::filesystem::exists(lock));
+    std::error_code aged;  // wine cannot set a directory's time: checked where it can
+    std::filesystem::last_write_time(lock, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1),
+                                     aged);
+    if (!aged) run(0.1, 2);
+    EXPECT_FALSE(!aged && std::filesystem::exists(lock));
+    std::filesystem::remove(lock);
     std::fclose(std::fopen(lock.c_str(), "w"));
     run(0.1, 2);
     EXPECT_TRUE(std::filesystem::is_regular_file(lock));
